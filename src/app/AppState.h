@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/AppMode.h"
+#include "foundation/Published.h"
+#include "foundation/Time.h"
+#include "recognition/WhisperStatus.h"
+
+namespace velmarune {
+
+class WhisperEngine;
+class AudioCaptureEngine;
+class Updater;
+
+// The one observable description of what the system is doing now, plus the
+// shared handles and callbacks the settings window reaches the core through.
+// Main thread only.
+struct AppState {
+    Published<AppMode> mode{AppMode::idle};
+    Published<WhisperStatus> engineStatus{WhisperStatus::notLoaded()};
+    Published<std::optional<std::string>> lastTranscript;
+    Published<std::optional<TimePoint>> lastResetTime;
+    Published<int64_t> queuedDictations{0};
+    Published<bool> waitingForKeys{false};
+
+    std::shared_ptr<WhisperEngine> hebrewEngine;
+    std::shared_ptr<WhisperEngine> multilingualEngine;
+    std::shared_ptr<AudioCaptureEngine> captureEngine;
+    std::shared_ptr<Updater> updater;
+
+    // Installed at start-up; each holds its target weakly.
+    std::function<void()> reloadEngine;
+    std::function<void()> reloadHotkeys;
+    std::function<void()> resetEngine;
+    std::function<void()> reloadPasteShortcut;
+    std::function<void(bool)> suspendPasteShortcut;
+
+    std::optional<TimePoint> lastPTTReleaseTime;
+};
+
+}  // namespace velmarune

@@ -1,0 +1,35 @@
+// The `velmarune` executable: the desktop application, and subcommands for
+// the terminal.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "foundation/Log.h"
+
+namespace {
+
+int usage(FILE* out) {
+    std::fprintf(out,
+                 "usage: velmarune [COMMAND]\n"
+                 "\n"
+                 "Without a command, starts the push-to-talk dictation application.\n");
+    return out == stdout ? 0 : 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+        return usage(stdout);
+    }
+    if (!args.empty()) {
+        std::fprintf(stderr, "velmarune: unknown command '%s'\n", args[0].c_str());
+        return usage(stderr);
+    }
+    std::fprintf(stderr,
+                 "velmarune: the desktop application is not built yet; "
+                 "see `velmarune --help` for what this build can do.\n");
+    return 1;
+}

@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
+
+#include "foundation/Log.h"
+#include "foundation/ManualMainQueue.h"
+#include "foundation/Paths.h"
+#include "foundation/Published.h"
+#include "foundation/SerialQueue.h"
+#include "foundation/UserDefaults.h"
+#include "support/TempDir.h"
+
+namespace velmarune {
+namespace {
+
+TEST(ManualMainQueue, RunsDueWorkInTimeThenPostingOrder) {
+    ManualMainQueue queue;
+    std::vector<std::string> order;
+    const TimePoint start = queue.now();
+    queue.postAfter(0.5, [&] { order.push_back("b@0.5"); });
+    queue.postAfter(0.02, [&] {
+        order.push_back("a@0.02");
+        // Posted for "now" from inside a task: runs at 0.02, before 0.5.
+        queue.post([&] { order.push_back("a2@0.02"); });
+    });
+    queue.postAfter(0.5, [&] { order.push_back("c@0.5"); });
+
+    EXPECT_EQ(queue.runPending(), 0u);
+    EXPECT_EQ(queue.advance(0.49), 2u);
+    EXPECT_EQ(order, (std::vector<std::string>{"a@0.02", "a2@0.02"}));
+    EXPECT_EQ(queue.advance(0.01), 2u);
+    EXPECT_EQ(order.back(), "c@0.5");
+    EXPECT_NEAR(secondsBetween(start, queue.now()), 0.5, 1e-9);
+}
+
+TEST(ManualMainQueue, AcceptsWorkFromOtherThreads) {
+    ManualMainQueue queue;
+    int ran = 0;
+    std::thread([&] { queue.post([&] { ++ran; }); }).join();
+    queue.runPending();
+    EXPECT_EQ(ran, 1);
+}
+
+TEST(SerialQueue, RunsInOrderAndSyncWaits) {
+    SerialQueue queue("com.quorin.velmarune.test");
+    queue.start();
+    std::vector<int> seen;
+    for (int i = 0; i < 100; ++i) {
+        queue.async([&, i] { seen.push_back(i); });
+    }
+    queue.sync([&] { seen.push_back(100); });
+    ASSERT_EQ(seen.size(), 101u);
+    for (int i = 0; i <= 100; ++i) {
+        EXPECT_EQ(seen[static_cast<size_t>(i)], i);
+    }
+    // A nested sync on the queue itself must not deadlock.
+    bool nested = false;
+    queue.sync([&] { queue.sync([&] { nested = true; }); });
+    EXPECT_TRUE(nested);
+    queue.stop();
+}
+
+TEST(Published, NotifiesOnlyOnChangeAndStopsWhenSubscriptionEnds) {
+    Published<int> value{1};
+    std::vector<int> seen;
+    {
+        auto subscription = value.subscribe([&](const int& v) { seen.push_back(v); });
+        EXPECT_FALSE(value.set(1));
+        EXPECT_TRUE(value.set(2));
+        value.set(2);
+        value.set(3);
+    }
+    value.set(4);
+    EXPECT_EQ(seen, (std::vector<int>{2, 3}));
+
+    // A subscription that outlives its value is harmless.
+    Subscription late;
+    {
+        Published<int> shortLived{0};
+        late = shortLived.subscribe([](const int&) {});
+    }
+    late.reset();
+}
+
+TEST(LogFormat, RendersTheSystemLogFormats) {
+    EXPECT_EQ(renderLogFormat("PTT_ACTIVE: queued=%{public}ld, captureRunning=%{bool,public}d, "
+                              "prerollFrames=%{public}ld",
+                              {int64_t{2}, true, int64_t{8000}}),
+              "PTT_ACTIVE: queued=2, captureRunning=true, prerollFrames=8000");
+    EXPECT_EQ(renderLogFormat("duration=%{public}f", {1.5}), "duration=1.500000");
+    EXPECT_EQ(renderLogFormat("within %{public}llu ms, %{public}s", {uint64_t{500}, std::string("x")}),
+              "within 500 ms, x");
+    EXPECT_EQ(renderLogFormat("100%% and %d", {int64_t{-3}}), "100% and -3");
+    EXPECT_EQ(renderLogFormat("%{public}s and %{public}s", {std::string("one")}), "one and <missing>");
+}
+
+TEST(Log, CapturingSinkSeesLinesOfEveryThread) {
+    auto sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scoped(sink);
+    Logger log("HotkeyManager");
+    log.error("PTT_RELEASED: samples=%{public}ld", 16000);
+    std::thread([] { Logger("Other").info("from a thread %{public}s", "ok"); }).join();
+    EXPECT_TRUE(sink->contains("PTT_RELEASED: samples=16000"));
+    EXPECT_EQ(sink->messages("Other"), std::vector<std::string>{"from a thread ok"});
+}
+
+TEST(Paths, FollowsXdgAndIgnoresRelativeValues) {
+    auto paths = Paths::fromEnvironment([](const char* name) -> std::optional<std::string> {
+        std::string n = name;
+        if (n == "HOME") return "/home/u";
+        if (n == "XDG_CONFIG_HOME") return "/cfg";
+        if (n == "XDG_DATA_HOME") return "relative/data";
+        return std::nullopt;
+    });
+    EXPECT_EQ(paths.settingsFile(), "/cfg/velmarune/settings.json");
+    EXPECT_EQ(paths.modelsFolder(), "/home/u/.local/share/Velmarune/Models");
+    EXPECT_EQ(paths.logsFolder(), "/home/u/.local/state/Velmarune");
+}
+
+TEST(FileUserDefaults, PersistsAtomicallyWithPrivateMode) {
+    testing::TempDir dir;
+    const auto file = dir / "config/velmarune/settings.json";
+    {
+        FileUserDefaults defaults(file);
+        EXPECT_FALSE(defaults.boolValue("DiagnosticPasteLog"));
+        defaults.setBool("DiagnosticPasteLog", true);
+        defaults.setInteger("pttDwellMs", 40);
+        defaults.setString("pttLanguage", "he");
+        defaults.setDictionary("pttBinding", nlohmann::json{{"modifiers", 393216}});
+    }
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    FileUserDefaults reread(file);
+    EXPECT_EQ(reread.boolValue("DiagnosticPasteLog"), true);
+    EXPECT_EQ(reread.integerValue("pttDwellMs"), 40);
+    EXPECT_EQ(reread.doubleValue("pttDwellMs"), 40.0);
+    EXPECT_EQ(reread.stringValue("pttLanguage"), "he");
+    EXPECT_EQ(reread.stringValue("pttDwellMs"), std::nullopt);
+    EXPECT_EQ((*reread.dictionaryValue("pttBinding"))["modifiers"], 393216);
+    reread.remove("pttLanguage");
+    EXPECT_EQ(FileUserDefaults(file).stringValue("pttLanguage"), std::nullopt);
+
+    // An edit by hand is seen on the next read.
+    testing::writeFile(file, R"({"pttLanguage": "en"})");
+    EXPECT_EQ(reread.stringValue("pttLanguage"), "en");
+}
+
+TEST(FileUserDefaults, MalformedFileIsKeptAsideAndReadsEmpty) {
+    testing::TempDir dir;
+    const auto file = dir / "settings.json";
+    testing::writeFile(file, "{\"pttLanguage\": \"he\",, broken");
+    auto sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scoped(sink);
+
+    FileUserDefaults defaults(file);
+    EXPECT_EQ(defaults.stringValue("pttLanguage"), std::nullopt);
+    size_t aside = 0;
+    for (auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        if (entry.path().filename().string().rfind("settings.json.malformed-", 0) == 0) {
+            ++aside;
+            EXPECT_EQ(testing::readFile(entry.path()), "{\"pttLanguage\": \"he\",, broken");
+        }
+    }
+    EXPECT_EQ(aside, 1u);
+    EXPECT_EQ(sink->messages("UserDefaults").size(), 1u);
+
+    defaults.setString("pttLanguage", "en");
+    EXPECT_EQ(FileUserDefaults(file).stringValue("pttLanguage"), "en");
+}
+
+}  // namespace
+}  // namespace velmarune

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace velmarune {
@@ -15,5 +16,12 @@ struct DownloadState {
 
     bool operator==(const DownloadState&) const = default;
 };
+
+// For test failure messages and debugging.
+inline std::ostream& operator<<(std::ostream& out, const DownloadState& state) {
+    return out << "{fraction " << state.fractionCompleted << (state.isActive ? ", active" : "")
+               << (state.isVerifying ? ", verifying" : "")
+               << (state.error ? ", error \"" + *state.error + "\"" : std::string()) << "}";
+}
 
 }  // namespace velmarune

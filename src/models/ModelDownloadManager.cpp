@@ -1,5 +1,6 @@
 #include "models/ModelDownloadManager.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -44,7 +45,13 @@ bool isLoopbackHost(std::string host) {
     for (auto& c : host) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+    if (host == "localhost" || host == "::1") {
+        return true;
+    }
+    // Only a real address in 127.0.0.0/8, not a name that happens to start with "127.".
+    in_addr address{};
+    return ::inet_pton(AF_INET, host.c_str(), &address) == 1 &&
+           (ntohl(address.s_addr) >> 24) == 127;
 }
 
 struct CurlUrlFree {

@@ -23,7 +23,9 @@ std::string slotWords(const std::vector<ModelSlot>& slots) {
     return words;
 }
 
-bool isUnset(const std::optional<std::string>& value) { return !value || value->empty(); }
+bool isUnset(const std::optional<std::string>& value) {
+    return !value || value->empty();
+}
 
 }  // namespace
 
@@ -75,11 +77,13 @@ void Bootstrap::migrate() {
             m_log.info("v1.1 migration: hebrewModelPath ← legacy customModelPath");
         }
     }
-    if (isUnset(defaults.stringValue("multilingualModelPath")) && m_deps.canonicalMultilingualPath) {
+    if (isUnset(defaults.stringValue("multilingualModelPath")) &&
+        m_deps.canonicalMultilingualPath) {
         const auto canonical = m_deps.canonicalMultilingualPath();
         if (std::filesystem::is_regular_file(canonical, ec)) {
             defaults.setString("multilingualModelPath", canonical.string());
-            m_log.info("v1.1 migration: multilingualModelPath ← canonical %{public}s", canonical.string());
+            m_log.info("v1.1 migration: multilingualModelPath ← canonical %{public}s",
+                       canonical.string());
         }
     }
     defaults.setString("pttLanguage", "auto");
@@ -100,7 +104,7 @@ void Bootstrap::load(std::function<void(std::optional<std::string>)> done) {
     MainQueue* mainQueue = m_deps.mainQueue;
     // Publishes on the main thread, unless a newer load has started since.
     auto publish = [weak, mainQueue, generation, done](std::function<void(Bootstrap&)> apply,
-                                                      std::optional<std::string> error) {
+                                                       std::optional<std::string> error) {
         mainQueue->post([weak, generation, done, apply = std::move(apply), error] {
             auto self = weak.lock();
             if (!self || generation != self->m_loadGeneration) {
@@ -118,18 +122,21 @@ void Bootstrap::load(std::function<void(std::optional<std::string>)> done) {
         const std::vector<ModelSlot> missing = slotsNeedingModels();
         if (!missing.empty()) {
             const std::set<ModelSlot> slots(missing.begin(), missing.end());
-            publish([slots](Bootstrap& self) {
-                self.m_deps.appState->engineStatus.set(WhisperStatus::needsModels(slots));
-            },
-                    "models missing: " + slotWords(missing));
+            publish(
+                [slots](Bootstrap& self) {
+                    self.m_deps.appState->engineStatus.set(WhisperStatus::needsModels(slots));
+                },
+                "models missing: " + slotWords(missing));
             return;
         }
         try {
             const auto hebrewPath = resolveSlot(ModelSlot::hebrew);
             const auto multilingualPath = resolveSlot(ModelSlot::multilingual);
-            log.console("resolved he=" + hebrewPath.string() + " multi=" + multilingualPath.string());
+            log.console("resolved he=" + hebrewPath.string() +
+                        " multi=" + multilingualPath.string());
             // The two models load side by side: each takes seconds.
-            auto hebrewLoad = std::async(std::launch::async, [&] { return loadEngine(hebrewPath); });
+            auto hebrewLoad =
+                std::async(std::launch::async, [&] { return loadEngine(hebrewPath); });
             std::shared_ptr<WhisperEngine> multilingual;
             try {
                 multilingual = loadEngine(multilingualPath);
@@ -155,10 +162,10 @@ void Bootstrap::load(std::function<void(std::optional<std::string>)> done) {
             const std::string description = error.what();
             publish(
                 [slots, description](Bootstrap& self) {
-                    self.m_log.info("Engine load — needsModels: %{public}s (%{public}s)", slotWords(slots),
-                                    description);
-                    self.m_deps.appState->engineStatus.set(
-                        WhisperStatus::needsModels(std::set<ModelSlot>(slots.begin(), slots.end())));
+                    self.m_log.info("Engine load — needsModels: %{public}s (%{public}s)",
+                                    slotWords(slots), description);
+                    self.m_deps.appState->engineStatus.set(WhisperStatus::needsModels(
+                        std::set<ModelSlot>(slots.begin(), slots.end())));
                 },
                 description);
         } catch (const std::exception& error) {

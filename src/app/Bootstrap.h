@@ -26,7 +26,7 @@ class PermissionWalk;
 // speech engines in the background and performs the audio-and-engine reset.
 // Main thread, except the engine loading it starts.
 class Bootstrap : public std::enable_shared_from_this<Bootstrap> {
-public:
+  public:
     struct Dependencies {
         MainQueue* mainQueue = nullptr;
         Executor* loader = nullptr;  // where engine loading runs
@@ -58,7 +58,7 @@ public:
     void loadEngines();
     void performReset();
 
-private:
+  private:
     // Loads both engines; `done` runs on the main thread with the error's
     // description, or nothing on success.
     void load(std::function<void(std::optional<std::string>)> done);

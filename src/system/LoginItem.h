@@ -7,7 +7,7 @@ namespace velmarune {
 
 // Starting the application when the user logs in.
 class LoginItem {
-public:
+  public:
     virtual ~LoginItem() = default;
     // Returns the error's description on failure. Logs "Login item registered"
     // or "Register failed: ..." under "LaunchAgentService".

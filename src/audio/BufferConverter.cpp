@@ -150,8 +150,9 @@ BufferConverter::Result BufferConverter::convert(const CaptureFormat& format, co
         return result;
     }
 
-    // Room for the rate ratio plus one frame; a block may yield a little more
-    // or less because the resampler carries its filter state across blocks.
+    // Room for the rate ratio plus one frame. The resampler works in blocks of
+    // its own (about 30 ms here) and keeps what does not fit for the next
+    // call, which turns its bursts into an even flow of ~10 ms per 10 ms.
     const auto capacity = static_cast<size_t>(
         m_outputRateHz * static_cast<double>(m_mono.size()) / format.sampleRateHz + 1);
     std::vector<float> out(capacity);
@@ -173,7 +174,7 @@ BufferConverter::Result BufferConverter::convert(const CaptureFormat& format, co
             break;
         }
         // Output full with input left over: grow and go on.
-        out.resize(out.size() + capacity + 16);
+        out.resize(out.size() + capacity);
     }
     out.resize(produced);
     if (!out.empty()) {

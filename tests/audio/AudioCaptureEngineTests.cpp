@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <memory>
 
 #include "audio/AudioCaptureEngine.h"
 #include "platform/fake/FakeCaptureSession.h"
+#include "support/TempDir.h"
 
 namespace velmarune {
 namespace {
@@ -207,6 +209,27 @@ TEST_F(AudioCaptureEngineTest, CaptureSourceInterfaceReadsTheRingTail) {
     source.stop();
     source.resetRing();
     EXPECT_TRUE(source.ringTail(8000).empty());
+}
+
+TEST_F(AudioCaptureEngineTest, ReplayedFileArrivesAtSixteenKilohertz) {
+    testing::TempDir dir;
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open((dir / "two.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    const std::vector<float> frames(2 * 96000, 0.25f);
+    sf_writef_float(file, frames.data(), 96000);
+    sf_close(file);
+
+    ASSERT_TRUE(engine.startSession());
+    ASSERT_TRUE(session.replayFile(dir / "two.wav", 960));
+    EXPECT_FALSE(session.replayFile(dir / "missing.wav", 960));
+    // Two seconds in; about one resampler block (30 ms) is still inside it.
+    EXPECT_NEAR(static_cast<double>(ring->totalFramesWritten()), 32000.0 - 480.0, 200.0);
+    EXPECT_NEAR(ring->tail(1)[0], 0.25f, 1e-3);
+    EXPECT_EQ(engine.statsSnapshot().dropped, 0);
 }
 
 }  // namespace

@@ -116,6 +116,10 @@ TEST_F(ModelDownloadTest, AVerifiedFileIsInstalledAndAnnouncedOnce) {
         seen.clear();
         completed.clear();
 
+        // What an interrupted earlier run left behind goes.
+        writeFile(ModelDownloadManager::partPath(locator.installPath(entry)), "stale");
+        writeFile(locator.modelsFolder() / (entry.fileName + ".download-a1b2c3"), "stale");
+
         manager.start(entry);
         ASSERT_TRUE(waitFor([&] { return !completed.empty() || hasFailed(entry); }));
         settle();

@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -201,15 +202,23 @@ void ModelDownloadManager::cancel(const ModelEntry& entry) {
 
 void ModelDownloadManager::removeAbandonedDownloads(const ModelEntry& entry) {
     // A process that died mid-transfer leaves its partial body behind, and a
-    // model is gigabytes. No transfer of this entry is running now (a
-    // cancelled one may still be ending, and it does not need its file).
+    // model is gigabytes. A live transfer (of this process or another) holds
+    // a lock on its file, so only abandoned ones are removed.
     const std::string prefix = entry.fileName + ".download-";
     std::error_code ec;
     for (const auto& item : fs::directory_iterator(m_locator.modelsFolder(), ec)) {
-        if (item.path().filename().string().rfind(prefix, 0) == 0) {
+        if (item.path().filename().string().rfind(prefix, 0) != 0) {
+            continue;
+        }
+        const int fd = ::open(item.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) {
+            continue;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             std::error_code ignored;
             fs::remove(item.path(), ignored);
         }
+        ::close(fd);
     }
 }
 
@@ -229,6 +238,7 @@ void ModelDownloadManager::runTransfer(const std::shared_ptr<Transfer>& transfer
         return;
     }
     const fs::path temporary(name.data());
+    ::flock(fd, LOCK_EX);  // Marks the file as in use; see removeAbandonedDownloads.
     transfer->file = ::fdopen(fd, "wb");
     std::optional<std::string> error;
     if (!transfer->file) {

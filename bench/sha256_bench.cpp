@@ -52,13 +52,20 @@ const std::filesystem::path& benchFile() {
     return path;
 }
 
+// Decimal gigabytes per second, over wall time for "/real_time" runs and
+// over the thread's CPU time otherwise (the figure of an unshared core).
+void reportRate(benchmark::State& state, int64_t bytes) {
+    state.counters["GB/s"] =
+        benchmark::Counter(static_cast<double>(bytes) / 1e9, benchmark::Counter::kIsRate);
+}
+
 // What verification costs: open, read and hash the whole file.
 void BM_VerifyFile1GB(benchmark::State& state) {
     const auto& file = benchFile();
     for (auto _ : state) {
         benchmark::DoNotOptimize(velmarune::sha256HexOfFile(file));
     }
-    state.SetBytesProcessed(state.iterations() * kFileBytes);
+    reportRate(state, state.iterations() * kFileBytes);
 }
 
 // Reading alone, same block size (from the page cache once the file is warm).
@@ -71,7 +78,7 @@ void BM_ReadFile1GB(benchmark::State& state) {
         }
         ::close(fd);
     }
-    state.SetBytesProcessed(state.iterations() * kFileBytes);
+    reportRate(state, state.iterations() * kFileBytes);
 }
 
 // Hashing alone: one 1 MiB block in memory, over and over.
@@ -86,11 +93,12 @@ void BM_HashMemory(benchmark::State& state) {
     unsigned int length = 0;
     EVP_DigestFinal_ex(context, digest, &length);
     EVP_MD_CTX_free(context);
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(block.size()));
+    reportRate(state, state.iterations() * static_cast<int64_t>(block.size()));
 }
 
-BENCHMARK(BM_HashMemory)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ReadFile1GB)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_HashMemory)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadFile1GB)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_VerifyFile1GB)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_VerifyFile1GB)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace

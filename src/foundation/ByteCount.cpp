@@ -1,13 +1,16 @@
 #include "foundation/ByteCount.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 namespace velmarune {
 
 std::string formatByteCount(int64_t bytes) {
     if (bytes < 0) {
-        return "-" + formatByteCount(bytes == INT64_MIN ? INT64_MAX : -bytes);
+        std::string text = formatByteCount(bytes == INT64_MIN ? INT64_MAX : -bytes);
+        text.insert(text.begin(), '-');
+        return text;
     }
     if (bytes < 1000) {
         return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");

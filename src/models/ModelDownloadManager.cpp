@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -96,7 +97,8 @@ ModelDownloadManager::ModelDownloadManager(MainQueue& mainQueue, NotificationCen
     : m_mainQueue(mainQueue),
       m_notifications(notifications),
       m_locator(locator),
-      m_freeSpace(freeSpace ? std::move(freeSpace) : FreeSpaceProbe(volumeAvailableCapacity)) {
+      m_freeSpace(freeSpace ? std::move(freeSpace) : FreeSpaceProbe(volumeAvailableCapacity)),
+      m_aliveWeak(m_alive) {
     initialiseCurlOnce();
 }
 
@@ -141,6 +143,7 @@ void ModelDownloadManager::start(const ModelEntry& entry) {
         setFailed(entry.id, describe("create the folder", folder, ec));
         return;
     }
+    removeAbandonedDownloads(entry);
     // No margin here: the requirements check keeps its own.
     if (auto available = m_freeSpace(folder); available && *available < entry.fileSizeBytes) {
         setFailed(entry.id,
@@ -197,6 +200,28 @@ void ModelDownloadManager::cancel(const ModelEntry& entry) {
     }
 }
 
+void ModelDownloadManager::removeAbandonedDownloads(const ModelEntry& entry) {
+    // A process that died mid-transfer leaves its partial body behind, and a
+    // model is gigabytes. A live transfer (of this process or another) holds
+    // a lock on its file, so only abandoned ones are removed.
+    const std::string prefix = entry.fileName + ".download-";
+    std::error_code ec;
+    for (const auto& item : fs::directory_iterator(m_locator.modelsFolder(), ec)) {
+        if (item.path().filename().string().rfind(prefix, 0) != 0) {
+            continue;
+        }
+        const int fd = ::open(item.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) {
+            continue;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            std::error_code ignored;
+            fs::remove(item.path(), ignored);
+        }
+        ::close(fd);
+    }
+}
+
 void ModelDownloadManager::runTransfer(const std::shared_ptr<Transfer>& transfer) {
     // The body goes to a uniquely named file beside the final one, so that
     // moving it into place is a rename and a cancelled transfer never meets
@@ -213,6 +238,7 @@ void ModelDownloadManager::runTransfer(const std::shared_ptr<Transfer>& transfer
         return;
     }
     const fs::path temporary(name.data());
+    ::flock(fd, LOCK_EX);  // Marks the file as in use; see removeAbandonedDownloads.
     transfer->file = ::fdopen(fd, "wb");
     std::optional<std::string> error;
     if (!transfer->file) {
@@ -305,8 +331,7 @@ std::optional<std::string> ModelDownloadManager::performTransfer(Transfer& trans
                                   : std::string(curl_easy_strerror(code));
 }
 
-void ModelDownloadManager::didWriteData(const Transfer& transfer, int64_t written,
-                                        int64_t expected) {
+void ModelDownloadManager::didWriteData(Transfer& transfer, int64_t written, int64_t expected) {
     // A length the server does not announce gives no progress.
     if (expected <= 0) {
         return;
@@ -314,11 +339,10 @@ void ModelDownloadManager::didWriteData(const Transfer& transfer, int64_t writte
     // curl calls this far more often than data arrives; a thousandth is finer
     // than any progress bar can show.
     const int64_t permille = written >= expected ? 1000 : written * 1000 / expected;
-    auto& last = const_cast<Transfer&>(transfer).lastPermille;
-    if (permille == last) {
+    if (permille == transfer.lastPermille) {
         return;
     }
-    last = permille;
+    transfer.lastPermille = permille;
     std::string id;
     {
         std::lock_guard lock(m_lock);
@@ -450,8 +474,7 @@ void ModelDownloadManager::postFailed(const std::string& id, const std::string& 
 }
 
 void ModelDownloadManager::onMain(std::function<void()> work) {
-    std::weak_ptr<int> alive = m_alive;
-    m_mainQueue.post([alive, work = std::move(work)] {
+    m_mainQueue.post([alive = m_aliveWeak, work = std::move(work)] {
         if (alive.lock()) {
             work();
         }

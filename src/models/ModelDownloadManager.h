@@ -59,7 +59,7 @@ class ModelDownloadManager {
     void runTransfer(const std::shared_ptr<Transfer>& transfer);
     std::optional<std::string> performTransfer(Transfer& transfer);
     // The three events of a transfer, in this order, on its worker thread.
-    void didWriteData(const Transfer& transfer, int64_t written, int64_t expected);
+    void didWriteData(Transfer& transfer, int64_t written, int64_t expected);
     void didFinishDownloading(const Transfer& transfer, const std::filesystem::path& temporary);
     void didComplete(const Transfer& transfer, const std::string& error);
 
@@ -70,6 +70,7 @@ class ModelDownloadManager {
     // Runs `work` on the main queue unless this manager has gone by then.
     void onMain(std::function<void()> work);
     void reapFinishedThreads();
+    void removeAbandonedDownloads(const ModelEntry& entry);
 
     MainQueue& m_mainQueue;
     NotificationCenter& m_notifications;
@@ -77,7 +78,10 @@ class ModelDownloadManager {
     FreeSpaceProbe m_freeSpace;
     Logger m_log{"ModelDownloadManager"};
     Published<States> m_states;
+    // Main-queue work checks the weak copy, which worker threads may read
+    // while the destructor drops the strong one.
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    std::weak_ptr<int> m_aliveWeak;
     std::atomic<bool> m_shuttingDown{false};
 
     std::mutex m_lock;  // guards m_tasks and m_taskToEntry

@@ -4,6 +4,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/UserDefaults.h"
 #include "models/ModelDownloadManager.h"
+#include "models/VolumeCapacity.h"
 #include "support/TempDir.h"
 
 namespace velmarune {
@@ -65,6 +66,14 @@ TEST_F(ModelDownloadRefusalTest, AModelsFolderThatCannotBeCreatedFailsTheStart) 
     EXPECT_EQ(*state(entry)->error, "Could not create the folder " +
                                         locator.modelsFolder().string() + ": Not a directory");
     EXPECT_FALSE(state(entry)->isActive);
+}
+
+TEST(VolumeCapacity, ReportsFreeBytesOrNothing) {
+    TempDir folder;
+    const auto available = volumeAvailableCapacity(folder.path());
+    ASSERT_TRUE(available);
+    EXPECT_GT(*available, 0);
+    EXPECT_FALSE(volumeAvailableCapacity(folder / "missing"));
 }
 
 TEST(ModelDownloadPaths, ThePartFileReplacesTheExtension) {

@@ -16,10 +16,12 @@ HotkeyManager::~HotkeyManager() {
 }
 
 bool HotkeyManager::start() {
-    // Only an integer counts as a dwell; a string or a bool falls back.
+    // Only a whole number counts as a dwell; a string, a bool or 12.5 falls back.
     int64_t dwellMs = kDefaultDwellMs;
-    if (m_defaults.doubleValue(kPttDwellMsKey)) {
-        dwellMs = m_defaults.integerValue(kPttDwellMsKey).value_or(kDefaultDwellMs);
+    const auto asDouble = m_defaults.doubleValue(kPttDwellMsKey);
+    const auto asInteger = m_defaults.integerValue(kPttDwellMsKey);
+    if (asDouble && asInteger && static_cast<double>(*asInteger) == *asDouble) {
+        dwellMs = *asInteger;
     }
     std::weak_ptr<HotkeyManager> weak = weak_from_this();
     m_matcher = ModifierMatcher::create(m_mainQueue, HotkeyBindings::load(m_defaults), dwellMs,

@@ -205,10 +205,14 @@ TEST(HotkeyManager, DeliversEventsOneTurnLaterAndLogsThem) {
 
 TEST(HotkeyManager, ReadsDwellAndBindingAtStartAndReloadsTheBindingInPlace) {
     ManagerRig rig;
-    rig.defaults.setString("pttDwellMs", "fast");  // not an integer: 40
+    rig.defaults.setDouble("pttDwellMs", 12.5);  // not an integer: 40
+    ASSERT_TRUE(rig.manager->start());
+    EXPECT_EQ(rig.manager->matcher()->dwellMs(), 40);
+    rig.defaults.setString("pttDwellMs", "fast");
     rig.defaults.setInteger("pttBinding", kCtrl | kOpt);
     ASSERT_TRUE(rig.manager->start());
     EXPECT_EQ(rig.manager->matcher()->dwellMs(), 40);
+    EXPECT_EQ(rig.keyboard.startCount(), 2);
 
     rig.keyboard.press(kCtrl | kOpt);
     rig.queue.advance(0.010);

@@ -118,8 +118,7 @@ void X11KeyboardMonitor::run(Handlers handlers, std::unique_ptr<X11Keymap> keyma
                 const bool release = raw->event_type == XCB_INPUT_RAW_KEY_RELEASE;
                 const uint32_t code = raw->detail;
                 if (raw->extension == m_xinputOpcode && (press || release) && code < 256) {
-                    const uint64_t bit = keymap.modifierBit(static_cast<uint8_t>(code));
-                    if (bit) {
+                    if (keymap.isModifierKey(static_cast<uint8_t>(code))) {
                         // A release without a press (some tools send several)
                         // changes nothing and reports nothing.
                         held.set(code, press);

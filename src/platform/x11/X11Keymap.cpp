@@ -36,6 +36,11 @@ uint64_t bitForKeysym(uint32_t keysym) {
             return 0;
     }
 }
+bool isModifierKeysym(uint32_t keysym) {
+    return (keysym >= 0xffe1 && keysym <= 0xffee) ||  // Shift_L … Hyper_R, Caps/Shift Lock
+           keysym == 0xff7e || keysym == 0xff7f ||    // Mode_switch, Num_Lock
+           (keysym >= 0xfe01 && keysym <= 0xfe0f);    // ISO_Lock … ISO_Level5 keys
+}
 }  // namespace
 
 bool X11Keymap::load(xcb_connection_t* connection) {
@@ -61,16 +66,16 @@ bool X11Keymap::load(xcb_connection_t* connection) {
                               codes + xcb_get_modifier_mapping_keycodes_length(modmap.get()));
 
     m_modifierBits.fill(0);
+    m_modifierKeys.fill(false);
     for (int code = m_minKeycode; code <= m_maxKeycode; ++code) {
         for (uint8_t level = 0; level < m_keysymsPerKeycode; ++level) {
             const size_t index =
                 static_cast<size_t>(code - m_minKeycode) * m_keysymsPerKeycode + level;
-            if (index < m_keysyms.size()) {
-                if (uint64_t bit = bitForKeysym(m_keysyms[index])) {
-                    m_modifierBits[code] = bit;
-                    break;
-                }
-            }
+            if (index >= m_keysyms.size())
+                break;
+            m_modifierKeys[code] = m_modifierKeys[code] || isModifierKeysym(m_keysyms[index]);
+            if (!m_modifierBits[code])
+                m_modifierBits[code] = bitForKeysym(m_keysyms[index]);
         }
     }
     return true;

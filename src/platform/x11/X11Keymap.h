@@ -22,6 +22,9 @@ class X11Keymap {
     // Option = Alt/Meta, Command = Super), 0 for every other key, the lock
     // keys included.
     uint64_t modifierBit(uint8_t keycode) const { return m_modifierBits[keycode]; }
+    // Any modifier or lock key (Caps Lock, Num Lock, AltGr and the four
+    // above): such keys change modifier state and are never key-downs.
+    bool isModifierKey(uint8_t keycode) const { return m_modifierKeys[keycode]; }
     // The core modifier mask (ShiftMask … Mod5Mask) holding a key with `keysym`, or 0.
     uint16_t maskFor(uint32_t keysym) const;
 
@@ -36,6 +39,7 @@ class X11Keymap {
     std::vector<uint8_t> m_modifierKeycodes;
     uint8_t m_keycodesPerModifier = 0;
     std::array<uint64_t, 256> m_modifierBits{};
+    std::array<bool, 256> m_modifierKeys{};
 };
 
 }  // namespace velmarune

@@ -76,8 +76,18 @@ TEST(X11Listener, HoldingTheChordActivatesAndReleasingEndsIt) {
     keys.release("Control_L");
     // A second release of a key already up (as some tools send) is harmless.
     keys.release("Control_L");
+
+    // Super is Command: adding it to the held chord hands over to Paste Last.
+    keys.press("Shift_R");
+    keys.press("Control_R");
+    ASSERT_TRUE(rig.waitForEvents(3));
+    keys.press("Super_L");
+    ASSERT_TRUE(rig.waitForEvents(4));
+    EXPECT_EQ(rig.events[3],
+              Event::releasedByAddedModifier(kModifierControl | kModifierShift | kModifierCommand));
+    for (const char* key : {"Super_L", "Control_R", "Shift_R"}) keys.release(key);
     rig.queue.runFor(kQuietSeconds);
-    EXPECT_EQ(rig.events.size(), 2u);
+    EXPECT_EQ(rig.events.size(), 4u);
     EXPECT_EQ(rig.manager->matcher()->state(), ModifierMatcher::State::idle);
 }
 

@@ -70,7 +70,7 @@ void X11HotKeyService::setPressedHandler(std::function<void()> pressed) {
 
 int X11HotKeyService::registerHotKey(uint16_t keyCode, ModifierCombo modifiers) {
     std::lock_guard lock(m_mutex);
-    if (!connect()) {
+    if (!connect() || xcb_connection_has_error(m_connection)) {
         return kStatusNoDisplay;
     }
     ungrabLocked();
@@ -118,6 +118,10 @@ int X11HotKeyService::registerHotKey(uint16_t keyCode, ModifierCombo modifiers) 
                 status = error->error_code;
             std::free(error);
         }
+    }
+    // A lost connection answers no errors at all: that is no success.
+    if (status == 0 && xcb_connection_has_error(m_connection)) {
+        status = kStatusNoDisplay;
     }
     m_grabbedKeycode = keycode;
     m_grabbedModifiers = mask;

@@ -18,7 +18,8 @@ namespace velmarune {
 // Caps Lock / Num Lock combination so that the lock keys do not disable it.
 class X11HotKeyService : public HotKeyService {
   public:
-    // Statuses besides the X error codes (10 = BadAccess).
+    // Statuses besides the X error codes (10 = BadAccess): no X server (or
+    // the connection was lost), and a key the keyboard layout cannot type.
     static constexpr int kStatusNoDisplay = -1;
     static constexpr int kStatusNoSuchKey = -2;
 

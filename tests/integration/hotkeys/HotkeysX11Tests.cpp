@@ -124,7 +124,7 @@ TEST(X11Listener, AShortcutWithinTheDwellPassesThroughUnchanged) {
     EXPECT_TRUE(rig.events.empty());
 }
 
-TEST(X11Listener, StartFailsWithoutAnXServer) {
+TEST(X11Backends, FailWithoutAnXServer) {
     auto sink = std::make_shared<CapturingLogSink>();
     ScopedLogSink scoped(sink);
     setenv("DISPLAY", ":97531", 1);
@@ -135,6 +135,12 @@ TEST(X11Listener, StartFailsWithoutAnXServer) {
     EXPECT_FALSE(manager->start());
     EXPECT_TRUE(sink->contains(
         "CGEvent.tapCreate returned nil — Accessibility/Input Monitoring likely missing"));
+
+    X11HotKeyService service;
+    auto hotKey = std::make_shared<GlobalHotKey>(service, queue, [] {});
+    hotKey->set(PasteShortcut{});
+    EXPECT_FALSE(hotKey->registered());
+    EXPECT_TRUE(sink->contains("register ⌃⇧⌘V failed: -1"));
     unsetenv("DISPLAY");
 }
 

@@ -201,25 +201,31 @@ TEST_F(SessionEventsTest, DeliversTheMappedEventsInOrderToEveryObserver) {
     auto secondSubscription = m_events.observe([&](SessionEvent e) { second.push_back(e); });
     startListening();
 
+    // The system and session buses are separate connections with no order
+    // between them: each phase ends on an event that shows it was handled.
     emit("PrepareForSleep", "b", 1);
     emit("PrepareForSleep", "b", 0);
     emit("Lock", "o", kMySession);
+    waitForEvents(3);
     // The screensaver confirming the same lock is no second event.
     emit("ActiveChanged", "sb", "org.freedesktop.ScreenSaver", 1);
+    emit("PowerSaveMode", "i", 3);
+    waitForEvents(4);
     emit("Unlock", "o", kMySession);
+    waitForEvents(5);
     emit("ActiveChanged", "sb", "org.gnome.ScreenSaver", 1);
     emit("ActiveChanged", "sb", "org.freedesktop.ScreenSaver", 0);
-    emit("PowerSaveMode", "i", 3);
     emit("PowerSaveMode", "i", 1);   // still asleep
     emit("PowerSaveMode", "i", -1);  // unsupported says nothing
     emit("PowerSaveMode", "i", 0);
+    waitForEvents(8);
     emit("PrepareForShutdown", "b", 0);  // called off
     emit("PrepareForShutdown", "b", 1);
 
     const Events expected = {
-        SessionEvent::willSleep,      SessionEvent::didWake,      SessionEvent::screenLocked,
-        SessionEvent::screenUnlocked, SessionEvent::screenLocked, SessionEvent::screenUnlocked,
-        SessionEvent::displaySlept,   SessionEvent::displayWoke,  SessionEvent::willPowerOff,
+        SessionEvent::willSleep,      SessionEvent::didWake,        SessionEvent::screenLocked,
+        SessionEvent::displaySlept,   SessionEvent::screenUnlocked, SessionEvent::screenLocked,
+        SessionEvent::screenUnlocked, SessionEvent::displayWoke,    SessionEvent::willPowerOff,
     };
     EXPECT_EQ(waitForEvents(expected.size()), expected);
     EXPECT_EQ(second, expected);

@@ -45,7 +45,7 @@ struct Reply {
 struct SourceEntry {
     uint32_t index = PA_INVALID_INDEX;
     CaptureDevice device;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleSpec{};
     pa_channel_map map{};
 };
 
@@ -60,7 +60,7 @@ SourceEntry entryFrom(const pa_source_info* info) {
     entry.device.name = info->description != nullptr ? info->description : entry.device.id;
     entry.device.isNoiseSuppressionFilter =
         PulseCaptureSession::looksLikeNoiseSuppression(entry.device.id, entry.device.name);
-    entry.spec = info->sample_spec;
+    entry.sampleSpec = info->sample_spec;
     entry.map = info->channel_map;
     return entry;
 }
@@ -69,17 +69,17 @@ SourceEntry entryFrom(const pa_source_info* info) {
 // when the converter reads it, otherwise float (the server converts only the
 // sample type, never the rate).
 std::pair<pa_sample_spec, CaptureSampleType> streamSpecFor(const pa_sample_spec& source) {
-    pa_sample_spec spec = source;
+    pa_sample_spec sampleSpec = source;
     switch (source.format) {
         case PA_SAMPLE_FLOAT32NE:
-            return {spec, CaptureSampleType::float32};
+            return {sampleSpec, CaptureSampleType::float32};
         case PA_SAMPLE_S16NE:
-            return {spec, CaptureSampleType::int16};
+            return {sampleSpec, CaptureSampleType::int16};
         case PA_SAMPLE_S32NE:
-            return {spec, CaptureSampleType::int32};
+            return {sampleSpec, CaptureSampleType::int32};
         default:
-            spec.format = PA_SAMPLE_FLOAT32NE;
-            return {spec, CaptureSampleType::float32};
+            sampleSpec.format = PA_SAMPLE_FLOAT32NE;
+            return {sampleSpec, CaptureSampleType::float32};
     }
 }
 
@@ -214,12 +214,13 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
     std::shared_ptr<StreamShared> openStream(const SourceEntry& source, SerialQueue& queue,
                                              BufferHandler handler, pa_stream*& out,
                                              std::string& error) {
-        auto [spec, type] = streamSpecFor(source.spec);
+        auto [sampleSpec, type] = streamSpecFor(source.sampleSpec);
         auto shared = std::make_shared<StreamShared>();
         shared->handler = std::move(handler);
         shared->queue = &queue;
-        shared->format = CaptureFormat{static_cast<double>(spec.rate), spec.channels, type, true};
-        shared->frameBytes = pa_frame_size(&spec);
+        shared->format =
+            CaptureFormat{static_cast<double>(sampleSpec.rate), sampleSpec.channels, type, true};
+        shared->frameBytes = pa_frame_size(&sampleSpec);
         std::weak_ptr<Impl> weak = weak_from_this();
         shared->onFailure = [weak, id = source.device.id](const std::string& text) {
             if (auto self = weak.lock()) {
@@ -234,10 +235,10 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
             return nullptr;
         }
         pa_channel_map map = source.map;
-        if (map.channels != spec.channels) {
-            pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+        if (map.channels != sampleSpec.channels) {
+            pa_channel_map_init_auto(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
         }
-        pa_stream* stream = pa_stream_new(m_context, "Velmarune capture", &spec, &map);
+        pa_stream* stream = pa_stream_new(m_context, "Velmarune capture", &sampleSpec, &map);
         if (stream == nullptr) {
             error = pa_strerror(pa_context_errno(m_context));
             pa_threaded_mainloop_unlock(m_loop);
@@ -254,7 +255,7 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
         attr.tlength = static_cast<uint32_t>(-1);
         attr.prebuf = static_cast<uint32_t>(-1);
         attr.minreq = static_cast<uint32_t>(-1);
-        attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+        attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sampleSpec));
         // DONT_MOVE: a vanished device ends the stream (reported) instead of
         // the server quietly moving it to another microphone.
         const auto flags =

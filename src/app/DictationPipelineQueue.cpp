@@ -1,0 +1,329 @@
+#include <algorithm>
+
+#include "app/DictationPipeline.h"
+#include "diagnostics/PasteDiagnostics.h"
+
+// The queue side of the pipeline: one transcription at a time, results,
+// and the paste loop that keeps spoken order.
+namespace velmarune {
+
+namespace {
+
+// Characters as the user sees them counted: UTF-8 code points.
+int64_t characterCount(const std::string& text) {
+    return std::count_if(text.begin(), text.end(),
+                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+}
+
+}  // namespace
+
+void DictationPipeline::startNextTranscription() {
+    if (m_decodeTask) {
+        return;
+    }
+    auto it = std::find_if(m_jobs.begin(), m_jobs.end(), [](const Job& job) {
+        return job.phase.kind == Job::Phase::Kind::waiting;
+    });
+    if (it == m_jobs.end()) {
+        return;
+    }
+    it->phase = Job::Phase{Job::Phase::Kind::decoding, {}};
+    if (it->diag && m_deps.diagnostics) {
+        m_deps.diagnostics->setQueueWaitMs(it->diag, millisecondsBetween(it->releasedAt, now()));
+    }
+    std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    MainQueue* mainQueue = m_deps.mainQueue;
+    auto cleanup = m_deps.cleanup;
+    const int64_t serial = it->serial;
+    const double seconds = it->seconds;
+    m_decodeTask = BackgroundTask::start(*m_deps.transcriptionExecutor, [weak, mainQueue, cleanup,
+                                                                         serial, seconds,
+                                                                         samples = it->samples,
+                                                                         decode = it->decode](
+                                                                            const CancellationToken&
+                                                                                token) {
+        const Logger log{"DictationPipeline"};
+        try {
+            DecodeOutcome outcome;
+            outcome.transcription = decode(*samples, token);
+            const std::string& raw = outcome.transcription.text;
+            outcome.cleaned = cleanup ? cleanup(raw, seconds, outcome.transcription.segments)
+                                      : CleanupResult{raw, std::nullopt, 0, 0};
+            log.error(
+                "Transcription returned length=%{public}ld, loop=%{public}s, collapsed=%{public}ld",
+                characterCount(raw), outcome.cleaned.loop.value_or("pass"),
+                outcome.cleaned.collapsedWords);
+            if (token.isCancelled()) {
+                log.info(
+                    "transcribe Task cancelled mid-flight, discarding result length=%{public}ld",
+                    characterCount(raw));
+                return;
+            }
+            mainQueue->post([weak, serial, outcome = std::move(outcome)]() mutable {
+                if (auto self = weak.lock()) {
+                    self->deliverResult(serial, std::move(outcome));
+                }
+            });
+        } catch (const std::exception& error) {
+            log.info("Transcription error: %{public}s", error.what());
+            mainQueue->post([weak, serial] {
+                if (auto self = weak.lock()) {
+                    self->deliverFailure(serial);
+                }
+            });
+        }
+    });
+}
+
+DictationPipeline::Job* DictationPipeline::findJob(int64_t serial) {
+    auto it = std::find_if(m_jobs.begin(), m_jobs.end(),
+                           [&](const Job& job) { return job.serial == serial; });
+    return it == m_jobs.end() ? nullptr : &*it;
+}
+
+void DictationPipeline::deliverResult(int64_t serial, DecodeOutcome outcome) {
+    m_decodeTask.reset();
+    Job* job = findJob(serial);
+    if (job == nullptr) {
+        startNextTranscription();
+        updateState();
+        pump();
+        return;
+    }
+    const Transcription& t = outcome.transcription;
+    const std::string& text = outcome.cleaned.text;
+    if (m_deps.diagnostics && job->diag) {
+        DecodeFigures decode;
+        decode.latencyMs = t.latencyMs;
+        decode.segments = t.segments;
+        decode.compressionRatio = outcome.cleaned.compressionRatio;
+        decode.loop = outcome.cleaned.loop.value_or("pass");
+        decode.collapsedWords = outcome.cleaned.collapsedWords;
+        decode.lastSegment = t.lastSegment;
+        std::optional<TrimFigures> trim;
+        if (t.route) {
+            trim = TrimFigures{t.route->floor, t.route->threshold, t.route->trimmedMs,
+                               t.route->quietTailMs, t.route->zeroMs};
+        }
+        m_deps.diagnostics->markTranscribed(job->diag);
+        m_deps.diagnostics->setRecognition(
+            job->diag, t.route ? std::optional(t.route->language) : std::nullopt,
+            t.route ? t.route->confidence : std::nullopt,
+            t.route ? std::optional(t.route->slot) : std::nullopt, decode, trim,
+            t.route ? std::optional(t.route->trimMs) : std::nullopt,
+            t.route ? t.route->detectMs : std::nullopt, t.encodeMs);
+        m_deps.diagnostics->setLength(job->diag, characterCount(text));
+    }
+    if (text.empty()) {
+        const auto diag = job->diag;
+        m_jobs.erase(std::find_if(m_jobs.begin(), m_jobs.end(),
+                                  [&](const Job& j) { return j.serial == serial; }));
+        applyEmptyTranscriptRule(diag);
+    } else {
+        m_failedTranscriptionCount = 0;
+        m_deps.appState->lastTranscript.set(text);
+        if (m_deps.addRecent) {
+            job->recentID = m_deps.addRecent(text);
+        }
+        job->phase = Job::Phase{Job::Phase::Kind::ready, text};
+        job->readyAt = now();
+    }
+    startNextTranscription();
+    updateState();
+    pump();
+}
+
+void DictationPipeline::applyEmptyTranscriptRule(std::optional<int64_t> diag) {
+    setOutcome(diag, "empty transcript");
+    ++m_failedTranscriptionCount;
+    m_log.info("Empty transcription result (%{public}ld consecutive)", m_failedTranscriptionCount);
+    if (m_failedTranscriptionCount >= kEmptyTranscriptLimit) {
+        m_log.info("3 consecutive empty transcriptions — auto-resetting engine");
+        m_failedTranscriptionCount = 0;
+        if (m_deps.diagnostics) {
+            m_deps.diagnostics->setPendingCancelReason("3 empty transcripts");
+        }
+        if (m_deps.appState->resetEngine) {
+            m_deps.appState->resetEngine();
+        }
+    }
+}
+
+void DictationPipeline::deliverFailure(int64_t serial) {
+    m_decodeTask.reset();
+    if (Job* job = findJob(serial)) {
+        const auto diag = job->diag;
+        m_jobs.erase(std::find_if(m_jobs.begin(), m_jobs.end(),
+                                  [&](const Job& j) { return j.serial == serial; }));
+        setOutcome(diag, "transcription error");
+    }
+    startNextTranscription();
+    updateState();
+    pump();
+}
+
+void DictationPipeline::pump() {
+    if (m_pastesHeld) {
+        updateState();
+        return;
+    }
+    for (;;) {
+        if (m_pasteInFlight || m_jobs.empty() ||
+            m_jobs.front().phase.kind != Job::Phase::Kind::ready) {
+            updateState();
+            return;
+        }
+        Job& head = m_jobs.front();
+        if (m_isRecording) {
+            // Nothing pastes while the user dictates again.
+            if (head.keysHeldSince) {
+                head.keysWaitedMs += millisecondsBetween(*head.keysHeldSince, now());
+                head.keysHeldSince.reset();
+            }
+            updateState();
+            schedulePoll();
+            return;
+        }
+        if (m_deps.modifiersHeld && m_deps.modifiersHeld()) {
+            if (!head.keysHeldSince) {
+                head.keysHeldSince = now();
+            }
+            if (secondsBetween(*head.keysHeldSince, now()) < kKeysHeldLimitSeconds) {
+                updateState();
+                schedulePoll();
+                return;
+            }
+            dropHead("keys held");
+            continue;
+        }
+        if (head.keysHeldSince) {
+            head.keysWaitedMs += millisecondsBetween(*head.keysHeldSince, now());
+            head.keysHeldSince.reset();
+        }
+        if (head.frontAtRelease && m_deps.frontApp) {
+            const auto front = m_deps.frontApp();
+            if (front && *front != *head.frontAtRelease) {
+                dropHead("app changed");
+                continue;
+            }
+        }
+        pasteHead();
+        return;
+    }
+}
+
+void DictationPipeline::schedulePoll() {
+    if (m_pollScheduled) {
+        return;
+    }
+    m_pollScheduled = true;
+    std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    m_deps.mainQueue->postAfter(kPollIntervalSeconds, [weak] {
+        if (auto self = weak.lock()) {
+            self->m_pollScheduled = false;
+            self->pump();
+        }
+    });
+}
+
+void DictationPipeline::pasteHead() {
+    Job& head = m_jobs.front();
+    m_pasteInFlight = true;
+    updateState();
+    m_log.info("-> pasting");
+    if (m_deps.diagnostics) {
+        m_deps.diagnostics->setPasteWait(
+            head.diag, head.readyAt ? millisecondsBetween(*head.readyAt, now()) : 0,
+            head.keysWaitedMs);
+        m_deps.diagnostics->setPasting(head.diag);
+    }
+    const int64_t serial = head.serial;
+    const std::string text = head.phase.text;
+    const auto recentID = head.recentID;
+    std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    m_deps.insertText(
+        text,
+        [weak, text, recentID] {
+            if (auto self = weak.lock()) {
+                self->m_log.info("PASTE_NOT_READ: no app read the transcript");
+                self->offerDidntPaste(text, recentID);
+            }
+        },
+        [weak, serial, text] {
+            if (auto self = weak.lock()) {
+                self->afterPaste(serial, text);
+            }
+        });
+}
+
+void DictationPipeline::afterPaste(int64_t serial, const std::string& text) {
+    auto it = std::find_if(m_jobs.begin(), m_jobs.end(),
+                           [&](const Job& job) { return job.serial == serial; });
+    if (it != m_jobs.end()) {
+        m_jobs.erase(it);
+    }
+    m_pasteInFlight = false;
+    m_log.info("-> paste complete");
+    if (m_deps.showTranscript) {
+        m_deps.showTranscript(text);
+    }
+    updateState();
+    pump();
+}
+
+void DictationPipeline::dropHead(const std::string& reason) {
+    Job job = std::move(m_jobs.front());
+    m_jobs.pop_front();
+    m_log.info("NOT_PASTED: %{public}s", reason);
+    if (m_deps.diagnostics) {
+        m_deps.diagnostics->setPasteWait(
+            job.diag, job.readyAt ? millisecondsBetween(*job.readyAt, now()) : 0, job.keysWaitedMs);
+    }
+    setOutcome(job.diag, "not pasted: " + reason);
+    offerDidntPaste(job.phase.text, job.recentID);
+}
+
+void DictationPipeline::offerDidntPaste(const std::string& text, std::optional<int64_t> recentID) {
+    if (!m_deps.showDidntPaste) {
+        return;
+    }
+    std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    DidntPastePrompt prompt;
+    prompt.text = text;
+    prompt.entryID = recentID;
+    prompt.onPaste = [weak, text] {
+        if (auto self = weak.lock(); self && self->m_deps.repaste) {
+            self->m_deps.repaste(text, {});
+        }
+    };
+    prompt.onClose = [] {};
+    m_deps.showDidntPaste(std::move(prompt));
+}
+
+void DictationPipeline::updateState() {
+    AppState& state = *m_deps.appState;
+    AppMode mode = AppMode::idle;
+    if (m_isRecording) {
+        mode = AppMode::dictating;
+    } else if (m_pasteInFlight) {
+        mode = AppMode::pasting;
+    } else if (!m_jobs.empty()) {
+        mode = AppMode::transcribing;
+    }
+    state.mode.set(mode);
+    state.queuedDictations.set(static_cast<int64_t>(m_jobs.size()));
+    state.waitingForKeys.set(!m_isRecording && !m_jobs.empty() &&
+                             m_jobs.front().keysHeldSince.has_value());
+    if (m_jobs.empty() && !m_pasteInFlight && m_onQueueEmpty) {
+        auto callback = std::exchange(m_onQueueEmpty, {});
+        callback();
+    }
+}
+
+void DictationPipeline::setOutcome(std::optional<int64_t> diag, const std::string& outcome) {
+    if (m_deps.diagnostics) {
+        m_deps.diagnostics->setOutcome(diag, outcome);
+    }
+}
+
+}  // namespace velmarune

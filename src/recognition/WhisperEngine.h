@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "foundation/Task.h"
+#include "recognition/Transcription.h"
+#include "recognition/WhisperEngineError.h"
+
+struct whisper_context;
+
+namespace velmarune {
+
+// The spoken language as whisper.cpp detected it.
+struct LanguageDetection {
+    std::string code;      // ISO code as whisper.cpp names it ("he", "en")
+    float confidence = 0;  // probability of that language, 0 ... 1
+
+    bool operator==(const LanguageDetection&) const = default;
+};
+
+// Initial prompts: the product names in their Latin spelling, so the decoder
+// keeps them intact inside Hebrew speech.
+inline constexpr const char* kHebrewPrompt =
+    "אתמול בערב עדכנתי את Velmarune בלפטופ, קראתי את המייל ש-Claude ניסח, תיקנתי פונקציה עם Claude "
+    "Code ב-Cursor ובדקתי אותה ב-Codex, ואז קבענו שיחה ב-Zoom דרך WhatsApp.";
+inline constexpr const char* kEnglishPrompt =
+    "Velmarune, Claude, Claude Code, Codex, Cursor, WhatsApp, Zoom.";
+
+// One loaded whisper.cpp model. Calls on one engine are serialised (a
+// decode and a detection never overlap); two engines are independent. The
+// calls block their caller, so run them from a background task.
+class WhisperEngine {
+  public:
+    // Loads the model; throws WhisperEngineError::modelLoadFailed.
+    static std::shared_ptr<WhisperEngine> create(const std::filesystem::path& modelPath);
+    ~WhisperEngine();
+    WhisperEngine(const WhisperEngine&) = delete;
+    WhisperEngine& operator=(const WhisperEngine&) = delete;
+
+    // Decodes 16 kHz mono samples in `language`. `englishPrompt` picks the
+    // English prompt (else the Hebrew one); `quietThreshold` selects the
+    // last-segment rule (see LastSegmentCheck.h). Throws
+    // WhisperEngineError::transcribeFailed, or DecodeCancelled when `cancel`
+    // fires during the decode (it stops within one decoder step).
+    Transcription transcribe(const std::vector<float>& samples, const std::string& language,
+                             bool englishPrompt, float temperature, float quietThreshold,
+                             const CancellationToken& cancel = {});
+
+    // Detects the language from the first 30 s. Throws
+    // languageDetectionFailed / languageDetectionUnknownId.
+    LanguageDetection detectLanguage(const std::vector<float>& samples);
+
+    const std::filesystem::path& modelPath() const { return m_modelPath; }
+    int64_t modelSize() const { return m_modelSize; }
+
+  private:
+    WhisperEngine(whisper_context* ctx, std::filesystem::path modelPath, int64_t modelSize);
+
+    std::mutex m_mutex;  // serialises every use of m_ctx
+    whisper_context* m_ctx;
+    std::filesystem::path m_modelPath;
+    int64_t m_modelSize;
+};
+
+}  // namespace velmarune

@@ -8,20 +8,13 @@
 #include <vector>
 
 #include "foundation/Task.h"
+#include "recognition/SpeechRecognizer.h"
 #include "recognition/Transcription.h"
 #include "recognition/WhisperEngineError.h"
 
 struct whisper_context;
 
 namespace velmarune {
-
-// The spoken language as whisper.cpp detected it.
-struct LanguageDetection {
-    std::string code;      // ISO code as whisper.cpp names it ("he", "en")
-    float confidence = 0;  // probability of that language, 0 ... 1
-
-    bool operator==(const LanguageDetection&) const = default;
-};
 
 // Initial prompts: the product names in their Latin spelling, so the decoder
 // keeps them intact inside Hebrew speech.
@@ -34,11 +27,11 @@ inline constexpr const char* kEnglishPrompt =
 // One loaded whisper.cpp model. Calls on one engine are serialised (a
 // decode and a detection never overlap); two engines are independent. The
 // calls block their caller, so run them from a background task.
-class WhisperEngine {
+class WhisperEngine : public SpeechRecognizer {
   public:
     // Loads the model; throws WhisperEngineError::modelLoadFailed.
     static std::shared_ptr<WhisperEngine> create(const std::filesystem::path& modelPath);
-    ~WhisperEngine();
+    ~WhisperEngine() override;
     WhisperEngine(const WhisperEngine&) = delete;
     WhisperEngine& operator=(const WhisperEngine&) = delete;
 
@@ -49,11 +42,11 @@ class WhisperEngine {
     // fires during the decode (it stops within one decoder step).
     Transcription transcribe(const std::vector<float>& samples, const std::string& language,
                              bool englishPrompt, float temperature, float quietThreshold,
-                             const CancellationToken& cancel = {});
+                             const CancellationToken& cancel = {}) override;
 
     // Detects the language from the first 30 s. Throws
     // languageDetectionFailed / languageDetectionUnknownId.
-    LanguageDetection detectLanguage(const std::vector<float>& samples);
+    LanguageDetection detectLanguage(const std::vector<float>& samples) override;
 
     const std::filesystem::path& modelPath() const { return m_modelPath; }
     int64_t modelSize() const { return m_modelSize; }

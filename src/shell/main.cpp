@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/Log.h"
+#include "shell/TranscribeCommand.h"
 
 namespace {
 
@@ -13,7 +14,11 @@ int usage(FILE* out) {
     std::fprintf(out,
                  "usage: velmarune [COMMAND]\n"
                  "\n"
-                 "Without a command, starts the push-to-talk dictation application.\n");
+                 "Without a command, starts the push-to-talk dictation application.\n"
+                 "\n"
+                 "Commands:\n"
+                 "  transcribe FILE [--language auto|he|en] [--hebrew-model PATH]\n"
+                 "                  [--multilingual-model PATH] [--json]\n");
     return out == stdout ? 0 : 2;
 }
 
@@ -23,6 +28,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
         return usage(stdout);
+    }
+    if (!args.empty() && args[0] == "transcribe") {
+        return velmarune::runTranscribeCommand({args.begin() + 1, args.end()});
     }
     if (!args.empty()) {
         std::fprintf(stderr, "velmarune: unknown command '%s'\n", args[0].c_str());

@@ -181,6 +181,29 @@ BENCHMARK(BM_TrimmingPays)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
+// How long a decode runs on after its task is cancelled mid-way.
+void BM_CancelStopsDecode(benchmark::State& state) {
+    const auto engine = WhisperEngine::create(model("base", true));
+    const auto audio = speechThenNoise();
+    for (auto _ : state) {
+        CancellationToken token;
+        std::chrono::steady_clock::time_point returned;
+        std::thread decode([&] {
+            try {
+                engine->transcribe(audio, "en", true, 0.0F, 0.0F, token);
+            } catch (const DecodeCancelled&) {
+            }
+            returned = std::chrono::steady_clock::now();
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto cancelledAt = std::chrono::steady_clock::now();
+        token.cancel();
+        decode.join();
+        state.SetIterationTime(std::chrono::duration<double>(returned - cancelledAt).count());
+    }
+}
+BENCHMARK(BM_CancelStopsDecode)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
 // Two engines side by side, as the application keeps them.
 void BM_LoadTwoEngines(benchmark::State& state, const std::string& size) {
     const auto path = model(size, true);

@@ -39,7 +39,8 @@ class WhisperEngine : public SpeechRecognizer {
     // English prompt (else the Hebrew one); `quietThreshold` selects the
     // last-segment rule (see LastSegmentCheck.h). Throws
     // WhisperEngineError::transcribeFailed, or DecodeCancelled when `cancel`
-    // fires during the decode (it stops within one decoder step).
+    // fires during the decode. whisper.cpp checks for cancellation after each
+    // encoder pass and each decoder step, so the decode stops at the next one.
     Transcription transcribe(const std::vector<float>& samples, const std::string& language,
                              bool englishPrompt, float temperature, float quietThreshold,
                              const CancellationToken& cancel = {}) override;

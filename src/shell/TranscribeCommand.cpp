@@ -8,13 +8,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "audio/WAVDecoder.h"
 #include "foundation/Paths.h"
 #include "foundation/UserDefaults.h"
 #include "models/ModelLocatorError.h"
 #include "recognition/DecodeRouter.h"
 #include "recognition/TranscriptCleanup.h"
 #include "recognition/WhisperEngine.h"
-#include "shell/AudioFileSamples.h"
 
 namespace velmarune {
 
@@ -128,7 +128,7 @@ int runTranscribeCommand(const std::vector<std::string>& args) {
             return loaded[slot] = WhisperEngine::create(path);
         });
 
-        const std::vector<float> samples = readAudioFileSamples(options->file);
+        const std::vector<float> samples = WAVDecoder::decode(options->file);
         const Transcription transcription =
             router.decode(samples, language, MicMode::standard, 0, {});
         const double seconds = static_cast<double>(samples.size()) / kSampleRateHz;

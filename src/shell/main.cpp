@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/Log.h"
+#include "shell/ModelsCommand.h"
 #include "shell/TranscribeCommand.h"
 
 namespace {
@@ -16,9 +17,10 @@ int usage(FILE* out) {
                  "\n"
                  "Without a command, starts the push-to-talk dictation application.\n"
                  "\n"
-                 "Commands:\n"
+                 "  models    list, download or choose the speech models\n"
                  "  transcribe FILE [--language auto|he|en] [--hebrew-model PATH]\n"
-                 "                  [--multilingual-model PATH] [--json]\n");
+                 "            [--multilingual-model PATH] [--json]\n"
+                 "            transcribe an audio file as a dictation would be\n");
     return out == stdout ? 0 : 2;
 }
 
@@ -28,6 +30,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
         return usage(stdout);
+    }
+    if (!args.empty() && args[0] == "models") {
+        return velmarune::ModelsCommand::main({args.begin() + 1, args.end()});
     }
     if (!args.empty() && args[0] == "transcribe") {
         return velmarune::runTranscribeCommand({args.begin() + 1, args.end()});

@@ -8,7 +8,7 @@ namespace velmarune::testing {
 // A fresh folder under the system temporary folder, removed with its contents
 // when the object goes away.
 class TempDir {
-public:
+  public:
     explicit TempDir(const std::string& prefix = "velmarune-test");
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -17,7 +17,7 @@ public:
     const std::filesystem::path& path() const { return m_path; }
     std::filesystem::path operator/(const std::string& child) const { return m_path / child; }
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 

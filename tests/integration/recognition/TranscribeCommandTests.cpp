@@ -102,7 +102,7 @@ TEST_F(TranscribeCommand, ReportsBadInputAndExitsNonZero) {
     };
     const Case cases[] = {
         {quoted(m_dir / "notes.txt") + " --language he" + hebrewModel,
-         "velmarune transcribe: cannot read "},
+         "velmarune transcribe: Cannot open audio file at "},
         {quoted(m_dir / "speech.wav") + " --language he --hebrew-model /nonexistent/model.bin",
          "velmarune transcribe: Hebrew slot points to a missing file: /nonexistent/model.bin"},
         {quoted(m_dir / "speech.wav") + " --language he --hebrew-model " +

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace velmarune::testing {
+
+// A child process the test owns: started with arguments and extra
+// environment, stopped (TERM, then KILL after a bounded wait) when destroyed.
+class ChildProcess {
+  public:
+    ChildProcess() = default;
+    ChildProcess(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& env = {},
+                 const std::string& stdoutFile = "/dev/null",
+                 const std::string& stderrFile = "/dev/null");
+    ~ChildProcess();
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&& other) noexcept;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return m_pid; }
+    bool running();
+    // Stops the process; returns its exit status (or -1).
+    int stop(double graceSeconds = 2.0);
+
+  private:
+    pid_t m_pid = -1;
+};
+
+// The path of a program on PATH, or empty.
+std::string findProgram(const std::string& name);
+
+// Fails the current test with a message naming the Debian package when a
+// tool is missing.
+bool requireProgram(const std::string& name, const std::string& debianPackage);
+
+}  // namespace velmarune::testing

@@ -1,0 +1,91 @@
+#include "support/XRig.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace velmarune::testing {
+
+namespace {
+bool waitUntil(const std::function<bool()>& condition, double seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
+}
+
+int run(const std::string& command) {
+    return std::system(command.c_str());
+}
+}  // namespace
+
+XRig::XRig() : XRig(Options{}) {}
+
+XRig::XRig(Options options) {
+    if (!requireProgram("Xvfb", "xvfb"))
+        return;
+    if (options.windowManager && !requireProgram("openbox", "openbox"))
+        return;
+    if (!requireProgram("xprop", "x11-utils"))
+        return;
+
+    m_runtime = m_dir.path() / "run";
+    std::filesystem::create_directories(m_runtime);
+    chmod(m_runtime.c_str(), 0700);
+    const auto displayFile = m_dir.path() / "display.txt";
+
+    // -displayfd picks a free display and writes its number once listening.
+    m_xvfb = ChildProcess(
+        {"/bin/sh", "-c",
+         "exec Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp 5>" + displayFile.string()});
+    if (!waitUntil(
+            [&] { return !readFile(displayFile).empty() && readFile(displayFile).back() == '\n'; },
+            10.0)) {
+        ADD_FAILURE() << "Xvfb did not start within 10 s";
+        return;
+    }
+    std::string number = readFile(displayFile);
+    while (!number.empty() && (number.back() == '\n' || number.back() == ' ')) number.pop_back();
+    m_display = ":" + number;
+
+    if (const char* old = std::getenv("DISPLAY")) {
+        m_hadDisplay = true;
+        m_savedDisplay = old;
+    }
+    setenv("DISPLAY", m_display.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
+
+    if (options.windowManager) {
+        m_wm = ChildProcess({"openbox"}, {{"DISPLAY", m_display}});
+        // openbox announces itself through _NET_SUPPORTING_WM_CHECK on the root.
+        if (!waitUntil(
+                [&] {
+                    return run("xprop -display " + m_display +
+                               " -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window "
+                               "id'") == 0;
+                },
+                10.0)) {
+            ADD_FAILURE() << "openbox did not start within 10 s";
+            return;
+        }
+    }
+    m_ok = true;
+}
+
+XRig::~XRig() {
+    m_wm.stop();
+    m_xvfb.stop();
+    if (m_hadDisplay) {
+        setenv("DISPLAY", m_savedDisplay.c_str(), 1);
+    } else {
+        unsetenv("DISPLAY");
+    }
+}
+
+}  // namespace velmarune::testing

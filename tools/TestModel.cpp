@@ -139,8 +139,7 @@ struct TensorWriter {
 };
 
 void writeLayer(TensorWriter& t, const std::string& prefix, int32_t s, bool cross) {
-    const std::string names[] = {prefix + (cross ? "cross_attn" : "attn")};
-    const std::string a = names[0];
+    const std::string a = prefix + (cross ? "cross_attn" : "attn");
     const std::string ln = prefix + (cross ? "cross_attn_ln" : "attn_ln");
     t.tensor(ln + ".weight", {s}, false, Fill::one);
     t.tensor(ln + ".bias", {s}, false, Fill::zero);

@@ -19,7 +19,9 @@ struct WhisperStatus {
     static WhisperStatus needsModels(std::set<ModelSlot> missing) {
         return {Kind::needsModels, std::move(missing), {}};
     }
-    static WhisperStatus failed(std::string message) { return {Kind::failed, {}, std::move(message)}; }
+    static WhisperStatus failed(std::string message) {
+        return {Kind::failed, {}, std::move(message)};
+    }
     static WhisperStatus notLoaded() { return {Kind::notLoaded, {}, {}}; }
     static WhisperStatus loading() { return {Kind::loading, {}, {}}; }
     static WhisperStatus ready() { return {Kind::ready, {}, {}}; }

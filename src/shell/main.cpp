@@ -7,6 +7,7 @@
 
 #include "foundation/Log.h"
 #include "shell/ModelsCommand.h"
+#include "shell/TranscribeCommand.h"
 
 namespace {
 
@@ -16,7 +17,10 @@ int usage(FILE* out) {
                  "\n"
                  "Without a command, starts the push-to-talk dictation application.\n"
                  "\n"
-                 "  models    list, download or choose the speech models\n");
+                 "  models    list, download or choose the speech models\n"
+                 "  transcribe FILE [--language auto|he|en] [--hebrew-model PATH]\n"
+                 "            [--multilingual-model PATH] [--json]\n"
+                 "            transcribe an audio file as a dictation would be\n");
     return out == stdout ? 0 : 2;
 }
 
@@ -29,6 +33,9 @@ int main(int argc, char** argv) {
     }
     if (!args.empty() && args[0] == "models") {
         return velmarune::ModelsCommand::main({args.begin() + 1, args.end()});
+    }
+    if (!args.empty() && args[0] == "transcribe") {
+        return velmarune::runTranscribeCommand({args.begin() + 1, args.end()});
     }
     if (!args.empty()) {
         std::fprintf(stderr, "velmarune: unknown command '%s'\n", args[0].c_str());

@@ -1,0 +1,56 @@
+# whisper.cpp (with ggml): an installed whisper is used when the system has
+# one; otherwise the pinned npm package is fetched into a cache outside the
+# checkout (scripts/fetch-whisper) and built here as static libraries.
+# Provides the target `velmarune::whisper`.
+option(VELMARUNE_SYSTEM_WHISPER "Use a whisper.cpp installed on the system when one is found" ON)
+option(VELMARUNE_WHISPER_PORTABLE
+    "Build ggml for a common x86-64 baseline (AVX2/FMA) instead of this machine's CPU (packages, valgrind)" OFF)
+option(VELMARUNE_WHISPER_CUDA "Build ggml's CUDA backend (set CMAKE_CUDA_ARCHITECTURES when no GPU is present)" OFF)
+option(VELMARUNE_WHISPER_CLI "Also build whisper.cpp's own whisper-cli (for the overhead benchmark)" ${VELMARUNE_BUILD_BENCH})
+
+if(VELMARUNE_SYSTEM_WHISPER)
+    find_package(whisper QUIET)
+endif()
+
+if(whisper_FOUND AND TARGET whisper)
+    message(STATUS "whisper.cpp: using the installed library (${whisper_DIR})")
+    add_library(velmarune::whisper ALIAS whisper)
+    set(VELMARUNE_WHISPER_CLI OFF)
+    return()
+endif()
+
+execute_process(
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/fetch-whisper
+    OUTPUT_VARIABLE VELMARUNE_WHISPER_SOURCE_DIR
+    OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE fetch_rc)
+if(NOT fetch_rc EQUAL 0 OR NOT EXISTS "${VELMARUNE_WHISPER_SOURCE_DIR}/CMakeLists.txt")
+    message(FATAL_ERROR "scripts/fetch-whisper could not provide whisper.cpp (see above)")
+endif()
+message(STATUS "whisper.cpp: building from ${VELMARUNE_WHISPER_SOURCE_DIR}")
+
+# A function so that the settings below stay in whisper's own directory scope
+# and never reach our targets.
+function(velmarune_add_whisper source_dir)
+    # whisper's CMake predates option() honouring plain variables.
+    set(CMAKE_POLICY_DEFAULT_CMP0077 NEW)
+    set(BUILD_SHARED_LIBS OFF)
+    set(WHISPER_BUILD_TESTS OFF)
+    set(WHISPER_BUILD_EXAMPLES ${VELMARUNE_WHISPER_CLI})
+    set(WHISPER_BUILD_SERVER OFF)
+    set(WHISPER_ALL_WARNINGS OFF)
+    set(GGML_ALL_WARNINGS OFF)
+    set(GGML_CCACHE OFF)
+    set(GGML_CUDA ${VELMARUNE_WHISPER_CUDA})
+    if(VELMARUNE_WHISPER_PORTABLE)
+        set(GGML_NATIVE OFF)
+    endif()
+    # Decoding at -O0 is unusably slow: whisper and ggml stay optimised in a
+    # Debug build of ours.
+    set(CMAKE_C_FLAGS_DEBUG "-O2 -g0")
+    set(CMAKE_CXX_FLAGS_DEBUG "-O2 -g0")
+    add_subdirectory(${source_dir} ${CMAKE_BINARY_DIR}/_deps/whisper EXCLUDE_FROM_ALL SYSTEM)
+endfunction()
+velmarune_add_whisper(${VELMARUNE_WHISPER_SOURCE_DIR})
+
+add_library(velmarune::whisper ALIAS whisper)

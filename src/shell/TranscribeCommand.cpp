@@ -1,0 +1,162 @@
+#include "shell/TranscribeCommand.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <map>
+#include <optional>
+
+#include <nlohmann/json.hpp>
+
+#include "audio/WAVDecoder.h"
+#include "foundation/Paths.h"
+#include "foundation/UserDefaults.h"
+#include "models/ModelLocatorError.h"
+#include "recognition/DecodeRouter.h"
+#include "recognition/TranscriptCleanup.h"
+#include "recognition/WhisperEngine.h"
+
+namespace velmarune {
+
+namespace {
+
+constexpr double kSampleRateHz = 16000.0;
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: velmarune transcribe FILE [--language auto|he|en] [--hebrew-model PATH]\n"
+                 "                               [--multilingual-model PATH] [--json]\n"
+                 "\n"
+                 "Transcribes an audio file as a dictation would be: trims the quiet tail, routes\n"
+                 "by language, decodes and cleans up repetition. Without model options the two\n"
+                 "model slots of the settings are used.\n");
+    return 2;
+}
+
+struct Options {
+    std::string file;
+    std::optional<std::string> language;
+    std::map<ModelSlot, std::string> modelPaths;
+    bool json = false;
+};
+
+std::optional<Options> parse(const std::vector<std::string>& args) {
+    Options options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--language" && hasValue) {
+            options.language = args[++i];
+            if (*options.language != "auto" && *options.language != "he" &&
+                *options.language != "en") {
+                return std::nullopt;
+            }
+        } else if (arg == "--hebrew-model" && hasValue) {
+            options.modelPaths[ModelSlot::hebrew] = args[++i];
+        } else if (arg == "--multilingual-model" && hasValue) {
+            options.modelPaths[ModelSlot::multilingual] = args[++i];
+        } else if (arg.starts_with("-") || !options.file.empty()) {
+            return std::nullopt;
+        } else {
+            options.file = arg;
+        }
+    }
+    if (options.file.empty()) {
+        return std::nullopt;
+    }
+    return options;
+}
+
+std::string expandTilde(const std::string& path) {
+    if (path.starts_with("~/") || path == "~") {
+        if (const char* home = std::getenv("HOME")) {
+            return home + path.substr(1);
+        }
+    }
+    return path;
+}
+
+const char* slotKey(ModelSlot slot) {
+    return slot == ModelSlot::hebrew ? "hebrewModelPath" : "multilingualModelPath";
+}
+
+nlohmann::json routeJson(const Transcription::Route& route) {
+    nlohmann::json j = {{"language", route.language},   {"slot", route.slot},
+                        {"floor", route.floor},         {"threshold", route.threshold},
+                        {"trimmedMs", route.trimmedMs}, {"quietTailMs", route.quietTailMs},
+                        {"zeroMs", route.zeroMs},       {"trimMs", route.trimMs}};
+    j["confidence"] =
+        route.confidence ? nlohmann::json(*route.confidence) : nlohmann::json(nullptr);
+    j["detectMs"] = route.detectMs ? nlohmann::json(*route.detectMs) : nlohmann::json(nullptr);
+    return j;
+}
+
+}  // namespace
+
+int runTranscribeCommand(const std::vector<std::string>& args) {
+    const std::optional<Options> options = parse(args);
+    if (!options) {
+        return usage();
+    }
+    try {
+        const Paths paths = Paths::fromEnvironment();
+        FileUserDefaults defaults(paths.settingsFile());
+        const std::string language =
+            options->language.value_or(defaults.stringValue("pttLanguage").value_or("auto"));
+
+        // Each slot's engine is loaded the first time the route needs it.
+        std::map<ModelSlot, std::shared_ptr<SpeechRecognizer>> loaded;
+        DecodeRouter router([&](ModelSlot slot) -> std::shared_ptr<SpeechRecognizer> {
+            if (auto it = loaded.find(slot); it != loaded.end()) {
+                return it->second;
+            }
+            std::string path;
+            if (auto it = options->modelPaths.find(slot); it != options->modelPaths.end()) {
+                path = it->second;
+            } else {
+                path = defaults.stringValue(slotKey(slot)).value_or("");
+            }
+            if (path.empty()) {
+                return nullptr;  // the router reports the unassigned slot
+            }
+            path = expandTilde(path);
+            if (!std::filesystem::is_regular_file(path)) {
+                throw ModelLocatorError::fileMissing(slot, path);
+            }
+            return loaded[slot] = WhisperEngine::create(path);
+        });
+
+        const std::vector<float> samples = WAVDecoder::decode(options->file);
+        const Transcription transcription =
+            router.decode(samples, language, MicMode::standard, 0, {});
+        const double seconds = static_cast<double>(samples.size()) / kSampleRateHz;
+        const CleanupResult cleaned =
+            cleanUpTranscript(transcription.text, seconds, transcription.segments);
+
+        if (options->json) {
+            nlohmann::json out = {
+                {"text", cleaned.text},
+                {"loop", cleaned.loop.value_or(std::string(transcript::kNoLoopLabel))},
+                {"collapsedWords", cleaned.collapsedWords},
+                {"compressionRatio", cleaned.compressionRatio},
+                {"segments", transcription.segments ? nlohmann::json(*transcription.segments)
+                                                    : nlohmann::json(nullptr)},
+                {"latencyMs", transcription.latencyMs},
+                {"route",
+                 transcription.route ? routeJson(*transcription.route) : nlohmann::json(nullptr)},
+            };
+            std::printf("%s\n",
+                        out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+        } else {
+            std::printf("%s\n", cleaned.text.c_str());
+        }
+        return 0;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "velmarune transcribe: %s\n", error.what());
+        return 1;
+    }
+}
+
+}  // namespace velmarune

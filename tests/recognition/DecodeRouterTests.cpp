@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "foundation/Log.h"
+#include "models/ModelLocatorError.h"
+#include "recognition/AutoRouter.h"
+#include "recognition/DecodeRouter.h"
+#include "recognition/WhisperEngine.h"
+#include "support/TestModels.h"
+
+namespace velmarune {
+namespace {
+
+// Records how it was called; detects and transcribes as scripted.
+class ScriptedRecognizer : public SpeechRecognizer {
+  public:
+    struct Call {
+        std::string language;
+        bool englishPrompt;
+        float quietThreshold;
+        size_t sampleCount;
+    };
+
+    explicit ScriptedRecognizer(std::string name, LanguageDetection detection = {"he", 1.0F})
+        : m_name(std::move(name)), m_detection(std::move(detection)) {}
+
+    Transcription transcribe(const std::vector<float>& samples, const std::string& language,
+                             bool englishPrompt, float /*temperature*/, float quietThreshold,
+                             const CancellationToken&) override {
+        calls.push_back({language, englishPrompt, quietThreshold, samples.size()});
+        Transcription t;
+        t.text = m_name;
+        t.segments = 1;
+        return t;
+    }
+    LanguageDetection detectLanguage(const std::vector<float>& samples) override {
+        detectedSampleCounts.push_back(samples.size());
+        if (failDetection) {
+            throw WhisperEngineError::languageDetectionFailed(-7);
+        }
+        return m_detection;
+    }
+
+    std::vector<Call> calls;
+    std::vector<size_t> detectedSampleCounts;
+    bool failDetection = false;
+
+  private:
+    std::string m_name;
+    LanguageDetection m_detection;
+};
+
+// 1 s of speech at 0.3 over noise at 0.01, then 2 s of noise (cut to 0.6 s).
+std::vector<float> speechWithTail() {
+    std::vector<float> s;
+    auto add = [&](int frames, float level) {
+        for (int i = 0; i < frames * 480; ++i) {
+            s.push_back(i % 2 ? level : -level);
+        }
+    };
+    add(20, 0.01F);
+    add(34, 0.3F);
+    add(67, 0.01F);
+    return s;
+}
+
+struct RouteCase {
+    const char* name;
+    std::string setting;
+    LanguageDetection detection;
+    const char* engineUsed;
+    std::string language;
+    bool englishPrompt;
+    std::string routeLanguage;
+    std::optional<float> confidence;
+    const char* slot;
+};
+
+TEST(DecodeRouter, RoutesBySettingAndDetection) {
+    const RouteCase cases[] = {
+        {"hebrew only", "he", {"en", 1.0F}, "hebrew", "he", false, "he", std::nullopt, "hebrew"},
+        {"english only",
+         "en",
+         {"he", 1.0F},
+         "multilingual",
+         "en",
+         true,
+         "en",
+         std::nullopt,
+         "multilingual"},
+        {"auto, hebrew at low confidence",
+         "auto",
+         {"he", 0.3F},
+         "hebrew",
+         "he",
+         false,
+         "he",
+         0.3F,
+         "hebrew"},
+        {"auto, confident english",
+         "auto",
+         {"en", 0.95F},
+         "multilingual",
+         "en",
+         true,
+         "en",
+         0.95F,
+         "multilingual"},
+        {"auto, english at 0.9",
+         "auto",
+         {"en", 0.9F},
+         "multilingual",
+         "en",
+         true,
+         "en",
+         0.9F,
+         "multilingual"},
+        {"auto, uncertain english",
+         "auto",
+         {"en", 0.89F},
+         "hebrew",
+         "he",
+         true,
+         "en",
+         0.89F,
+         "hebrew"},
+        {"auto, arabic",
+         "auto",
+         {"ar", 0.93F},
+         "multilingual",
+         "ar",
+         true,
+         "ar",
+         0.93F,
+         "multilingual"},
+        {"unknown setting is auto",
+         "fr",
+         {"en", 0.95F},
+         "multilingual",
+         "en",
+         true,
+         "en",
+         0.95F,
+         "multilingual"},
+    };
+    const std::vector<float> samples = speechWithTail();
+    for (const auto& c : cases) {
+        auto hebrew = std::make_shared<ScriptedRecognizer>("hebrew");
+        auto multilingual = std::make_shared<ScriptedRecognizer>("multilingual", c.detection);
+        DecodeRouter router([&](ModelSlot slot) -> std::shared_ptr<SpeechRecognizer> {
+            return slot == ModelSlot::hebrew ? hebrew : multilingual;
+        });
+        const Transcription t = router.decode(samples, c.setting, MicMode::standard, 8000, {});
+        EXPECT_EQ(t.text, c.engineUsed) << c.name;
+        const auto& calls =
+            std::string(c.engineUsed) == "hebrew" ? hebrew->calls : multilingual->calls;
+        ASSERT_EQ(calls.size(), 1U) << c.name;
+        EXPECT_EQ(calls[0].language, c.language) << c.name;
+        EXPECT_EQ(calls[0].englishPrompt, c.englishPrompt) << c.name;
+        // Detection and decoding both see the trimmed recording.
+        EXPECT_EQ(calls[0].sampleCount, (20U + 34U + 20U) * 480U) << c.name;
+        ASSERT_TRUE(t.route) << c.name;
+        EXPECT_EQ(t.route->language, c.routeLanguage) << c.name;
+        EXPECT_EQ(t.route->confidence, c.confidence) << c.name;
+        EXPECT_EQ(t.route->slot, c.slot) << c.name;
+        EXPECT_EQ(t.route->detectMs.has_value(), c.confidence.has_value()) << c.name;
+        EXPECT_EQ(multilingual->detectedSampleCounts.size(), c.confidence ? 1U : 0U) << c.name;
+        EXPECT_EQ(t.route->trimmedMs, 1410) << c.name;  // 47 frames of 30 ms removed
+        EXPECT_EQ(t.route->quietTailMs, 2010) << c.name;
+        EXPECT_NEAR(t.route->floor, 0.01F, 1e-6) << c.name;
+        EXPECT_EQ(calls[0].quietThreshold, t.route->threshold) << c.name;
+        EXPECT_EQ(t.route->zeroMs, 0) << c.name;
+    }
+}
+
+TEST(DecodeRouter, MissingEnginesAndDetectionFailuresFailTheDecode) {
+    auto hebrew = std::make_shared<ScriptedRecognizer>("hebrew");
+    auto englishDetector =
+        std::make_shared<ScriptedRecognizer>("multilingual", LanguageDetection{"en", 0.3F});
+    const std::vector<float> samples = speechWithTail();
+    struct Case {
+        const char* name;
+        std::string setting;
+        std::shared_ptr<SpeechRecognizer> hebrewEngine, multilingualEngine;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"hebrew only without hebrew", "he", nullptr, englishDetector,
+         "No model assigned to Hebrew slot."},
+        {"english only without multilingual", "en", hebrew, nullptr,
+         "No model assigned to Multilingual slot."},
+        {"auto without multilingual", "auto", hebrew, nullptr,
+         "No model assigned to Multilingual slot."},
+        {"auto routed to a missing hebrew", "auto", nullptr, englishDetector,
+         "No model assigned to Hebrew slot."},
+    };
+    for (const auto& c : cases) {
+        DecodeRouter router([&](ModelSlot slot) {
+            return slot == ModelSlot::hebrew ? c.hebrewEngine : c.multilingualEngine;
+        });
+        try {
+            router.decode(samples, c.setting, MicMode::standard, 8000, {});
+            ADD_FAILURE() << c.name;
+        } catch (const ModelLocatorError& e) {
+            EXPECT_EQ(std::string(e.what()), c.error) << c.name;
+        }
+    }
+
+    // A failed detection fails the decode; the Hebrew engine is not tried.
+    auto failing = std::make_shared<ScriptedRecognizer>("multilingual");
+    failing->failDetection = true;
+    DecodeRouter router([&](ModelSlot slot) -> std::shared_ptr<SpeechRecognizer> {
+        return slot == ModelSlot::hebrew ? hebrew : failing;
+    });
+    EXPECT_THROW(router.decode(samples, "auto", MicMode::standard, 8000, {}), WhisperEngineError);
+    EXPECT_TRUE(hebrew->calls.empty());
+
+    CancellationToken cancelled;
+    cancelled.cancel();
+    EXPECT_THROW(router.decode(samples, "he", MicMode::standard, 8000, cancelled), DecodeCancelled);
+}
+
+TEST(AutoRouter, StoresTheDetectionAndLogsTheDecision) {
+    auto sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scoped(sink);
+    ScriptedRecognizer detector("multilingual", {"en", 0.95F});
+    DetectionResultBox box;
+    EXPECT_EQ(AutoRouter::decide({0.1F}, detector, box), (AutoRouter::Decision{true, "en"}));
+    EXPECT_EQ(box.load(), (LanguageDetection{"en", 0.95F}));
+    EXPECT_EQ(sink->messages("AutoRouter"),
+              std::vector<std::string>{"Auto routing: detected=en p=0.950000 -> en"});
+}
+
+TEST(DecodeRouter, RoutesWithRealDetection) {
+    std::shared_ptr<SpeechRecognizer> hebrew =
+        WhisperEngine::create(testing::testModelPath(testing::TestModel::hebrew));
+    std::shared_ptr<SpeechRecognizer> english =
+        WhisperEngine::create(testing::testModelPath(testing::TestModel::english));
+    std::vector<float> samples(32000);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = 0.2F * std::sin(static_cast<float>(i) * 0.05F);
+    }
+    // The Hebrew model in the multilingual slot detects Hebrew: the Hebrew engine decodes.
+    DecodeRouter hebrewDetected([&](ModelSlot) { return hebrew; });
+    const Transcription he = hebrewDetected.decode(samples, "auto", MicMode::standard, 8000, {});
+    EXPECT_EQ(he.text, testing::kHebrewTestTranscript);
+    EXPECT_EQ(he.route->language, "he");
+    EXPECT_GT(*he.route->confidence, 0.99F);
+
+    DecodeRouter englishDetected(
+        [&](ModelSlot slot) { return slot == ModelSlot::hebrew ? hebrew : english; });
+    const Transcription en = englishDetected.decode(samples, "auto", MicMode::standard, 8000, {});
+    EXPECT_EQ(en.text, testing::kEnglishTestTranscript);
+    EXPECT_EQ(en.route->slot, "multilingual");
+    EXPECT_EQ(en.route->language, "en");
+}
+
+}  // namespace
+}  // namespace velmarune

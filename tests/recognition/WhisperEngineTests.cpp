@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "foundation/Log.h"
+#include "recognition/WhisperEngine.h"
+#include "support/TestModels.h"
+
+namespace velmarune {
+namespace {
+
+using testing::TestModel;
+using testing::testModelPath;
+
+std::vector<float> tone(size_t count, float level = 0.2F) {
+    std::vector<float> s(count);
+    for (size_t i = 0; i < count; ++i) {
+        s[i] = level * std::sin(static_cast<float>(i) * 0.07F);
+    }
+    return s;
+}
+
+class WhisperEngineTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        english = WhisperEngine::create(testModelPath(TestModel::english));
+        hebrew = WhisperEngine::create(testModelPath(TestModel::hebrew));
+    }
+    static void TearDownTestSuite() {
+        english.reset();
+        hebrew.reset();
+    }
+    static inline std::shared_ptr<WhisperEngine> english;
+    static inline std::shared_ptr<WhisperEngine> hebrew;
+};
+
+TEST(WhisperEngineLoad, FailsWithThePathForMissingAndCorruptFiles) {
+    for (const std::filesystem::path& path : {std::filesystem::path("/nonexistent/ggml-model.bin"),
+                                              testModelPath(TestModel::corrupt)}) {
+        try {
+            WhisperEngine::create(path);
+            FAIL() << path;
+        } catch (const WhisperEngineError& e) {
+            EXPECT_EQ(e.kind(), WhisperEngineError::Kind::modelLoadFailed);
+            EXPECT_EQ(std::string(e.what()),
+                      "whisper_init_from_file_with_params failed for " + path.string());
+        }
+    }
+}
+
+TEST(WhisperEngineLoad, LogsTheLoadAndReportsTheFileSize) {
+    auto sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scoped(sink);
+    const auto path = testModelPath(TestModel::silent);
+    const auto engine = WhisperEngine::create(path);
+    EXPECT_EQ(engine->modelSize(), static_cast<int64_t>(std::filesystem::file_size(path)));
+    bool found = false;
+    for (const auto& line : sink->messages("WhisperEngine")) {
+        found |= line.starts_with("Model loaded in ") &&
+                 line.ends_with("s from " + path.string() + " (" +
+                                std::to_string(engine->modelSize()) + " bytes)");
+    }
+    EXPECT_TRUE(found);
+
+    // An empty transcript gives no segments and no last-segment outcome.
+    const Transcription t = engine->transcribe(tone(16000), "en", true, 0.0F, 0.0F);
+    EXPECT_EQ(t.text, "");
+    EXPECT_EQ(t.segments, 0);
+    EXPECT_EQ(t.lastSegment, std::nullopt);
+}
+
+TEST_F(WhisperEngineTest, EmptyInputSkipsWhisper) {
+    const Transcription t = english->transcribe({}, "en", true, 0.0F, 0.0F);
+    EXPECT_EQ(t, (Transcription{"", 0, 0, std::nullopt, std::nullopt, std::nullopt}));
+    EXPECT_EQ(english->detectLanguage({}), (LanguageDetection{"en", 1.0F}));
+}
+
+TEST_F(WhisperEngineTest, TranscribesKnownPhrases) {
+    auto sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scoped(sink);
+    const Transcription en = english->transcribe(tone(32000), "en", true, 0.0F, 0.0F);
+    EXPECT_EQ(en.text, testing::kEnglishTestTranscript);
+    EXPECT_EQ(en.segments, 1);
+    EXPECT_EQ(en.lastSegment, "kept");
+    EXPECT_TRUE(en.encodeMs.has_value());
+    EXPECT_EQ(en.route, std::nullopt);
+
+    const Transcription he = hebrew->transcribe(tone(48000), "he", false, 0.0F, 0.0F);
+    EXPECT_EQ(he.text, testing::kHebrewTestTranscript);
+    EXPECT_EQ(he.segments, 1);
+
+    bool logged = false;
+    for (const auto& line : sink->messages("WhisperEngine")) {
+        logged |= line.starts_with("Transcribed 48000 samples in ") &&
+                  line.ends_with(" ms, 1 segments, lang=he, T=0.000000");
+    }
+    EXPECT_TRUE(logged);
+}
+
+TEST_F(WhisperEngineTest, ShortInputIsPaddedAndDecoded) {
+    // Under 200 samples whisper.cpp itself would read past the buffer.
+    for (size_t count : {150U, 1599U}) {
+        EXPECT_EQ(english->transcribe(tone(count), "en", true, 0.0F, 0.0F).text,
+                  testing::kEnglishTestTranscript)
+            << count;
+        EXPECT_EQ(english->detectLanguage(tone(count)).code, "en") << count;
+    }
+}
+
+TEST_F(WhisperEngineTest, DigitalSilenceDropsAnAllZeroLastSegment) {
+    const float digital = std::numeric_limits<float>::denorm_min();
+    const Transcription zeros =
+        english->transcribe(std::vector<float>(32000, 0.0F), "en", true, 0.0F, digital);
+    EXPECT_EQ(zeros.text, "");
+    EXPECT_EQ(zeros.segments, 1);  // produced, then dropped
+    EXPECT_EQ(zeros.lastSegment, "frames");
+
+    const Transcription speech = english->transcribe(tone(32000), "en", true, 0.0F, digital);
+    EXPECT_EQ(speech.lastSegment, "kept");
+    EXPECT_EQ(speech.text, testing::kEnglishTestTranscript);
+}
+
+TEST_F(WhisperEngineTest, DetectsTheLanguageWithItsProbability) {
+    auto sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scoped(sink);
+    const LanguageDetection he = hebrew->detectLanguage(tone(24000));
+    EXPECT_EQ(he.code, "he");
+    EXPECT_GT(he.confidence, 0.99F);
+    EXPECT_LE(he.confidence, 1.0F);
+    EXPECT_EQ(english->detectLanguage(tone(24000)).code, "en");
+    bool logged = false;
+    for (const auto& record : sink->records()) {
+        logged |= record.level == LogLevel::error &&
+                  record.message.starts_with("LANG_DETECT: id=20 iso=he p=") &&
+                  record.message.ends_with(" samples=24000");
+    }
+    EXPECT_TRUE(logged);
+}
+
+TEST_F(WhisperEngineTest, ACancelledTaskStopsTheDecode) {
+    CancellationToken token;
+    token.cancel();
+    EXPECT_THROW(english->transcribe(tone(32000), "en", true, 0.0F, 0.0F, token), DecodeCancelled);
+    // The engine stays usable.
+    EXPECT_EQ(english->transcribe(tone(32000), "en", true, 0.0F, 0.0F).text,
+              testing::kEnglishTestTranscript);
+}
+
+}  // namespace
+}  // namespace velmarune

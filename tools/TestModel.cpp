@@ -1,0 +1,267 @@
+#include "TestModel.h"
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+#include <vector>
+
+namespace velmarune::testmodel {
+
+namespace {
+
+constexpr uint32_t kMagic = 0x67676d6c;  // "ggml"
+constexpr int32_t kVocab = 51866;        // multilingual, 100 languages
+constexpr int32_t kTextTokens = 50257;   // ids 0 ... 50256 are text
+constexpr int32_t kEot = 50257;
+constexpr int32_t kSot = 50258;
+constexpr int32_t kFirstTimestamp = 50365;      // <|0.00|>
+constexpr int32_t kLastTimestamp = kVocab - 1;  // <|30.00|>
+constexpr int32_t kTargetToken = 300;
+constexpr int32_t kAudioCtx = 1500;
+constexpr int32_t kMels = 80;
+constexpr int32_t kFftBins = 201;
+
+// The loader's order of language ids (the start of it; more are not needed here).
+int languageId(const std::string& code) {
+    static const char* const codes[] = {"en", "zh", "de", "es", "ru", "ko", "fr",
+                                        "ja", "pt", "tr", "pl", "ca", "nl", "ar",
+                                        "sv", "it", "id", "hi", "fi", "vi", "he"};
+    for (size_t i = 0; i < std::size(codes); ++i) {
+        if (code == codes[i]) {
+            return static_cast<int>(i);
+        }
+    }
+    throw std::runtime_error("make-test-model: unsupported language " + code);
+}
+
+uint16_t toHalf(float value) {
+    const auto bits = std::bit_cast<uint32_t>(value);
+    const uint32_t sign = (bits >> 16) & 0x8000;
+    const int32_t exponent = static_cast<int32_t>((bits >> 23) & 0xff) - 127 + 15;
+    uint32_t mantissa = bits & 0x7fffff;
+    if (exponent <= 0) {
+        return static_cast<uint16_t>(sign);  // tiny values flush to zero
+    }
+    if (exponent >= 31) {
+        return static_cast<uint16_t>(sign | 0x7c00);
+    }
+    uint32_t half = sign | (static_cast<uint32_t>(exponent) << 10) | (mantissa >> 13);
+    if ((mantissa & 0x1fff) > 0x1000 || ((mantissa & 0x1fff) == 0x1000 && (half & 1))) {
+        ++half;  // round to nearest even
+    }
+    return static_cast<uint16_t>(half);
+}
+
+// A small deterministic generator (xorshift), identical on every platform.
+class Random {
+  public:
+    explicit Random(uint32_t seed) : m_state(seed * 2654435761U + 1) {}
+    float uniform(float scale) {
+        m_state ^= m_state << 13;
+        m_state ^= m_state >> 17;
+        m_state ^= m_state << 5;
+        return (static_cast<float>(m_state) / 4294967296.0F * 2.0F - 1.0F) * scale;
+    }
+
+  private:
+    uint32_t m_state;
+};
+
+class Writer {
+  public:
+    explicit Writer(const std::filesystem::path& file)
+        : m_out(file, std::ios::binary | std::ios::trunc) {
+        if (!m_out) {
+            throw std::runtime_error("make-test-model: cannot write " + file.string());
+        }
+    }
+    template <typename T>
+    void put(T value) {
+        m_out.write(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    void bytes(const void* data, size_t size) {
+        m_out.write(static_cast<const char*>(data), std::streamsize(size));
+    }
+    void finish(const std::filesystem::path& file) {
+        m_out.close();
+        if (!m_out) {
+            throw std::runtime_error("make-test-model: write failed for " + file.string());
+        }
+    }
+
+  private:
+    std::ofstream m_out;
+};
+
+enum class Fill { zero, one, random };
+
+struct TensorWriter {
+    Writer& out;
+    const Options& options;
+    Random random;
+    bool known;
+
+    // `ne` in ggml order (fastest first). Matrices are F16, the rest F32.
+    void tensor(const std::string& name, std::vector<int32_t> ne, bool f16, Fill fill,
+                const std::map<int64_t, float>& overrides = {}) {
+        int64_t count = 1;
+        for (int32_t n : ne) {
+            count *= n;
+        }
+        out.put<int32_t>(static_cast<int32_t>(ne.size()));
+        out.put<int32_t>(static_cast<int32_t>(name.size()));
+        out.put<int32_t>(f16 ? 1 : 0);
+        for (int32_t n : ne) {
+            out.put<int32_t>(n);
+        }
+        out.bytes(name.data(), name.size());
+        // Random matrices get a scale that keeps activations in range.
+        const float scale = 1.0F / std::sqrt(static_cast<float>(ne[0]));
+        std::vector<uint16_t> halves;
+        std::vector<float> floats;
+        (f16 ? halves.reserve(size_t(count)) : floats.reserve(size_t(count)));
+        for (int64_t i = 0; i < count; ++i) {
+            float v = fill == Fill::one                  ? 1.0F
+                      : (fill == Fill::random && !known) ? random.uniform(scale)
+                                                         : 0.0F;
+            if (auto it = overrides.find(i); it != overrides.end()) {
+                v = it->second;
+            }
+            f16 ? halves.push_back(toHalf(v)) : floats.push_back(v);
+        }
+        f16 ? out.bytes(halves.data(), halves.size() * 2)
+            : out.bytes(floats.data(), floats.size() * 4);
+    }
+};
+
+void writeLayer(TensorWriter& t, const std::string& prefix, int32_t s, bool cross) {
+    const std::string a = prefix + (cross ? "cross_attn" : "attn");
+    const std::string ln = prefix + (cross ? "cross_attn_ln" : "attn_ln");
+    t.tensor(ln + ".weight", {s}, false, Fill::one);
+    t.tensor(ln + ".bias", {s}, false, Fill::zero);
+    t.tensor(a + ".query.weight", {s, s}, true, Fill::random);
+    t.tensor(a + ".query.bias", {s}, false, Fill::zero);
+    t.tensor(a + ".key.weight", {s, s}, true, Fill::random);
+    t.tensor(a + ".value.weight", {s, s}, true, Fill::random);
+    t.tensor(a + ".value.bias", {s}, false, Fill::zero);
+    t.tensor(a + ".out.weight", {s, s}, true, Fill::random);
+    t.tensor(a + ".out.bias", {s}, false, Fill::zero);
+}
+
+void writeMlp(TensorWriter& t, const std::string& prefix, int32_t s) {
+    t.tensor(prefix + "mlp_ln.weight", {s}, false, Fill::one);
+    t.tensor(prefix + "mlp_ln.bias", {s}, false, Fill::zero);
+    t.tensor(prefix + "mlp.0.weight", {s, 4 * s}, true, Fill::random);
+    t.tensor(prefix + "mlp.0.bias", {4 * s}, false, Fill::zero);
+    t.tensor(prefix + "mlp.2.weight", {4 * s, s}, true, Fill::random);
+    t.tensor(prefix + "mlp.2.bias", {s}, false, Fill::zero);
+}
+
+}  // namespace
+
+std::optional<Dimensions> dimensionsNamed(const std::string& name) {
+    if (name == "tiny") {
+        return Dimensions{384, 6, 4, 4, 448};
+    }
+    if (name == "base") {
+        return Dimensions{512, 8, 6, 6, 448};
+    }
+    if (name == "small") {
+        return Dimensions{768, 12, 12, 12, 448};
+    }
+    return std::nullopt;
+}
+
+void writeModel(const std::filesystem::path& file, const Options& options) {
+    const Dimensions& d = options.dims;
+    if (d.nState <= 0 || d.nHead <= 0 || d.nState % d.nHead != 0 || d.nTextCtx < 16 ||
+        d.nAudioLayer <= 0 || d.nTextLayer <= 0) {
+        throw std::runtime_error("make-test-model: unusable dimensions");
+    }
+    const bool known = options.transcript.has_value();
+    Writer out(file);
+    out.put<uint32_t>(kMagic);
+    for (int32_t v :
+         {kVocab, kAudioCtx, d.nState, d.nHead, d.nAudioLayer, d.nTextCtx, d.nState, d.nHead,
+          d.nTextLayer, kMels, int32_t{1} /* ftype F16: F32 matrices abort in the convolution */}) {
+        out.put<int32_t>(v);
+    }
+
+    // Mel filters: triangles spread over the spectrum.
+    out.put<int32_t>(kMels);
+    out.put<int32_t>(kFftBins);
+    for (int32_t m = 0; m < kMels; ++m) {
+        const float centre = static_cast<float>(m + 1) * (kFftBins - 1) / (kMels + 1);
+        for (int32_t b = 0; b < kFftBins; ++b) {
+            out.put<float>(std::max(0.0F, 1.0F - std::fabs(static_cast<float>(b) - centre) / 2.5F));
+        }
+    }
+
+    // Vocabulary: every single byte (any UTF-8 prompt tokenizes), the target
+    // phrase, and unique fillers up to the last text token. The byte 0x20 is
+    // the exact " " token that blank suppression looks up.
+    out.put<int32_t>(kTextTokens);
+    for (int32_t id = 0; id < kTextTokens; ++id) {
+        std::string word;
+        if (id < 256) {
+            word = std::string(1, static_cast<char>(id));
+        } else if (id == kTargetToken && known) {
+            word = *options.transcript;
+        } else {
+            word = "\x01" + std::to_string(id);
+        }
+        out.put<uint32_t>(static_cast<uint32_t>(word.size()));
+        out.bytes(word.data(), word.size());
+    }
+
+    TensorWriter t{out, options, Random(options.seed), known};
+    const int32_t s = d.nState;
+    t.tensor("encoder.positional_embedding", {s, kAudioCtx}, false, Fill::random);
+    t.tensor("encoder.conv1.weight", {3, kMels, s}, true, Fill::random);
+    t.tensor("encoder.conv1.bias", {1, s}, false, Fill::zero);
+    t.tensor("encoder.conv2.weight", {3, s, s}, true, Fill::random);
+    t.tensor("encoder.conv2.bias", {1, s}, false, Fill::zero);
+    t.tensor("encoder.ln_post.weight", {s}, false, Fill::one);
+    t.tensor("encoder.ln_post.bias", {s}, false, Fill::zero);
+    for (int32_t i = 0; i < d.nAudioLayer; ++i) {
+        const std::string prefix = "encoder.blocks." + std::to_string(i) + ".";
+        writeMlp(t, prefix, s);
+        writeLayer(t, prefix, s, false);
+    }
+
+    t.tensor("decoder.positional_embedding", {s, d.nTextCtx}, false, Fill::random);
+    // Known transcript: with the final layer norm below, the logits are
+    // element 0 of each token's embedding at every step. The target wins step
+    // 0 (EOT is blank-suppressed there and the 30 s timestamp is masked by the
+    // initial-timestamp limit), the 30 s timestamp step 1, and decoding ends
+    // without temperature fallback: margins of 10 or more keep it greedy.
+    std::map<int64_t, float> logits;
+    if (known) {
+        // An empty transcript opens with <|0.00|> instead, so the window
+        // closes with no text at all (and no segment).
+        logits[int64_t{options.transcript->empty() ? kFirstTimestamp : kTargetToken} * s] = 30.0F;
+        logits[int64_t{kEot} * s] = 40.0F;
+        logits[int64_t{kLastTimestamp} * s] = 50.0F;
+        if (options.biasedLanguage) {
+            logits[int64_t{kSot + 1 + languageId(*options.biasedLanguage)} * s] = 20.0F;
+        }
+    }
+    t.tensor("decoder.token_embedding.weight", {s, kVocab}, true, Fill::random, logits);
+    std::map<int64_t, float> firstOnly{{0, 1.0F}};
+    t.tensor("decoder.ln.weight", {s}, false, known ? Fill::zero : Fill::one);
+    t.tensor("decoder.ln.bias", {s}, false, Fill::zero,
+             known ? firstOnly : std::map<int64_t, float>{});
+    for (int32_t i = 0; i < d.nTextLayer; ++i) {
+        const std::string prefix = "decoder.blocks." + std::to_string(i) + ".";
+        writeMlp(t, prefix, s);
+        writeLayer(t, prefix, s, false);
+        writeLayer(t, prefix, s, true);
+    }
+    out.finish(file);
+}
+
+}  // namespace velmarune::testmodel

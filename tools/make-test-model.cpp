@@ -1,0 +1,60 @@
+// Writes a tiny whisper model for tests, or random weights of a real size
+// for benchmarks. Nothing it writes is ever committed.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#include "TestModel.h"
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: make-test-model OUTPUT [--transcript TEXT] [--language CODE]\n"
+                 "                       [--size tiny|base|small] [--seed N]\n"
+                 "  --transcript  known-transcript model: every decode yields TEXT\n"
+                 "                (start it with a space, as whisper tokens do)\n"
+                 "  --language    the language detection picks (with --transcript)\n"
+                 "  --size        random weights with the dimensions of that model\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace velmarune::testmodel;
+    if (argc < 2) {
+        return usage();
+    }
+    Options options;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc) {
+            return usage();
+        }
+        const std::string value = argv[++i];
+        if (arg == "--transcript") {
+            options.transcript = value;
+        } else if (arg == "--language") {
+            options.biasedLanguage = value;
+        } else if (arg == "--size") {
+            auto dims = dimensionsNamed(value);
+            if (!dims) {
+                return usage();
+            }
+            options.dims = *dims;
+        } else if (arg == "--seed") {
+            options.seed = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+        } else {
+            return usage();
+        }
+    }
+    try {
+        writeModel(argv[1], options);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

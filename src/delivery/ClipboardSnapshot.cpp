@@ -66,18 +66,15 @@ void ClipboardSnapshot::finish() {
         std::lock_guard lock(m_mutex);
         m_finished = true;
     }
-    m_done.release();
+    m_done.notify_all();
 }
 
 bool ClipboardSnapshot::waitUntilDone(double seconds) {
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(std::max(0.0, seconds)));
-    if (!m_done.try_acquire_until(deadline)) {
-        return false;
-    }
-    m_done.release();
-    return true;
+    std::unique_lock lock(m_mutex);
+    return m_done.wait_until(lock, deadline, [this] { return m_finished; });
 }
 
 void ClipboardSnapshot::seal() {

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <semaphore>
 #include <string>
 #include <vector>
 
@@ -34,8 +34,7 @@ class ClipboardSnapshot {
     // rest only while the total stays within the budget.
     void capture(Pasteboard& pasteboard, int64_t budgetBytes);
 
-    // Waits up to `seconds` for the capture to end. A success leaves `done`
-    // signalled for any other waiter.
+    // Waits up to `seconds` for the capture to end; any number may wait.
     bool waitUntilDone(double seconds);
     // Stops the capture: nothing more is stored from now on.
     void seal();
@@ -54,8 +53,10 @@ class ClipboardSnapshot {
     void finish();
 
     const int64_t m_changeCount;
-    std::counting_semaphore<> m_done{0};
     mutable std::mutex m_mutex;
+    // `done`: a condition rather than a semaphore, whose timed wait polls in
+    // coarse steps in this standard library.
+    std::condition_variable m_done;
     Items m_items;
     std::vector<std::string> m_skipped;
     int64_t m_bytes = 0;

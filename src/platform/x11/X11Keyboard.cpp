@@ -160,7 +160,33 @@ bool X11PasteKeystroke::start(const std::string& display, std::string* error) {
         m_conn = nullptr;
         return false;
     }
+    XcbPtr<xcb_xkb_use_extension_reply_t> xkb(
+        xcb_xkb_use_extension_reply(m_conn, xcb_xkb_use_extension(m_conn, 1, 0), nullptr));
+    m_xkb = xkb && xkb->supported;
     return true;
+}
+
+std::optional<uint8_t> X11PasteKeystroke::latinGroupToLock(xcb_keycode_t v) {
+    if (!m_xkb) {
+        return std::nullopt;
+    }
+    XcbPtr<xcb_xkb_get_state_reply_t> state(xcb_xkb_get_state_reply(
+        m_conn, xcb_xkb_get_state(m_conn, XCB_XKB_ID_USE_CORE_KBD), nullptr));
+    if (!state) {
+        return std::nullopt;
+    }
+    const KeyboardMap keyboard(m_conn);
+    auto isV = [](uint32_t sym) { return sym == XK_v || sym == XK_V; };
+    if (state->group < 2 && isV(keyboard.keysymOf(v, state->group))) {
+        return std::nullopt;  // the target sees a V already
+    }
+    // The core map shows the first two groups reliably.
+    for (uint8_t group = 0; group < 2; ++group) {
+        if (isV(keyboard.keysymOf(v, group))) {
+            return group;
+        }
+    }
+    return std::nullopt;
 }
 
 bool X11PasteKeystroke::focusedIsTerminal() {
@@ -202,6 +228,18 @@ bool X11PasteKeystroke::post() {
         return false;
     }
     const bool terminal = focusedIsTerminal();
+    // With a Hebrew (or other non-Latin) group active the V key is no V, and
+    // many applications then ignore Control+V: lock a Latin group for the
+    // keystroke and give the user's group back afterwards.
+    std::optional<uint8_t> userGroup;
+    if (auto latin = latinGroupToLock(v)) {
+        XcbPtr<xcb_xkb_get_state_reply_t> state(xcb_xkb_get_state_reply(
+            m_conn, xcb_xkb_get_state(m_conn, XCB_XKB_ID_USE_CORE_KBD), nullptr));
+        if (state) {
+            userGroup = state->lockedGroup;
+            xcb_xkb_latch_lock_state(m_conn, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, *latin, 0, 0, 0);
+        }
+    }
     auto key = [&](uint8_t type, xcb_keycode_t code) {
         xcb_test_fake_input(m_conn, type, code, XCB_CURRENT_TIME, XCB_WINDOW_NONE, 0, 0, 0);
     };
@@ -218,6 +256,11 @@ bool X11PasteKeystroke::post() {
     // A round trip: the keys are with the server when this returns.
     XcbPtr<xcb_get_input_focus_reply_t> sync(
         xcb_get_input_focus_reply(m_conn, xcb_get_input_focus(m_conn), nullptr));
+    if (userGroup) {
+        xcb_xkb_latch_lock_state(m_conn, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, *userGroup, 0, 0, 0);
+        XcbPtr<xcb_get_input_focus_reply_t> restored(
+            xcb_get_input_focus_reply(m_conn, xcb_get_input_focus(m_conn), nullptr));
+    }
     return sync != nullptr;
 }
 

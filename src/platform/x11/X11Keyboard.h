@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,13 @@ class X11PasteKeystroke : public PasteKeystroke {
 
   private:
     bool focusedIsTerminal();
+    // The Latin group to lock while posting, when the active one has no V.
+    std::optional<uint8_t> latinGroupToLock(uint8_t vKeycode);
 
     std::function<std::vector<std::string>()> m_terminalClasses;
     std::mutex m_mutex;
     xcb_connection_t* m_conn = nullptr;
+    bool m_xkb = false;
 };
 
 // XKB's modifier state in the stored flag layout.

@@ -121,11 +121,12 @@ xcb_keycode_t KeyboardMap::keycodeFor(uint32_t keysym) const {
     return 0;
 }
 
-uint32_t KeyboardMap::keysymOf(xcb_keycode_t keycode) const {
-    if (m_perKey == 0 || keycode < m_min) {
+uint32_t KeyboardMap::keysymOf(xcb_keycode_t keycode, uint8_t group) const {
+    const size_t column = size_t{2} * group;
+    if (m_perKey <= column || keycode < m_min) {
         return 0;
     }
-    const size_t index = static_cast<size_t>(keycode - m_min) * m_perKey;
+    const size_t index = static_cast<size_t>(keycode - m_min) * m_perKey + column;
     return index < m_keysyms.size() ? m_keysyms[index] : 0;
 }
 

@@ -62,8 +62,8 @@ class KeyboardMap {
     explicit KeyboardMap(xcb_connection_t* connection);
     // The first key code whose first group carries `keysym`; 0 when none.
     xcb_keycode_t keycodeFor(uint32_t keysym) const;
-    // The keysym of `keycode` in its first group, unshifted.
-    uint32_t keysymOf(xcb_keycode_t keycode) const;
+    // The keysym of `keycode` in `group` (0-3), unshifted.
+    uint32_t keysymOf(xcb_keycode_t keycode, uint8_t group = 0) const;
 
   private:
     xcb_keycode_t m_min = 0;

@@ -182,6 +182,31 @@ TEST(ClipboardX11, TerminalsGetControlShiftV) {
     }
 }
 
+TEST(ClipboardX11, PastesWhileAHebrewLayoutIsActiveAndGivesTheGroupBack) {
+    X11PasteRig rig;
+    ASSERT_TRUE(rig.start());
+    if (!requireProgram("setxkbmap", "x11-xkb-utils")) {
+        return;
+    }
+    ASSERT_EQ(std::system("setxkbmap -layout us,il"), 0);
+    PasteTarget target("Target");
+    ASSERT_TRUE(target.waitUntilActive(5.0));
+    lockKeyboardGroup(1);
+    ASSERT_EQ(lockedKeyboardGroup(), 1);
+    rig.insert("עברית");
+    rig.clock.advance(0.03);
+    EXPECT_EQ(target.waitForPaste(5.0), "עברית");
+    EXPECT_EQ(target.lastPasteGroup(), 0);  // typed as a Latin V
+    EXPECT_EQ(lockedKeyboardGroup(), 1);
+
+    // With the Latin group active nothing is switched.
+    lockKeyboardGroup(0);
+    rig.insert("again");
+    rig.clock.advance(0.03);
+    EXPECT_EQ(target.waitForPaste(5.0), "again");
+    EXPECT_EQ(lockedKeyboardGroup(), 0);
+}
+
 TEST(ClipboardX11, ModifierStateFollowsHeldKeys) {
     X11PasteRig rig;
     ASSERT_TRUE(rig.start());

@@ -1,6 +1,10 @@
 #include "X11TestClients.h"
 
 #include <X11/keysym.h>
+// xkb.h names a field "explicit"; keep it away from the C++ keyword.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
 
 #include <chrono>
 #include <cstdlib>
@@ -43,6 +47,9 @@ xcb_timestamp_t takeClipboard(xcb_connection_t* conn, xcb_window_t window) {
 
 PasteTarget::PasteTarget(const std::string& wmClass) {
     m_conn = xcb_connect(nullptr, nullptr);
+    // An XKB-aware client: its key events carry the keyboard group.
+    XcbPtr<xcb_xkb_use_extension_reply_t> xkb(
+        xcb_xkb_use_extension_reply(m_conn, xcb_xkb_use_extension(m_conn, 1, 0), nullptr));
     m_window =
         createWindow(m_conn, false, XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_PROPERTY_CHANGE);
     const std::string classHint = "target" + std::string(1, '\0') + wmClass + std::string(1, '\0');
@@ -114,6 +121,7 @@ void PasteTarget::run() {
                     auto key = reinterpret_cast<const xcb_key_press_event_t*>(event);
                     if (key->detail == m_v && (key->state & XCB_MOD_MASK_CONTROL)) {
                         m_shift = (key->state & XCB_MOD_MASK_SHIFT) != 0;
+                        m_group = (key->state >> 13) & 3;  // XKB puts the group here
                         xcb_convert_selection(m_conn, m_window, m_clipboard, m_utf8, m_property,
                                               key->time);
                         xcb_flush(m_conn);
@@ -129,6 +137,28 @@ void PasteTarget::run() {
                 }
             });
     }
+}
+
+int lockedKeyboardGroup() {
+    xcb_connection_t* conn = xcb_connect(nullptr, nullptr);
+    XcbPtr<xcb_xkb_use_extension_reply_t> use(
+        xcb_xkb_use_extension_reply(conn, xcb_xkb_use_extension(conn, 1, 0), nullptr));
+    XcbPtr<xcb_xkb_get_state_reply_t> state(
+        xcb_xkb_get_state_reply(conn, xcb_xkb_get_state(conn, XCB_XKB_ID_USE_CORE_KBD), nullptr));
+    const int group = state ? state->lockedGroup : -1;
+    xcb_disconnect(conn);
+    return group;
+}
+
+void lockKeyboardGroup(int group) {
+    xcb_connection_t* conn = xcb_connect(nullptr, nullptr);
+    XcbPtr<xcb_xkb_use_extension_reply_t> use(
+        xcb_xkb_use_extension_reply(conn, xcb_xkb_use_extension(conn, 1, 0), nullptr));
+    xcb_xkb_latch_lock_state(conn, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, static_cast<uint8_t>(group), 0,
+                             0, 0);
+    XcbPtr<xcb_get_input_focus_reply_t> sync(
+        xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
+    xcb_disconnect(conn);
 }
 
 RogueOwner::RogueOwner(Mode mode) : m_mode(mode) {

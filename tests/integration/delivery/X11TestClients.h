@@ -24,6 +24,8 @@ class PasteTarget {
     std::optional<std::string> waitForPaste(double seconds);
     // Whether Shift was held with the last Control+V.
     bool lastPasteHadShift() const { return m_shift.load(); }
+    // The keyboard group the last Control+V was typed in.
+    int lastPasteGroup() const { return m_group.load(); }
     xcb_window_t window() const { return m_window; }
 
   private:
@@ -35,10 +37,15 @@ class PasteTarget {
     xcb_keycode_t m_v = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_shift{false};
+    std::atomic<int> m_group{-1};
     std::mutex m_mutex;
     std::vector<std::string> m_pasted;
     std::thread m_thread;
 };
+
+// The keyboard group locked now, and a way to lock one, as a layout switch does.
+int lockedKeyboardGroup();
+void lockKeyboardGroup(int group);
 
 // A CLIPBOARD owner that misbehaves.
 class RogueOwner {

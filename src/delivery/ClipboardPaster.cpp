@@ -228,4 +228,13 @@ void ClipboardPaster::forget() {
     m_onFirstRead = nullptr;
 }
 
+void ClipboardPaster::copy(const std::string& text) {
+    forget();
+    PasteboardItem item;
+    item.data.emplace_back(m_deps.pasteboard.plainTextType(), text);
+    std::vector<PasteboardItem> items;
+    items.push_back(std::move(item));
+    m_deps.pasteboard.setItems(std::move(items));
+}
+
 }  // namespace velmarune

@@ -50,6 +50,10 @@ class ClipboardPaster : public std::enable_shared_from_this<ClipboardPaster> {
     void prepare();
     // Abandons the paste in progress without restoring anything.
     void forget();
+    // The heads-up display's Copy: abandons the paste in progress and leaves
+    // the text on the pasteboard as an ordinary copy (no transient marker,
+    // so clipboard-history tools keep it).
+    void copy(const std::string& text);
 
     // Observers for tests and the HUD.
     int64_t generation() const { return m_generation; }

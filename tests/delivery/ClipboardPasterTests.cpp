@@ -263,6 +263,21 @@ TEST(ClipboardPaster, AFreshPendingSnapshotIsReusedAndAStaleOneReplaced) {
     EXPECT_FALSE(rig.paster->hasPendingSnapshot());
 }
 
+TEST(ClipboardPaster, CopyAbandonsThePasteAndLeavesAPlainCopy) {
+    PasterRig rig;
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
+    rig.paster->prepare();
+    rig.snapshotQueue.runAll();
+    rig.insert("hello");
+    rig.clock.advance(0.5);
+    rig.paster->copy("hello");
+    rig.clock.advance(10);
+    EXPECT_EQ(rig.pasteboard.types(), (std::vector<std::vector<std::string>>{{"UTF8_STRING"}}));
+    EXPECT_EQ(rig.current(), "hello");
+    EXPECT_EQ(rig.noReads, 0);
+    EXPECT_EQ(rig.recorded.size(), 2u);  // write and keystroke; no end of paste
+}
+
 TEST(ClipboardPaster, AFailedKeystrokeEndsAsNoRead) {
     PasterRig rig;
     rig.keystroke.failing = true;

@@ -78,7 +78,10 @@ bool PasteTarget::waitUntilActive(double seconds) {
     bool nudged = false;
     bool active = false;
     while (!active && std::chrono::steady_clock::now() < deadline) {
-        active = activeWindow(conn, root) == m_window;
+        // The window manager names it active and has given it the focus.
+        XcbPtr<xcb_get_input_focus_reply_t> focus(
+            xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
+        active = activeWindow(conn, root) == m_window && focus && focus->focus == m_window;
         if (!active && !nudged && std::chrono::steady_clock::now() > nudge) {
             // A window manager that has just started may not focus a new
             // window by itself.

@@ -105,37 +105,6 @@ uint64_t flagsFromMask(xcb_connection_t* conn, uint16_t mask) {
 }
 }  // namespace
 
-std::vector<std::string> defaultTerminalPasteClasses() {
-    return {"xterm",
-            "uxterm",
-            "gnome-terminal",
-            "gnome-terminal-server",
-            "kgx",
-            "konsole",
-            "xfce4-terminal",
-            "mate-terminal",
-            "lxterminal",
-            "qterminal",
-            "terminator",
-            "tilix",
-            "alacritty",
-            "kitty",
-            "foot",
-            "urxvt",
-            "rxvt",
-            "st-256color",
-            "wezterm",
-            "org.wezfurlong.wezterm",
-            "sakura",
-            "terminology",
-            "guake",
-            "tilda",
-            "yakuake",
-            "org.gnome.console",
-            "org.gnome.terminal",
-            "org.kde.konsole"};
-}
-
 X11PasteKeystroke::X11PasteKeystroke(std::function<std::vector<std::string>()> terminalClasses)
     : m_terminalClasses(std::move(terminalClasses)) {}
 
@@ -204,7 +173,10 @@ bool X11PasteKeystroke::focusedIsTerminal() {
     const std::string instance = lower(raw.substr(0, split));
     std::string cls = split == std::string::npos ? "" : raw.substr(split + 1);
     cls = lower(cls.substr(0, cls.find('\0')));
-    const auto classes = m_terminalClasses ? m_terminalClasses() : defaultTerminalPasteClasses();
+    if (!m_terminalClasses) {
+        return false;
+    }
+    const auto classes = m_terminalClasses();
     return std::any_of(classes.begin(), classes.end(), [&](const std::string& c) {
         const auto wanted = lower(c);
         return wanted == cls || wanted == instance;

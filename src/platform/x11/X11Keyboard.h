@@ -14,14 +14,12 @@ struct xcb_connection_t;
 
 namespace velmarune {
 
-// The window classes that paste with Control+Shift+V.
-std::vector<std::string> defaultTerminalPasteClasses();
-
 // Control+V through XTest, or Control+Shift+V when the focused window's class
 // is a terminal's. Each keystroke carries exactly its own modifiers' events.
 class X11PasteKeystroke : public PasteKeystroke {
   public:
-    // `terminalClasses` is read at each keystroke (the "terminalPasteClasses" setting).
+    // `terminalClasses` is read at each keystroke (the "terminalPasteClasses"
+    // setting); without it every window gets Control+V.
     explicit X11PasteKeystroke(std::function<std::vector<std::string>()> terminalClasses);
     ~X11PasteKeystroke() override;
     bool start(const std::string& display, std::string* error = nullptr);

@@ -9,6 +9,7 @@
 
 #include "X11TestClients.h"
 #include "delivery/ClipboardPaster.h"
+#include "delivery/TerminalPasteClasses.h"
 #include "foundation/ManualMainQueue.h"
 #include "foundation/SerialQueue.h"
 #include "platform/x11/X11FrontApplication.h"
@@ -63,7 +64,7 @@ struct X11PasteRig {
     XRig x;
     TempDir dir{"velmarune-delivery"};
     X11Pasteboard pasteboard;
-    X11PasteKeystroke keystroke{nullptr};
+    X11PasteKeystroke keystroke{[] { return defaultTerminalPasteClasses(); }};
     ManualMainQueue clock;
     SerialQueue queue{kClipboardSnapshotQueueName};
     std::shared_ptr<ClipboardPaster> paster;

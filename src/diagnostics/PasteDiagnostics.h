@@ -109,15 +109,36 @@ public:
     // The press whose paste starts now; the paster's setters address it.
     void setPasting(std::optional<int64_t> id);
 
+    // Whether recording is on now ("DiagnosticPasteLog").
+    bool isEnabled() const;
+    // The press a paste starting now belongs to: `pastingID` if set, else
+    // `latestID`; absent while recording is off.
+    std::optional<int64_t> currentPressID() const;
+
     // Paster setters: they address `pastingID` if set, else `latestID`.
+    // Snapshot figures that are absent leave the record's as they are.
     void recordPasteboardWrite(std::optional<int64_t> changeCountBefore,
                                std::optional<int64_t> changeCountAfterWrite,
                                std::optional<bool> snapshotComplete,
                                std::optional<std::string> snapshotSkipped);
+    // Flags in the modifier layout (ctrl 0x40000, shift 0x20000, opt 0x80000,
+    // cmd 0x100000, fn 0x800000). An absent front application is sampled here.
     void recordKeystroke(uint64_t flagsCombined, uint64_t flagsHID,
                          std::optional<std::string> frontAtCmdV);
     void recordRead();
     void recordPasteEnd(std::optional<std::string> restoreResult, const std::string& outcome);
+
+    // The same for an explicit press: a paste keeps the id it started with,
+    // so a paste superseded by the next one still ends its own record.
+    void recordSnapshot(std::optional<int64_t> id, bool complete, const std::string& skipped);
+    void recordPasteboardWrite(std::optional<int64_t> id, int64_t changeCountBefore,
+                               int64_t changeCountAfterWrite);
+    void recordKeystroke(std::optional<int64_t> id, uint64_t flagsCombined, uint64_t flagsHID,
+                         std::optional<std::string> frontAtCmdV);
+    // `readsSoFar` counts every read of this paste, the first included.
+    void recordRead(std::optional<int64_t> id, int64_t readsSoFar);
+    void recordPasteEnd(std::optional<int64_t> id, std::optional<std::string> restoreResult,
+                        const std::string& outcome);
 
     void markHudShown(std::optional<int64_t> id);
 
@@ -129,6 +150,8 @@ public:
     // A paste from the recent-dictations window writes a row of its own.
     void recordWindowPaste(int64_t length);
 
+    // The updater's event and the four time points below are kept even while
+    // recording is off, so that the first press after switching it on has them.
     void recordUpdaterEvent(const std::string& name);
     void noteWake(TimePoint at);
     void noteUnlock(TimePoint at);
@@ -143,9 +166,18 @@ public:
     std::string formatRow(const Press& press) const;
 
 private:
+    bool enabledLocked() const;
+    TimePoint nowLocked() const;
+    std::optional<std::string> frontmostLocked() const;
+    // The open record with this id, or null (also while recording is off).
     Press* openRecord(std::optional<int64_t> id);
     std::optional<int64_t> pasteTarget() const;
     void endLocked(int64_t id, const std::string& outcome);
+    void writeLocked(const Press& press);
+    void keystrokeLocked(std::optional<int64_t> id, uint64_t flagsCombined, uint64_t flagsHID,
+                         std::optional<std::string> frontAtCmdV);
+    void pasteEndLocked(std::optional<int64_t> id, std::optional<std::string> restoreResult,
+                        const std::string& outcome);
     Press newPressLocked(TimePoint now);
 
     Dependencies m_deps;
@@ -163,11 +195,15 @@ private:
 // creates the folder. Errors are swallowed (the row is lost, nothing else).
 class DiagnosticCsvFile {
 public:
-    explicit DiagnosticCsvFile(std::string path);
+    // `now` names a moved-aside file (local time); the system clock if empty.
+    explicit DiagnosticCsvFile(std::string path, std::function<TimePoint()> now = {});
     void append(const std::string& row);
 
 private:
+    void moveAside();
+
     std::string m_path;
+    std::function<TimePoint()> m_now;
 };
 
 }  // namespace velmarune

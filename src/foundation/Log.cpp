@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iostream>
 
 namespace velmarune {
 
@@ -146,13 +145,15 @@ std::string renderLogFormat(std::string_view format, const std::vector<LogArg>& 
             i = close + 1;
         }
         std::string spec = "%";
-        while (i < format.size() && std::string_view("-+ #0").find(format[i]) != std::string_view::npos) {
+        while (i < format.size() &&
+               std::string_view("-+ #0").find(format[i]) != std::string_view::npos) {
             spec += format[i++];
         }
         while (i < format.size() && ((format[i] >= '0' && format[i] <= '9') || format[i] == '.')) {
             spec += format[i++];
         }
-        while (i < format.size() && std::string_view("hljztLq").find(format[i]) != std::string_view::npos) {
+        while (i < format.size() &&
+               std::string_view("hljztLq").find(format[i]) != std::string_view::npos) {
             ++i;  // Length modifiers: the argument already carries its width.
         }
         if (i >= format.size()) {
@@ -205,8 +206,8 @@ void Logger::emit(LogLevel level, std::string message) const {
 }
 
 void Logger::console(const std::string& message) const {
-    std::cout << "[Velmarune." << m_category << "] " << message << std::endl;
-    emit(LogLevel::info, message);
+    LogSinks::dispatch(LogRecord{LogLevel::info, std::string(kConsoleCategory),
+                                 "[Velmarune." + m_category + "] " + message});
 }
 
 void StderrLogSink::write(const LogRecord& record) {
@@ -240,12 +241,15 @@ std::vector<std::string> CapturingLogSink::messages(std::string_view category) c
     return result;
 }
 
-bool CapturingLogSink::contains(std::string_view message) const { return count(message) > 0; }
+bool CapturingLogSink::contains(std::string_view message) const {
+    return count(message) > 0;
+}
 
 size_t CapturingLogSink::count(std::string_view message) const {
     std::lock_guard lock(m_mutex);
-    return static_cast<size_t>(std::count_if(m_records.begin(), m_records.end(),
-                                             [&](const LogRecord& r) { return r.message == message; }));
+    return static_cast<size_t>(
+        std::count_if(m_records.begin(), m_records.end(),
+                      [&](const LogRecord& r) { return r.message == message; }));
 }
 
 void CapturingLogSink::clear() {

@@ -15,6 +15,7 @@ enum class LogLevel { debug, info, error };
 
 // The subsystem every category belongs to.
 inline constexpr std::string_view kLogSubsystem = "com.quorin.velmarune";
+inline constexpr std::string_view kConsoleCategory = "Console";
 
 struct LogRecord {
     LogLevel level;
@@ -24,7 +25,7 @@ struct LogRecord {
 
 // Receives every rendered line. write() may be called from any thread.
 class LogSink {
-public:
+  public:
     virtual ~LogSink() = default;
     virtual void write(const LogRecord& record) = 0;
 };
@@ -32,7 +33,7 @@ public:
 // The process-wide set of sinks. The shell adds the journal and stderr sinks at
 // start-up; tests add a capturing sink.
 class LogSinks {
-public:
+  public:
     static void add(std::shared_ptr<LogSink> sink);
     static void remove(const std::shared_ptr<LogSink>& sink);
     static void dispatch(const LogRecord& record);
@@ -40,7 +41,7 @@ public:
 
 // Adds a sink for the lifetime of this object.
 class ScopedLogSink {
-public:
+  public:
     explicit ScopedLogSink(std::shared_ptr<LogSink> sink) : m_sink(std::move(sink)) {
         LogSinks::add(m_sink);
     }
@@ -48,7 +49,7 @@ public:
     ScopedLogSink(const ScopedLogSink&) = delete;
     ScopedLogSink& operator=(const ScopedLogSink&) = delete;
 
-private:
+  private:
     std::shared_ptr<LogSink> m_sink;
 };
 
@@ -81,7 +82,7 @@ LogArg toLogArg(const T& value) {
 
 // A logger for one category. Cheap to copy; holds no state besides its name.
 class Logger {
-public:
+  public:
     explicit Logger(std::string category) : m_category(std::move(category)) {}
 
     template <typename... Args>
@@ -101,13 +102,13 @@ public:
         emit(level, renderLogFormat(format, {detail::toLogArg(args)...}));
     }
 
-    // Also writes "[Velmarune.<category>] <message>" to standard output, for
-    // the few start-up and reset milestones a terminal user should see.
+    // Writes "[Velmarune.<category>] <message>" under the "Console" category,
+    // for the few start-up and reset milestones a terminal user should see.
     void console(const std::string& message) const;
 
     const std::string& category() const { return m_category; }
 
-private:
+  private:
     void emit(LogLevel level, std::string message) const;
 
     std::string m_category;
@@ -115,17 +116,17 @@ private:
 
 // Writes "<level> [<category>] <message>" lines to standard error.
 class StderrLogSink : public LogSink {
-public:
+  public:
     explicit StderrLogSink(LogLevel minimum = LogLevel::info) : m_minimum(minimum) {}
     void write(const LogRecord& record) override;
 
-private:
+  private:
     LogLevel m_minimum;
 };
 
 // Keeps every record, for tests that check exact log lines.
 class CapturingLogSink : public LogSink {
-public:
+  public:
     void write(const LogRecord& record) override;
     std::vector<LogRecord> records() const;
     // Messages, optionally only of one category.
@@ -134,7 +135,7 @@ public:
     size_t count(std::string_view message) const;
     void clear();
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<LogRecord> m_records;
 };

@@ -1,24 +1,57 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 
 namespace velmarune {
 
-// Modifier bits in the stored layout (Option = Alt, Command = Super on Linux).
+class UserDefaults;
+
+// Modifier bits in the stored event-flag layout (Option = Alt, Command = Super
+// on Linux). Backends translate to and from their own modifier masks.
 inline constexpr uint32_t kModifierShift = 0x20000;
 inline constexpr uint32_t kModifierControl = 0x40000;
 inline constexpr uint32_t kModifierOption = 0x80000;
 inline constexpr uint32_t kModifierCommand = 0x100000;
 inline constexpr uint32_t kModifierMask = 0x1E0000;
 
-// A set of modifier keys.
-struct ModifierCombo {
-    uint32_t rawValue = 0;
+// Modifier words of the global hot-key service (what GlobalHotKey registers).
+inline constexpr uint32_t kHotKeyCommand = 0x100;
+inline constexpr uint32_t kHotKeyShift = 0x200;
+inline constexpr uint32_t kHotKeyOption = 0x800;
+inline constexpr uint32_t kHotKeyControl = 0x1000;
 
-    static ModifierCombo fromFlags(uint64_t flags) {
-        return ModifierCombo{static_cast<uint32_t>(flags & kModifierMask)};
-    }
+// A set of modifier keys. Only the four modifier bits are ever taken from
+// outside: everything read from settings or events goes through fromFlags.
+struct ModifierCombo {
+    uint64_t rawValue = 0;
+
+    static ModifierCombo fromFlags(uint64_t flags) { return ModifierCombo{flags & kModifierMask}; }
+    // The key read as a number and masked; absent when missing or not a number.
+    static std::optional<ModifierCombo> fromDefaults(const UserDefaults& defaults,
+                                                     const std::string& key);
+
+    bool empty() const { return rawValue == 0; }
+    bool contains(uint64_t bits) const { return (rawValue & bits) == bits; }
+
+    // "⌃⌥⇧⌘" order without separator; "None" when empty.
+    std::string symbols() const;
+    // "Control + Option + Shift + Command" order; "None" when empty.
+    std::string spelledNames() const;
+    // The hot-key service's modifier word (cmdKey, shiftKey, optionKey, controlKey).
+    uint32_t hotKeyModifiers() const;
+
     bool operator==(const ModifierCombo&) const = default;
 };
 
 }  // namespace velmarune
+
+template <>
+struct std::hash<velmarune::ModifierCombo> {
+    size_t operator()(const velmarune::ModifierCombo& combo) const noexcept {
+        return std::hash<uint64_t>{}(combo.rawValue);
+    }
+};

@@ -1,16 +1,35 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "hotkeys/ModifierCombo.h"
 
 namespace velmarune {
 
+class UserDefaults;
+struct AppState;
+
+inline constexpr const char* kPasteLastShortcutKey = "pasteLastShortcut";
+
 // The Paste Last Dictation shortcut: one key plus modifiers. Key codes are
 // stored as the virtual key codes of the original layout; backends translate.
+// The setting as a whole is optional: std::nullopt means "off".
 struct PasteShortcut {
     uint16_t keyCode = 9;  // V
     ModifierCombo modifiers{kModifierControl | kModifierShift | kModifierCommand};
+
+    // Modifier symbols followed by the key name, for example "⌃⇧⌘V".
+    std::string display() const;
+
+    // "none" reads as off; a dictionary with numeric "keyCode" and "modifiers"
+    // as that shortcut (modifiers masked); anything else as the default.
+    static std::optional<PasteShortcut> load(const UserDefaults& defaults);
+    // Writes the dictionary (or "none" when off), then calls the application
+    // state's reloadPasteShortcut hook when one is installed.
+    static void save(UserDefaults& defaults, const std::optional<PasteShortcut>& shortcut,
+                     const AppState* appState = nullptr);
 
     bool operator==(const PasteShortcut&) const = default;
 };

@@ -28,5 +28,13 @@ inline std::optional<ModelSlot> modelSlotFromRawValue(std::string_view raw) {
 inline std::string modelSlotDisplayWord(ModelSlot slot) {
     return slot == ModelSlot::hebrew ? "Hebrew" : "Multilingual";
 }
+// The catalogue entries a slot accepts are those with this language tag.
+inline std::string modelSlotLanguageTag(ModelSlot slot) {
+    return slot == ModelSlot::hebrew ? "he" : "multilingual";
+}
+// The user-defaults key that holds the slot's model path.
+inline std::string modelSlotDefaultsKey(ModelSlot slot) {
+    return slot == ModelSlot::hebrew ? "hebrewModelPath" : "multilingualModelPath";
+}
 
 }  // namespace velmarune

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/Log.h"
+#include "shell/ModelsCommand.h"
 
 namespace {
 
@@ -13,7 +14,9 @@ int usage(FILE* out) {
     std::fprintf(out,
                  "usage: velmarune [COMMAND]\n"
                  "\n"
-                 "Without a command, starts the push-to-talk dictation application.\n");
+                 "Without a command, starts the push-to-talk dictation application.\n"
+                 "\n"
+                 "  models    list, download or choose the speech models\n");
     return out == stdout ? 0 : 2;
 }
 
@@ -23,6 +26,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
         return usage(stdout);
+    }
+    if (!args.empty() && args[0] == "models") {
+        return velmarune::ModelsCommand::main({args.begin() + 1, args.end()});
     }
     if (!args.empty()) {
         std::fprintf(stderr, "velmarune: unknown command '%s'\n", args[0].c_str());

@@ -66,7 +66,7 @@ TEST(RecentDictations, LockAndSleepClearTheListAndEndTheSession) {
         store->onSessionEnded = [&](const std::string& reason) { ended.push_back(reason); };
         store->add("one");
         store->add("two");
-        events.send(c.event);
+        events.emit(c.event);
         if (c.reason) {
             EXPECT_TRUE(store->entries().empty());
             EXPECT_EQ(sink->messages("RecentDictations"),
@@ -87,7 +87,7 @@ TEST(RecentDictations, StopsObservingWhenGone) {
     EXPECT_EQ(events.observerCount(), 1u);
     store.reset();
     EXPECT_EQ(events.observerCount(), 0u);
-    events.send(SessionEvent::screenLocked);
+    events.emit(SessionEvent::screenLocked);
 }
 
 TEST(RecentDictations, MenuTitles) {

@@ -1,29 +1,28 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <memory>
 
 #include "platform/SessionEvents.h"
 
 namespace velmarune {
 
-// Session events the test sends itself, delivered at once on the caller's thread.
+// Session events for tests: the test emits them itself, on the main thread.
 class FakeSessionEvents : public SessionEvents {
   public:
-    Subscription observe(Observer observer) override {
-        const int id = m_next++;
-        m_observers->emplace(id, std::move(observer));
-        return Subscription([observers = m_observers, id] { observers->erase(id); });
-    }
-    void send(SessionEvent event) {
-        auto copy = *m_observers;
-        for (auto& [id, observer] : copy) observer(event);
-    }
-    size_t observerCount() const { return m_observers->size(); }
+    Subscription observe(Observer observer) override;
+
+    // Delivers the event to every current observer, at once.
+    void emit(SessionEvent event);
+    size_t observerCount() const { return m_observers->callbacks.size(); }
 
   private:
-    std::shared_ptr<std::map<int, Observer>> m_observers =
-        std::make_shared<std::map<int, Observer>>();
-    int m_next = 0;
+    struct Observers {
+        uint64_t nextID = 0;
+        std::map<uint64_t, Observer> callbacks;
+    };
+    std::shared_ptr<Observers> m_observers = std::make_shared<Observers>();
 };
 
 }  // namespace velmarune

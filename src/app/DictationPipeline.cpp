@@ -1,0 +1,775 @@
+#include "app/DictationPipeline.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "audio/SpeechGate.h"
+#include "diagnostics/PasteDiagnostics.h"
+
+namespace velmarune {
+
+namespace {
+
+// Characters as the user sees them counted: UTF-8 code points.
+int64_t characterCount(const std::string& text) {
+    return std::count_if(text.begin(), text.end(),
+                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+}
+
+// A counter difference since key-down, counted from zero when the capture was
+// restarted (its counters start again) or the counter went backwards.
+int64_t sinceKeyDown(int64_t now, int64_t atKeyDown, bool restarted) {
+    return (restarted || now < atKeyDown) ? now : now - atKeyDown;
+}
+
+}  // namespace
+
+std::shared_ptr<DictationPipeline> DictationPipeline::create(Dependencies deps) {
+    auto pipeline = std::shared_ptr<DictationPipeline>(new DictationPipeline(std::move(deps)));
+    pipeline->installCaptureCallbacks();
+    return pipeline;
+}
+
+DictationPipeline::DictationPipeline(Dependencies deps)
+    : m_deps(std::move(deps)), m_pressStartedAt(m_deps.mainQueue->now()) {}
+
+void DictationPipeline::installCaptureCallbacks() {
+    std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    m_deps.captureEngine->setOnBufferReceived([weak] {
+        if (auto self = weak.lock()) {
+            std::lock_guard lock(self->m_buffersMutex);
+            ++self->m_audioBuffersReceived;
+        }
+    });
+    m_deps.captureEngine->setOnSamplesAppended([weak](const float* samples, size_t count) {
+        if (auto self = weak.lock()) {
+            std::lock_guard lock(self->m_recordingMutex);
+            if (self->m_recordingState.isActive) {
+                self->m_recordingState.samples.insert(self->m_recordingState.samples.end(), samples,
+                                                      samples + count);
+            }
+        }
+    });
+}
+
+void DictationPipeline::startCapture() {
+    if (m_captureStarted) {
+        return;
+    }
+    m_captureStarted = true;
+    m_deps.captureEngine->start();
+    m_log.info("capture engine started (always-on pre-buffer)");
+}
+
+void DictationPipeline::press() {
+    if (m_isRecording) {
+        m_log.info("PTT_ACTIVE ignored, already recording");
+        return;
+    }
+    Samples preroll = m_deps.captureEngine->ringTail(kPrerollSamples);
+    {
+        std::lock_guard lock(m_recordingMutex);
+        m_recordingState.samples.clear();
+        m_recordingState.samples.reserve(kRecordingReserveSamples);
+        m_recordingState.samples.insert(m_recordingState.samples.end(), preroll.begin(),
+                                        preroll.end());
+        m_recordingState.isActive = true;
+    }
+    {
+        std::lock_guard lock(m_buffersMutex);
+        m_audioBuffersReceived = 0;
+    }
+    ++m_pressSerial;
+    m_prerollCount = static_cast<int64_t>(preroll.size());
+    m_pressStartedAt = now();
+    m_restartedThisPress = false;
+    m_statsAtKeyDown = m_deps.captureEngine->statsSnapshot();
+
+    m_isRecording = true;
+    updateState();
+
+    m_recordingDiag = m_deps.diagnostics ? m_deps.diagnostics->begin() : std::nullopt;
+    if (m_deps.prepareClipboard) {
+        m_deps.prepareClipboard();
+    }
+    m_log.error(
+        "PTT_ACTIVE: queued=%{public}ld, captureRunning=%{bool,public}d, prerollFrames=%{public}ld",
+        m_jobs.size(), m_deps.captureEngine->isRunning(), m_prerollCount);
+
+    std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    const int64_t serial = m_pressSerial;
+    m_deps.mainQueue->postAfter(kWatchdogDelaySeconds, [weak, serial] {
+        if (auto self = weak.lock()) {
+            self->onWatchdog(serial);
+        }
+    });
+}
+
+void DictationPipeline::onWatchdog(int64_t serial) {
+    if (m_pressSerial != serial || !m_isRecording) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_buffersMutex);
+        if (m_audioBuffersReceived != 0) {
+            return;
+        }
+    }
+    const CaptureStats stats = m_deps.captureEngine->statsSnapshot();
+    m_log.info(
+        "WATCHDOG: 0 buffers within %{public}llu ms of PTT_ACTIVE (dropped=%{public}ld, "
+        "formatChanges=%{public}ld) - restarting capture once",
+        uint64_t{500}, stats.dropped, stats.formatChanges);
+    m_restartedThisPress = true;
+    if (m_deps.restartCapture) {
+        m_deps.restartCapture();
+    }
+}
+
+void DictationPipeline::release(bool cancellableByPasteLast) {
+    if (!m_isRecording) {
+        m_log.info("PTT_RELEASED ignored, not recording");
+        return;
+    }
+    m_isRecording = false;
+    m_deps.appState->lastPTTReleaseTime = now();
+    const std::optional<std::string> frontAtRelease =
+        m_deps.frontApp ? m_deps.frontApp() : std::nullopt;
+    if (m_deps.diagnostics) {
+        m_deps.diagnostics->markKeyUp(m_recordingDiag, frontAtRelease);
+    }
+    int64_t buffersReceived = 0;
+    {
+        std::lock_guard lock(m_buffersMutex);
+        buffersReceived = m_audioBuffersReceived;
+    }
+    Samples samples;
+    {
+        std::lock_guard lock(m_recordingMutex);
+        samples = std::move(m_recordingState.samples);
+        m_recordingState.samples = Samples();
+        m_recordingState.isActive = false;
+    }
+    const int64_t sampleCount = static_cast<int64_t>(samples.size());
+    const double seconds = static_cast<double>(sampleCount) / kSampleRateHz;
+    m_log.error(
+        "PTT_RELEASED: samples=%{public}ld, duration=%{public}f, buffersReceived=%{public}ld",
+        sampleCount, seconds, buffersReceived);
+
+    const GateOutcome gate = speechGate(SpeechGateInput{
+        samples, buffersReceived, m_prerollCount, m_restartedThisPress, m_pressStartedAt, now()});
+    const MicMode micMode = m_deps.micMode ? m_deps.micMode() : MicMode::unknown;
+    const int64_t preroll = std::clamp<int64_t>(m_prerollCount, 0, sampleCount);
+    if (m_deps.diagnostics) {
+        const CaptureStats stats = m_deps.captureEngine->statsSnapshot();
+        PressAudio audio;
+        audio.device = m_deps.captureEngine->deviceName();
+        audio.sourceRate = stats.sourceSampleRate;
+        audio.sourceChannels = stats.sourceChannels;
+        audio.sourceType = stats.sourceSampleType;
+        audio.buffers =
+            sinceKeyDown(stats.converted, m_statsAtKeyDown.converted, m_restartedThisPress);
+        audio.dropped = sinceKeyDown(stats.dropped, m_statsAtKeyDown.dropped, m_restartedThisPress);
+        audio.formatChanges =
+            sinceKeyDown(stats.formatChanges, m_statsAtKeyDown.formatChanges, m_restartedThisPress);
+        audio.captureRestarted = m_restartedThisPress;
+        audio.newAudioMs = (sampleCount - preroll) * 1000 / 16000;
+        double sumSquares = 0;
+        float peak = 0;
+        for (int64_t i = preroll; i < sampleCount; ++i) {
+            const float x = samples[static_cast<size_t>(i)];
+            sumSquares += static_cast<double>(x) * x;
+            peak = std::max(peak, std::fabs(x));
+        }
+        const int64_t newCount = sampleCount - preroll;
+        audio.rms = newCount > 0
+                        ? static_cast<float>(std::sqrt(sumSquares / static_cast<double>(newCount)))
+                        : 0.0f;
+        audio.peak = peak;
+        audio.gate = gateOutcomeText(gate);
+        audio.micMode = micModeLogValue(micMode);
+        m_deps.diagnostics->setAudio(m_recordingDiag, audio);
+    }
+
+    const auto finishRejected = [this] {
+        updateState();
+        pump();
+    };
+    switch (gate) {
+        case GateOutcome::noNewAudio:
+            m_log.info("NO_AUDIO: 0 buffers, capture restarted=%{bool,public}d - not transcribing",
+                       m_restartedThisPress);
+            setOutcome(m_recordingDiag, "no new audio");
+            m_deps.showNotice(
+                "Microphone isn't sending audio. Check Settings > Audio, or quit and reopen "
+                "Velmarune.");
+            return finishRejected();
+        case GateOutcome::tap:
+            m_log.info("TAP: new samples=%{public}ld - ignored", sampleCount - preroll);
+            setOutcome(m_recordingDiag, "tap");
+            return finishRejected();
+        case GateOutcome::silentInput: {
+            const auto device = m_deps.captureEngine->deviceName();
+            m_log.info(
+                "SILENT_INPUT: device=%{public}s - not transcribing, choosing the input again",
+                device.value_or(""));
+            setOutcome(m_recordingDiag, "silent input");
+            m_deps.showNotice("No sound from " + device.value_or("the microphone") +
+                              ". Check Settings > Audio.");
+            if (m_deps.reselectInput) {
+                m_deps.reselectInput();
+            } else {
+                m_deps.captureEngine->stop();
+                m_deps.captureEngine->start();
+            }
+            return finishRejected();
+        }
+        case GateOutcome::silence:
+            m_log.info("SILENCE_GATE: meanAbs=%{public}f < %{public}f, skipping transcription",
+                       meanAbsolute(samples), kGateSilenceMeanAbs);
+            if (m_deps.diagnostics) {
+                m_deps.diagnostics->setLength(m_recordingDiag, 0);
+            }
+            applyEmptyTranscriptRule(m_recordingDiag);
+            return finishRejected();
+        case GateOutcome::pass:
+            break;
+    }
+
+    std::optional<DecodeFunction> decode = decoderFor(
+        m_deps.pickerLanguage ? m_deps.pickerLanguage() : "auto", micMode, m_prerollCount);
+    if (!decode) {
+        m_log.error("PTT_RELEASED: bootstrap nil, not transcribing");
+        setOutcome(m_recordingDiag, "no engine");
+        return finishRejected();
+    }
+    if (m_jobs.size() >= kQueueLimit) {
+        m_log.error("QUEUE_FULL: %{public}ld waiting - press not kept", m_jobs.size());
+        setOutcome(m_recordingDiag, "queue full");
+        m_deps.showNotice("Too many dictations waiting. This one wasn't kept.");
+        return finishRejected();
+    }
+    if (!cancellableByPasteLast && m_deps.diagnostics) {
+        m_deps.diagnostics->setQueuedAhead(m_recordingDiag, static_cast<int64_t>(m_jobs.size()));
+    }
+    // A kept dictation closes the didn't-paste prompt; remember what it closed
+    // so a cancelled press can bring it back.
+    m_windowClosedByPress.emplace(m_pressSerial, m_deps.dismissDidntPaste
+                                                     ? m_deps.dismissDidntPaste()
+                                                     : std::vector<DidntPastePrompt>{});
+
+    Job job;
+    job.serial = m_pressSerial;
+    job.diag = m_recordingDiag;
+    job.samples = std::make_shared<const Samples>(std::move(samples));
+    job.seconds = seconds;
+    job.decode = std::move(*decode);
+    job.frontAtRelease = frontAtRelease;
+    job.releasedAt = now();
+    job.cancellableByPasteLast = cancellableByPasteLast;
+    const size_t ahead = m_jobs.size();
+    m_jobs.push_back(std::move(job));
+    m_log.info("-> queued, samples=%{public}ld, mode=%{public}s, ahead=%{public}ld", sampleCount,
+               appModeRawValue(m_deps.appState->mode.get()), ahead);
+
+    startNextTranscription();
+    updateState();
+    pump();
+}
+
+std::optional<DecodeFunction> DictationPipeline::decoderFor(const std::string& language,
+                                                            MicMode micMode, int64_t preroll) {
+    const std::string choice = (language == "he" || language == "en") ? language : "auto";
+    if (m_deps.decodeFn) {
+        auto decodeFn = m_deps.decodeFn;
+        return DecodeFunction([decodeFn, choice](const Samples& s, const CancellationToken& token) {
+            return decodeFn(s, choice, token);
+        });
+    }
+    if (m_deps.transcribeFn) {
+        auto transcribeFn = m_deps.transcribeFn;
+        return DecodeFunction(
+            [transcribeFn, choice](const Samples& s, const CancellationToken& token) {
+                Transcription t;
+                t.text = transcribeFn(s, choice, token);
+                return t;
+            });
+    }
+    if (!m_deps.route) {
+        return std::nullopt;
+    }
+    return m_deps.route(choice, micMode, preroll);
+}
+
+void DictationPipeline::pushToTalkReleasedByAddedModifier(uint64_t flags) {
+    const auto shortcut = m_deps.pasteShortcut ? m_deps.pasteShortcut() : std::nullopt;
+    if (shortcut && shortcut->modifiers.rawValue == (flags & kModifierMask)) {
+        holdForPasteLast();
+    } else {
+        release(false);
+    }
+}
+
+void DictationPipeline::holdForPasteLast() {
+    if (!m_isRecording) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_recordingMutex);
+        m_recordingState.isActive = false;
+    }
+    const int64_t serial = m_pressSerial;
+    m_heldReleaseSerial = serial;
+    std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    m_deps.mainQueue->postAfter(kPasteLastHoldSeconds, [weak, serial] {
+        auto self = weak.lock();
+        if (!self || self->m_heldReleaseSerial != serial || self->m_pressSerial != serial ||
+            !self->m_isRecording) {
+            return;
+        }
+        self->m_heldReleaseSerial.reset();
+        self->release(true);
+    });
+}
+
+void DictationPipeline::cancelForPasteLast() {
+    if (m_isRecording) {
+        {
+            std::lock_guard lock(m_recordingMutex);
+            m_recordingState.isActive = false;
+            m_recordingState.samples = Samples();
+        }
+        m_heldReleaseSerial.reset();
+        m_isRecording = false;
+        setOutcome(m_recordingDiag, "cancelled by Paste Last Dictation");
+        m_log.info("PASTE_LAST: dictation press cancelled");
+        restorePromptsClosedBy(m_pressSerial);
+        updateState();
+        return;
+    }
+    auto newest = std::find_if(m_jobs.rbegin(), m_jobs.rend(),
+                               [](const Job& job) { return job.cancellableByPasteLast; });
+    if (newest == m_jobs.rend()) {
+        updateState();
+        return;
+    }
+    const Job job = *newest;
+    m_jobs.erase(std::next(newest).base());
+    if (job.phase.kind == Job::Phase::Kind::decoding && m_decodeTask) {
+        m_decodeTask->cancel();
+        m_decodeTask.reset();
+    }
+    setOutcome(job.diag, "cancelled by Paste Last Dictation");
+    m_log.info("PASTE_LAST: queued press cancelled");
+    restorePromptsClosedBy(job.serial);
+    startNextTranscription();
+    // The cancelled job may have been the head: let the next one paste.
+    pump();
+}
+
+void DictationPipeline::restorePromptsClosedBy(int64_t serial) {
+    if (m_windowClosedByPress && m_windowClosedByPress->first == serial) {
+        auto prompts = std::move(m_windowClosedByPress->second);
+        m_windowClosedByPress.reset();
+        if (m_deps.restoreDidntPaste && !prompts.empty()) {
+            m_deps.restoreDidntPaste(std::move(prompts));
+        }
+    }
+}
+
+void DictationPipeline::startNextTranscription() {
+    if (m_decodeTask) {
+        return;
+    }
+    auto it = std::find_if(m_jobs.begin(), m_jobs.end(), [](const Job& job) {
+        return job.phase.kind == Job::Phase::Kind::waiting;
+    });
+    if (it == m_jobs.end()) {
+        return;
+    }
+    it->phase = Job::Phase{Job::Phase::Kind::decoding, {}};
+    if (it->diag && m_deps.diagnostics) {
+        m_deps.diagnostics->setQueueWaitMs(it->diag, millisecondsBetween(it->releasedAt, now()));
+    }
+    std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    MainQueue* mainQueue = m_deps.mainQueue;
+    auto cleanup = m_deps.cleanup;
+    const int64_t serial = it->serial;
+    const double seconds = it->seconds;
+    m_decodeTask = BackgroundTask::start(*m_deps.transcriptionExecutor, [weak, mainQueue, cleanup,
+                                                                         serial, seconds,
+                                                                         samples = it->samples,
+                                                                         decode = it->decode](
+                                                                            const CancellationToken&
+                                                                                token) {
+        const Logger log{"DictationPipeline"};
+        try {
+            DecodeOutcome outcome;
+            outcome.transcription = decode(*samples, token);
+            const std::string& raw = outcome.transcription.text;
+            outcome.cleaned = cleanup ? cleanup(raw, seconds, outcome.transcription.segments)
+                                      : CleanupResult{raw, std::nullopt, 0, 0};
+            log.error(
+                "Transcription returned length=%{public}ld, loop=%{public}s, collapsed=%{public}ld",
+                characterCount(raw), outcome.cleaned.loop.value_or("pass"),
+                outcome.cleaned.collapsedWords);
+            if (token.isCancelled()) {
+                log.info(
+                    "transcribe Task cancelled mid-flight, discarding result length=%{public}ld",
+                    characterCount(raw));
+                return;
+            }
+            mainQueue->post([weak, serial, outcome = std::move(outcome)]() mutable {
+                if (auto self = weak.lock()) {
+                    self->deliverResult(serial, std::move(outcome));
+                }
+            });
+        } catch (const std::exception& error) {
+            log.info("Transcription error: %{public}s", error.what());
+            mainQueue->post([weak, serial] {
+                if (auto self = weak.lock()) {
+                    self->deliverFailure(serial);
+                }
+            });
+        }
+    });
+}
+
+DictationPipeline::Job* DictationPipeline::findJob(int64_t serial) {
+    auto it = std::find_if(m_jobs.begin(), m_jobs.end(),
+                           [&](const Job& job) { return job.serial == serial; });
+    return it == m_jobs.end() ? nullptr : &*it;
+}
+
+void DictationPipeline::deliverResult(int64_t serial, DecodeOutcome outcome) {
+    m_decodeTask.reset();
+    Job* job = findJob(serial);
+    if (job == nullptr) {
+        startNextTranscription();
+        updateState();
+        pump();
+        return;
+    }
+    const Transcription& t = outcome.transcription;
+    const std::string& text = outcome.cleaned.text;
+    if (m_deps.diagnostics && job->diag) {
+        DecodeFigures decode;
+        decode.latencyMs = t.latencyMs;
+        decode.segments = t.segments;
+        decode.compressionRatio = outcome.cleaned.compressionRatio;
+        decode.loop = outcome.cleaned.loop.value_or("pass");
+        decode.collapsedWords = outcome.cleaned.collapsedWords;
+        decode.lastSegment = t.lastSegment;
+        std::optional<TrimFigures> trim;
+        if (t.route) {
+            trim = TrimFigures{t.route->floor, t.route->threshold, t.route->trimmedMs,
+                               t.route->quietTailMs, t.route->zeroMs};
+        }
+        m_deps.diagnostics->markTranscribed(job->diag);
+        m_deps.diagnostics->setRecognition(
+            job->diag, t.route ? std::optional(t.route->language) : std::nullopt,
+            t.route ? t.route->confidence : std::nullopt,
+            t.route ? std::optional(t.route->slot) : std::nullopt, decode, trim,
+            t.route ? std::optional(t.route->trimMs) : std::nullopt,
+            t.route ? t.route->detectMs : std::nullopt, t.encodeMs);
+        m_deps.diagnostics->setLength(job->diag, characterCount(text));
+    }
+    if (text.empty()) {
+        const auto diag = job->diag;
+        m_jobs.erase(std::find_if(m_jobs.begin(), m_jobs.end(),
+                                  [&](const Job& j) { return j.serial == serial; }));
+        applyEmptyTranscriptRule(diag);
+    } else {
+        m_failedTranscriptionCount = 0;
+        m_deps.appState->lastTranscript.set(text);
+        if (m_deps.addRecent) {
+            job->recentID = m_deps.addRecent(text);
+        }
+        job->phase = Job::Phase{Job::Phase::Kind::ready, text};
+        job->readyAt = now();
+    }
+    startNextTranscription();
+    updateState();
+    pump();
+}
+
+void DictationPipeline::applyEmptyTranscriptRule(std::optional<int64_t> diag) {
+    setOutcome(diag, "empty transcript");
+    ++m_failedTranscriptionCount;
+    m_log.info("Empty transcription result (%{public}ld consecutive)", m_failedTranscriptionCount);
+    if (m_failedTranscriptionCount >= kEmptyTranscriptLimit) {
+        m_log.info("3 consecutive empty transcriptions — auto-resetting engine");
+        m_failedTranscriptionCount = 0;
+        if (m_deps.diagnostics) {
+            m_deps.diagnostics->setPendingCancelReason("3 empty transcripts");
+        }
+        if (m_deps.appState->resetEngine) {
+            m_deps.appState->resetEngine();
+        }
+    }
+}
+
+void DictationPipeline::deliverFailure(int64_t serial) {
+    m_decodeTask.reset();
+    if (Job* job = findJob(serial)) {
+        const auto diag = job->diag;
+        m_jobs.erase(std::find_if(m_jobs.begin(), m_jobs.end(),
+                                  [&](const Job& j) { return j.serial == serial; }));
+        setOutcome(diag, "transcription error");
+    }
+    startNextTranscription();
+    updateState();
+    pump();
+}
+
+void DictationPipeline::pump() {
+    if (m_pastesHeld) {
+        updateState();
+        return;
+    }
+    for (;;) {
+        if (m_pasteInFlight || m_jobs.empty() ||
+            m_jobs.front().phase.kind != Job::Phase::Kind::ready) {
+            updateState();
+            return;
+        }
+        Job& head = m_jobs.front();
+        if (m_isRecording) {
+            // Nothing pastes while the user dictates again.
+            if (head.keysHeldSince) {
+                head.keysWaitedMs += millisecondsBetween(*head.keysHeldSince, now());
+                head.keysHeldSince.reset();
+            }
+            updateState();
+            schedulePoll();
+            return;
+        }
+        if (m_deps.modifiersHeld && m_deps.modifiersHeld()) {
+            if (!head.keysHeldSince) {
+                head.keysHeldSince = now();
+            }
+            if (secondsBetween(*head.keysHeldSince, now()) < kKeysHeldLimitSeconds) {
+                updateState();
+                schedulePoll();
+                return;
+            }
+            dropHead("keys held");
+            continue;
+        }
+        if (head.keysHeldSince) {
+            head.keysWaitedMs += millisecondsBetween(*head.keysHeldSince, now());
+            head.keysHeldSince.reset();
+        }
+        if (head.frontAtRelease && m_deps.frontApp) {
+            const auto front = m_deps.frontApp();
+            if (front && *front != *head.frontAtRelease) {
+                dropHead("app changed");
+                continue;
+            }
+        }
+        pasteHead();
+        return;
+    }
+}
+
+void DictationPipeline::schedulePoll() {
+    if (m_pollScheduled) {
+        return;
+    }
+    m_pollScheduled = true;
+    std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    m_deps.mainQueue->postAfter(kPollIntervalSeconds, [weak] {
+        if (auto self = weak.lock()) {
+            self->m_pollScheduled = false;
+            self->pump();
+        }
+    });
+}
+
+void DictationPipeline::pasteHead() {
+    Job& head = m_jobs.front();
+    m_pasteInFlight = true;
+    updateState();
+    m_log.info("-> pasting");
+    if (m_deps.diagnostics) {
+        m_deps.diagnostics->setPasteWait(
+            head.diag, head.readyAt ? millisecondsBetween(*head.readyAt, now()) : 0,
+            head.keysWaitedMs);
+        m_deps.diagnostics->setPasting(head.diag);
+    }
+    const int64_t serial = head.serial;
+    const std::string text = head.phase.text;
+    const auto recentID = head.recentID;
+    std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    m_deps.insertText(
+        text,
+        [weak, text, recentID] {
+            if (auto self = weak.lock()) {
+                self->m_log.info("PASTE_NOT_READ: no app read the transcript");
+                self->offerDidntPaste(text, recentID);
+            }
+        },
+        [weak, serial, text] {
+            if (auto self = weak.lock()) {
+                self->afterPaste(serial, text);
+            }
+        });
+}
+
+void DictationPipeline::afterPaste(int64_t serial, const std::string& text) {
+    auto it = std::find_if(m_jobs.begin(), m_jobs.end(),
+                           [&](const Job& job) { return job.serial == serial; });
+    if (it != m_jobs.end()) {
+        m_jobs.erase(it);
+    }
+    m_pasteInFlight = false;
+    m_log.info("-> paste complete");
+    if (m_deps.showTranscript) {
+        m_deps.showTranscript(text);
+    }
+    updateState();
+    pump();
+}
+
+void DictationPipeline::dropHead(const std::string& reason) {
+    Job job = std::move(m_jobs.front());
+    m_jobs.pop_front();
+    m_log.info("NOT_PASTED: %{public}s", reason);
+    if (m_deps.diagnostics) {
+        m_deps.diagnostics->setPasteWait(
+            job.diag, job.readyAt ? millisecondsBetween(*job.readyAt, now()) : 0, job.keysWaitedMs);
+    }
+    setOutcome(job.diag, "not pasted: " + reason);
+    offerDidntPaste(job.phase.text, job.recentID);
+}
+
+void DictationPipeline::offerDidntPaste(const std::string& text, std::optional<int64_t> recentID) {
+    if (!m_deps.showDidntPaste) {
+        return;
+    }
+    std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    DidntPastePrompt prompt;
+    prompt.text = text;
+    prompt.entryID = recentID;
+    prompt.onPaste = [weak, text] {
+        if (auto self = weak.lock(); self && self->m_deps.repaste) {
+            self->m_deps.repaste(text, {});
+        }
+    };
+    prompt.onClose = [] {};
+    m_deps.showDidntPaste(std::move(prompt));
+}
+
+void DictationPipeline::updateState() {
+    AppState& state = *m_deps.appState;
+    AppMode mode = AppMode::idle;
+    if (m_isRecording) {
+        mode = AppMode::dictating;
+    } else if (m_pasteInFlight) {
+        mode = AppMode::pasting;
+    } else if (!m_jobs.empty()) {
+        mode = AppMode::transcribing;
+    }
+    state.mode.set(mode);
+    state.queuedDictations.set(static_cast<int64_t>(m_jobs.size()));
+    state.waitingForKeys.set(!m_isRecording && !m_jobs.empty() &&
+                             m_jobs.front().keysHeldSince.has_value());
+    if (m_jobs.empty() && !m_pasteInFlight && m_onQueueEmpty) {
+        auto callback = std::exchange(m_onQueueEmpty, {});
+        callback();
+    }
+}
+
+void DictationPipeline::setOutcome(std::optional<int64_t> diag, const std::string& outcome) {
+    if (m_deps.diagnostics) {
+        m_deps.diagnostics->setOutcome(diag, outcome);
+    }
+}
+
+void DictationPipeline::stopEverything() {
+    std::vector<int64_t> abandoned;
+    if (m_isRecording && m_recordingDiag) {
+        abandoned.push_back(*m_recordingDiag);
+    }
+    for (const Job& job : m_jobs) {
+        if (job.diag) {
+            abandoned.push_back(*job.diag);
+        }
+    }
+    if (m_deps.diagnostics) {
+        m_deps.diagnostics->cancel(abandoned);
+    }
+    {
+        std::lock_guard lock(m_recordingMutex);
+        m_recordingState.samples = Samples();
+        m_recordingState.isActive = false;
+    }
+    m_isRecording = false;
+    if (m_decodeTask) {
+        m_decodeTask->cancel();
+        m_decodeTask.reset();
+    }
+    m_jobs.clear();
+    m_pastesHeld = false;
+    m_deps.captureEngine->stop();
+    m_deps.captureEngine->resetRing();
+    updateState();
+    m_log.info("stopEverything invoked");
+}
+
+void DictationPipeline::discardQueue(const std::string& reason) {
+    if (m_jobs.empty()) {
+        return;
+    }
+    m_log.info("queue discarded (%{public}s): %{public}ld dictations", reason, m_jobs.size());
+    for (const Job& job : m_jobs) {
+        setOutcome(job.diag, "discarded: " + reason);
+    }
+    if (m_decodeTask) {
+        m_decodeTask->cancel();
+        m_decodeTask.reset();
+    }
+    m_jobs.clear();
+    updateState();
+}
+
+void DictationPipeline::prepareForCapture() {
+    if (m_deps.restartCapture) {
+        m_deps.restartCapture();
+    }
+    m_log.info("prepareForCapture: capture restarted");
+}
+
+void DictationPipeline::forceMode(AppMode mode) {
+    m_log.info("forceMode override: %{public}s -> %{public}s",
+               appModeRawValue(m_deps.appState->mode.get()), appModeRawValue(mode));
+    m_deps.appState->mode.set(mode);
+}
+
+void DictationPipeline::setPastesHeld(bool held) {
+    m_pastesHeld = held;
+}
+
+void DictationPipeline::waitForFront(std::optional<std::string> target, TimePoint deadline) {
+    if (!m_pastesHeld) {
+        return;
+    }
+    const auto front = m_deps.frontApp ? m_deps.frontApp() : std::nullopt;
+    if (!target || front == target || now() >= deadline) {
+        m_pastesHeld = false;
+        pump();
+        return;
+    }
+    std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    m_deps.mainQueue->postAfter(kPollIntervalSeconds, [weak, target, deadline] {
+        if (auto self = weak.lock()) {
+            self->waitForFront(target, deadline);
+        }
+    });
+}
+
+void DictationPipeline::setOnQueueEmpty(std::function<void()> callback) {
+    m_onQueueEmpty = std::move(callback);
+}
+
+}  // namespace velmarune

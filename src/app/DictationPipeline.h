@@ -1,0 +1,210 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/AppMode.h"
+#include "app/AppState.h"
+#include "audio/CaptureSource.h"
+#include "audio/CaptureStats.h"
+#include "audio/MicMode.h"
+#include "delivery/DidntPastePrompt.h"
+#include "foundation/Log.h"
+#include "foundation/MainQueue.h"
+#include "foundation/Task.h"
+#include "hotkeys/PasteShortcut.h"
+#include "recognition/TranscriptCleanup.h"
+#include "recognition/Transcription.h"
+
+namespace velmarune {
+
+class PasteDiagnostics;
+
+using Samples = std::vector<float>;
+// Transcribes one recording; runs on the transcription executor and should
+// stop early once the token is cancelled.
+using DecodeFunction = std::function<Transcription(const Samples&, const CancellationToken&)>;
+
+// Carries every dictation from the press of the chord to the paste: takes
+// the pre-roll, collects samples, gates, queues, transcribes one job at a
+// time in the background and pastes strictly in spoken order. Main thread
+// only, except the two capture callbacks.
+class DictationPipeline : public std::enable_shared_from_this<DictationPipeline> {
+  public:
+    static constexpr int64_t kPrerollSamples = 8000;
+    static constexpr size_t kRecordingReserveSamples = 4'800'000;
+    static constexpr double kWatchdogDelaySeconds = 0.5;
+    static constexpr double kPasteLastHoldSeconds = 0.5;
+    static constexpr size_t kQueueLimit = 5;
+    static constexpr double kKeysHeldLimitSeconds = 10.0;
+    static constexpr double kPollIntervalSeconds = 0.02;
+    static constexpr int64_t kEmptyTranscriptLimit = 3;
+    static constexpr double kSampleRateHz = 16000.0;
+
+    struct Dependencies {
+        MainQueue* mainQueue = nullptr;
+        Executor* transcriptionExecutor = nullptr;
+        std::shared_ptr<CaptureSource> captureEngine;
+        std::shared_ptr<AppState> appState;
+
+        // The engines' decode (trim, route, detect, transcribe) for a language
+        // string, the mic mode at release and the pre-roll length. Returns
+        // nothing when no engine owner exists any more.
+        std::function<std::optional<DecodeFunction>(const std::string& language, MicMode micMode,
+                                                    int64_t preroll)>
+            route;
+        // Optional replacements for the engines (tests, tools).
+        std::function<std::string(const Samples&, const std::string& language,
+                                  const CancellationToken&)>
+            transcribeFn;
+        std::function<Transcription(const Samples&, const std::string& language,
+                                    const CancellationToken&)>
+            decodeFn;
+        // Repetition-loop clean-up of a raw transcript (text, seconds, segments);
+        // absent: the text is used as decoded.
+        std::function<CleanupResult(const std::string&, double, std::optional<int64_t>)> cleanup;
+
+        // Pastes `text`; afterPaste runs once the keystroke is posted, onNoRead
+        // when nobody read the clipboard.
+        std::function<void(const std::string& text, std::function<void()> onNoRead,
+                           std::function<void()> afterPaste)>
+            insertText;
+        std::function<void()> prepareClipboard;
+        std::function<void(const std::string&)> showTranscript;
+        std::function<void()> restartCapture;
+        std::function<void()> reselectInput;  // optional
+        std::function<void(const std::string&)> showNotice;
+        std::function<std::string()> pickerLanguage;
+        std::function<std::optional<int64_t>(const std::string&)> addRecent;  // optional
+        std::function<std::optional<PasteShortcut>()> pasteShortcut;          // optional
+        std::function<void(DidntPastePrompt)> showDidntPaste;
+        std::function<std::vector<DidntPastePrompt>()> dismissDidntPaste;
+        std::function<void(std::vector<DidntPastePrompt>)> restoreDidntPaste;
+        std::function<void(const std::string& text, std::function<void()> onNoRead)> repaste;
+        std::function<bool()> modifiersHeld;
+        std::function<std::optional<std::string>()> frontApp;
+        std::function<MicMode()> micMode;
+        std::shared_ptr<PasteDiagnostics> diagnostics;  // optional
+    };
+
+    // Builds the pipeline and installs its two capture callbacks.
+    static std::shared_ptr<DictationPipeline> create(Dependencies deps);
+
+    // Starts the always-on capture, once.
+    void startCapture();
+
+    // Listener events.
+    void press();
+    void release(bool cancellableByPasteLast = false);
+    void pushToTalkReleasedByAddedModifier(uint64_t flags);
+    void holdForPasteLast();
+    void cancelForPasteLast();
+
+    void discardQueue(const std::string& reason);
+    void stopEverything();
+    void prepareForCapture();
+    void forceMode(AppMode mode);
+
+    // Pastes wait while held; waitForFront releases them when `target` is in
+    // front again, or at `deadline`.
+    void setPastesHeld(bool held);
+    bool pastesHeld() const { return m_pastesHeld; }
+    void waitForFront(std::optional<std::string> target, TimePoint deadline);
+
+    // Run once when the queue is empty and no paste is in flight.
+    void setOnQueueEmpty(std::function<void()> callback);
+
+    // Read-only views for the shell and tests.
+    size_t queueLength() const { return m_jobs.size(); }
+    bool isRecording() const { return m_isRecording; }
+    int64_t pressSerial() const { return m_pressSerial; }
+
+  private:
+    struct Job {
+        struct Phase {
+            enum class Kind { ready, waiting, decoding } kind = Kind::waiting;
+            std::string text;  // ready only
+            bool operator==(const Phase&) const = default;
+        };
+        int64_t serial = 0;
+        std::optional<int64_t> diag;
+        std::shared_ptr<const Samples> samples;
+        double seconds = 0;
+        DecodeFunction decode;
+        std::optional<std::string> frontAtRelease;
+        TimePoint releasedAt;
+        bool cancellableByPasteLast = false;
+        Phase phase;
+        std::optional<TimePoint> readyAt;
+        std::optional<TimePoint> keysHeldSince;
+        int64_t keysWaitedMs = 0;
+        std::optional<int64_t> recentID;
+    };
+
+    struct RecordingState {
+        bool isActive = false;
+        Samples samples;
+    };
+
+    struct DecodeOutcome {
+        Transcription transcription;
+        CleanupResult cleaned;
+    };
+
+    explicit DictationPipeline(Dependencies deps);
+    void installCaptureCallbacks();
+
+    TimePoint now() const { return m_deps.mainQueue->now(); }
+    std::optional<DecodeFunction> decoderFor(const std::string& language, MicMode micMode,
+                                             int64_t preroll);
+    void onWatchdog(int64_t serial);
+    void startNextTranscription();
+    void deliverResult(int64_t serial, DecodeOutcome outcome);
+    void deliverFailure(int64_t serial);
+    void applyEmptyTranscriptRule(std::optional<int64_t> diag);
+    void pump();
+    void schedulePoll();
+    void pasteHead();
+    void afterPaste(int64_t serial, const std::string& text);
+    void dropHead(const std::string& reason);
+    void offerDidntPaste(const std::string& text, std::optional<int64_t> recentID);
+    void restorePromptsClosedBy(int64_t serial);
+    void updateState();
+    void setOutcome(std::optional<int64_t> diag, const std::string& outcome);
+    Job* findJob(int64_t serial);
+
+    Dependencies m_deps;
+    Logger m_log{"DictationPipeline"};
+
+    std::optional<int64_t> m_heldReleaseSerial;
+    std::optional<std::pair<int64_t, std::vector<DidntPastePrompt>>> m_windowClosedByPress;
+    bool m_captureStarted = false;
+    int64_t m_failedTranscriptionCount = 0;
+    int64_t m_pressSerial = 0;
+    int64_t m_prerollCount = 0;
+    TimePoint m_pressStartedAt;
+    bool m_restartedThisPress = false;
+    CaptureStats m_statsAtKeyDown;
+    bool m_isRecording = false;
+    std::optional<int64_t> m_recordingDiag;
+    std::deque<Job> m_jobs;
+    std::optional<BackgroundTask> m_decodeTask;
+    bool m_pasteInFlight = false;
+    bool m_pollScheduled = false;
+    std::function<void()> m_onQueueEmpty;
+    bool m_pastesHeld = false;
+
+    // Touched by the audio-delivery queue too: each behind its own lock.
+    std::mutex m_buffersMutex;
+    int64_t m_audioBuffersReceived = 0;
+    std::mutex m_recordingMutex;
+    RecordingState m_recordingState;
+};
+
+}  // namespace velmarune

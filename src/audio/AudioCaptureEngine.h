@@ -1,0 +1,90 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "audio/AudioRingBuffer.h"
+#include "audio/BufferConverter.h"
+#include "audio/CaptureSource.h"
+#include "audio/CaptureStats.h"
+#include "audio/MicMode.h"
+#include "foundation/Log.h"
+#include "foundation/SerialQueue.h"
+#include "foundation/UserDefaults.h"
+#include "platform/CaptureSession.h"
+
+namespace velmarune {
+
+inline constexpr const char* kSelectedAudioInputDeviceIDKey = "selectedAudioInputDeviceID";
+inline constexpr const char* kAudioDeliveryQueueName = "com.quorin.velmarune.audio-delivery";
+
+// Records the microphone continuously into the ring, converting every block
+// to 16 kHz mono float on the way in. Started once at launch and kept running
+// between dictations; start/stop/reconfigure are main-thread calls, blocks
+// are handled on the delivery queue one at a time.
+class AudioCaptureEngine : public CaptureSource {
+  public:
+    AudioCaptureEngine(std::shared_ptr<AudioRingBuffer> ringBuffer, CaptureSession& session,
+                       UserDefaults& defaults);
+    ~AudioCaptureEngine() override;
+    AudioCaptureEngine(const AudioCaptureEngine&) = delete;
+    AudioCaptureEngine& operator=(const AudioCaptureEngine&) = delete;
+
+    // Attaches the resolved device and starts capture. True at once when
+    // already running; false (with a log line) when no stream could be opened.
+    bool startSession();
+    // Swaps the input to another device; the capture keeps running.
+    void reconfigure(const std::string& deviceID);
+
+    // The stored device if it still exists, else the server's default source.
+    static std::optional<std::string> resolveDeviceID(CaptureSession& session,
+                                                      const UserDefaults& defaults);
+
+    // The active input's mode: voice isolation for a noise-suppression filter.
+    MicMode micMode();
+
+    const std::shared_ptr<AudioRingBuffer>& ringBuffer() const { return m_ringBuffer; }
+
+    // CaptureSource
+    std::vector<float> ringTail(int64_t frames) override { return m_ringBuffer->tail(frames); }
+    void resetRing() override { m_ringBuffer->reset(); }
+    CaptureStats statsSnapshot() const override;
+    void start() override { startSession(); }
+    void stop() override;
+    bool isRunning() const override;
+    std::optional<std::string> deviceName() const override;
+    std::optional<std::string> deviceID() const override;
+    void setOnBufferReceived(std::function<void()> callback) override;
+    void setOnSamplesAppended(std::function<void(const float*, size_t)> callback) override;
+
+  private:
+    void deliver(const CaptureBuffer& buffer);
+    void appendConverted(const float* samples, size_t count);
+    void setDevice(const CaptureDevice& device);
+
+    std::shared_ptr<AudioRingBuffer> m_ringBuffer;
+    CaptureSession& m_session;
+    UserDefaults& m_defaults;
+    Logger m_log{"AudioCaptureEngine"};
+    SerialQueue m_deliveryQueue{kAudioDeliveryQueueName};
+
+    // Set once at launch, before the first start; read on the delivery queue.
+    std::function<void()> m_onBufferReceived;
+    std::function<void(const float*, size_t)> m_onSamplesAppended;
+
+    std::unique_ptr<CaptureStream> m_stream;             // main thread
+    BufferConverter m_converter;                         // delivery queue only
+    std::optional<CaptureFormat> m_unconvertibleFormat;  // delivery queue only
+
+    mutable std::mutex m_statsLock;
+    CaptureStats m_stats;
+
+    mutable std::mutex m_deviceLock;
+    std::optional<std::string> m_deviceName;
+    std::optional<std::string> m_deviceID;
+};
+
+}  // namespace velmarune

@@ -1,0 +1,192 @@
+// The CSV side of the recorder: the header and one row per ended record.
+
+#include <fmt/chrono.h>
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include <cmath>
+#include <ctime>
+
+#include "diagnostics/PasteDiagnostics.h"
+
+namespace velmarune {
+
+namespace {
+
+// Fields are never quoted, so a comma inside a text would shift every later
+// column, and a line break would split the row: both are replaced.
+std::string text(const std::string& value) {
+    std::string out = value;
+    for (char& c : out) {
+        if (c == ',') {
+            c = ';';
+        } else if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    return out;
+}
+
+std::string text(const std::optional<std::string>& value) {
+    return value ? text(*value) : "";
+}
+
+std::string integer(int64_t value) {
+    return fmt::format("{}", value);
+}
+
+std::string integer(const std::optional<int64_t>& value) {
+    return value ? integer(*value) : "";
+}
+
+std::string yesNo(bool value) {
+    return value ? "yes" : "no";
+}
+
+std::string fixed(double value, int decimals) {
+    return fmt::format("{:.{}f}", value, decimals);
+}
+
+std::string fixed(const std::optional<double>& value, int decimals) {
+    return value ? fixed(*value, decimals) : "";
+}
+
+std::string fixed(const std::optional<float>& value, int decimals) {
+    return value ? fixed(static_cast<double>(*value), decimals) : "";
+}
+
+// Milliseconds from key-down, rounded to the nearest (halves away from zero).
+std::string msFrom(TimePoint keyDown, const std::optional<TimePoint>& at) {
+    if (!at) {
+        return "";
+    }
+    const double ms = std::chrono::duration<double, std::milli>(*at - keyDown).count();
+    return integer(static_cast<int64_t>(std::llround(ms)));
+}
+
+// "2026-01-01 09:30:05 +0000": the date in UTC, whole seconds.
+std::string utcDate(TimePoint at) {
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(at);
+    const std::time_t t = std::chrono::system_clock::to_time_t(seconds);
+    return fmt::format("{:%Y-%m-%d %H:%M:%S} +0000", fmt::gmtime(t));
+}
+
+}  // namespace
+std::string PasteDiagnostics::flagNames(uint64_t flags) {
+    static const std::pair<uint64_t, const char*> kNames[] = {
+        {0x40000, "ctrl"}, {0x20000, "shift"}, {0x80000, "opt"},
+        {0x100000, "cmd"}, {0x800000, "fn"},
+    };
+    std::string names;
+    for (const auto& [mask, name] : kNames) {
+        if (flags & mask) {
+            if (!names.empty()) {
+                names += '+';
+            }
+            names += name;
+        }
+    }
+    return names.empty() ? "none" : names;
+}
+
+const std::string& PasteDiagnostics::csvHeader() {
+    static const std::string kHeader =
+        "build,press,key_down,key_up_ms,transcribed_ms,pb_write_ms,cmdv_ms,clear_ms,restore_ms,"
+        "hud_ms,front_down,front_done,front_cmdv,since_activation_s,since_wake_s,paste_attempted,"
+        "flags_combined,flags_hid,cc_before,cc_after_write,cc_at_clear,ours_at_clear,restore,"
+        "outcome,cancel_reason,last_sparkle,length,device,src_rate,src_channels,src_type,buffers,"
+        "dropped,format_changes,capture_restarted,new_audio_ms,rms,peak,gate,language,confidence,"
+        "route,decode_ms,segments,compression_ratio,loop,collapsed_words,first_read_ms,reads,"
+        "snapshot,snapshot_skipped,since_unlock_s,since_screen_wake_s,noise_floor,speech_threshold,"
+        "trimmed_ms,front_release,queued_ahead,queue_wait_ms,paste_wait_ms,keys_held_ms,trim_ms,"
+        "detect_ms,encode_ms,quiet_tail_ms,mic_mode,zero_ms,last_segment";
+    return kHeader;
+}
+
+std::string PasteDiagnostics::formatRow(const Press& p) const {
+    const TimePoint down = p.keyDown;
+    const PressAudio* audio = p.audio ? &*p.audio : nullptr;
+    const DecodeFigures* decode = p.decode ? &*p.decode : nullptr;
+    const TrimFigures* trim = p.trim ? &*p.trim : nullptr;
+    std::optional<std::string> snapshot;
+    if (p.snapshotComplete) {
+        snapshot = *p.snapshotComplete ? "complete" : "partial";
+    }
+
+    // No operation fills cleared, changeCountAtClear or oursAtClear: their
+    // columns stay in the header and are always written empty.
+    const std::string fields[] = {
+        text(m_deps.build),
+        integer(p.id),
+        utcDate(down),
+        msFrom(down, p.keyUp),
+        msFrom(down, p.transcribed),
+        msFrom(down, p.pasteboardWrite),
+        msFrom(down, p.cmdV),
+        "",  // clear_ms
+        msFrom(down, p.restored),
+        msFrom(down, p.hudShown),
+        text(p.frontAtKeyDown),
+        text(p.frontAtTranscribed),
+        text(p.frontAtCmdV),
+        fixed(p.secondsSinceActivation, 1),
+        fixed(p.secondsSinceWake, 1),
+        yesNo(p.pasteAttempted),
+        text(p.flagsCombined),
+        text(p.flagsHID),
+        integer(p.changeCountBefore),
+        integer(p.changeCountAfterWrite),
+        "",  // cc_at_clear
+        "",  // ours_at_clear
+        text(p.restoreResult),
+        text(p.outcome),
+        text(p.cancelReason),
+        text(p.lastSparkle),
+        integer(p.length),
+        audio ? text(audio->device) : "",
+        audio ? fixed(audio->sourceRate, 0) : "",
+        audio ? integer(audio->sourceChannels) : "",
+        audio ? text(audio->sourceType) : "",
+        audio ? integer(audio->buffers) : "",
+        audio ? integer(audio->dropped) : "",
+        audio ? integer(audio->formatChanges) : "",
+        audio ? yesNo(audio->captureRestarted) : "",
+        audio ? integer(audio->newAudioMs) : "",
+        audio ? fixed(static_cast<double>(audio->rms), 4) : "",
+        audio ? fixed(static_cast<double>(audio->peak), 4) : "",
+        audio ? text(audio->gate) : "",
+        text(p.language),
+        fixed(p.confidence, 2),
+        text(p.route),
+        decode ? integer(decode->latencyMs) : "",
+        decode ? integer(decode->segments) : "",
+        decode ? fixed(decode->compressionRatio, 2) : "",
+        decode ? text(decode->loop) : "",
+        decode ? integer(decode->collapsedWords) : "",
+        msFrom(down, p.firstRead),
+        integer(p.reads),
+        text(snapshot),
+        text(p.snapshotSkipped),
+        fixed(p.secondsSinceUnlock, 1),
+        fixed(p.secondsSinceScreenWake, 1),
+        trim ? fixed(static_cast<double>(trim->floor), 5) : "",
+        trim ? fixed(static_cast<double>(trim->threshold), 5) : "",
+        trim ? integer(trim->trimmedMs) : "",
+        text(p.frontAtRelease),
+        integer(p.queuedAhead),
+        integer(p.queueWaitMs),
+        integer(p.pasteWaitMs),
+        integer(p.keysHeldMs),
+        integer(p.trimMs),
+        integer(p.detectMs),
+        integer(p.encodeMs),
+        trim ? integer(trim->quietTailMs) : "",
+        audio ? text(audio->micMode) : "",
+        trim ? integer(trim->zeroMs) : "",
+        decode ? text(decode->lastSegment) : "",
+    };
+    static_assert(std::size(fields) == 68, "one field per header column");
+    return fmt::format("{}", fmt::join(fields, ","));
+}
+
+}  // namespace velmarune

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "hotkeys/ModifierCombo.h"
+
+namespace velmarune {
+
+class UserDefaults;
+struct AppState;
+
+inline constexpr const char* kPttBindingKey = "pttBinding";
+
+// The push-to-talk chord. Default ⌃⇧.
+struct HotkeyBindings {
+    ModifierCombo pushToTalk{kModifierControl | kModifierShift};
+
+    // "pttBinding" masked to the four modifiers; missing or not a number: ⌃⇧.
+    // A masked 0 stays the empty combo.
+    static HotkeyBindings load(const UserDefaults& defaults);
+    // Writes the raw number, then calls the reloadHotkeys hook when installed.
+    static void save(UserDefaults& defaults, ModifierCombo pushToTalk,
+                     const AppState* appState = nullptr);
+
+    bool operator==(const HotkeyBindings&) const = default;
+};
+
+}  // namespace velmarune

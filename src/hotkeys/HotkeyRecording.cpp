@@ -1,0 +1,56 @@
+#include "hotkeys/HotkeyRecording.h"
+
+#include "hotkeys/HotkeyBindings.h"
+#include "hotkeys/KeyCodes.h"
+
+namespace velmarune {
+
+void ComboRecorder::flagsChanged(uint64_t flags) {
+    if (m_status != Status::recording) {
+        return;
+    }
+    const ModifierCombo held = ModifierCombo::fromFlags(flags);
+    if (!held.empty()) {
+        m_candidate = held;
+    } else if (m_candidate) {
+        m_status = Status::finished;
+    }
+}
+
+void ComboRecorder::keyDown(uint16_t keyCode) {
+    if (m_status == Status::recording && keyCode == kKeyCodeEscape) {
+        m_status = Status::cancelled;
+        m_candidate.reset();
+    }
+}
+
+std::optional<std::string> commitDictationCombo(ModifierCombo candidate, UserDefaults& defaults,
+                                                const AppState* appState) {
+    if (auto paste = PasteShortcut::load(defaults); paste && paste->modifiers == candidate) {
+        return "These are the modifiers of Paste Last Dictation (" + paste->display() +
+               "). Choose a different combination.";
+    }
+    HotkeyBindings::save(defaults, candidate, appState);
+    return std::nullopt;
+}
+
+std::optional<PasteShortcut> recordedPasteShortcut(uint16_t keyCode, uint64_t flags) {
+    const ModifierCombo modifiers = ModifierCombo::fromFlags(flags);
+    if (keyCode == kKeyCodeEscape && modifiers.empty()) {
+        return std::nullopt;
+    }
+    return PasteShortcut{keyCode, modifiers};
+}
+
+PasteShortcutVerdict commitPasteShortcut(const PasteShortcut& shortcut, UserDefaults& defaults,
+                                         const AppState* appState,
+                                         const std::vector<SystemShortcut>& systemShortcuts) {
+    auto verdict = checkPasteShortcut(shortcut.keyCode, shortcut.modifiers,
+                                      HotkeyBindings::load(defaults).pushToTalk, systemShortcuts);
+    if (verdict.kind == PasteShortcutVerdict::Kind::accepted) {
+        PasteShortcut::save(defaults, shortcut, appState);
+    }
+    return verdict;
+}
+
+}  // namespace velmarune

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hotkeys/ModifierCombo.h"
+#include "hotkeys/PasteShortcut.h"
+#include "hotkeys/PasteShortcutCheck.h"
+
+namespace velmarune {
+
+class UserDefaults;
+struct AppState;
+
+// Records a new dictation chord from live modifier changes: the candidate is
+// whatever is held now (a key let go early drops out), and recording ends
+// when every modifier is up again.
+class ComboRecorder {
+  public:
+    enum class Status { recording, finished, cancelled };
+
+    void flagsChanged(uint64_t flags);
+    void keyDown(uint16_t keyCode);
+
+    Status status() const { return m_status; }
+    // The chord to commit once finished.
+    std::optional<ModifierCombo> candidate() const { return m_candidate; }
+
+  private:
+    Status m_status = Status::recording;
+    std::optional<ModifierCombo> m_candidate;
+};
+
+// Stores a recorded chord under "pttBinding" and reloads the hotkeys, unless
+// it equals the modifiers of the Paste Last Dictation shortcut: then returns
+// the refusal message and stores nothing.
+std::optional<std::string> commitDictationCombo(ModifierCombo candidate, UserDefaults& defaults,
+                                                const AppState* appState);
+
+// The shortcut a key-down records: nullopt when it cancels (Escape alone).
+std::optional<PasteShortcut> recordedPasteShortcut(uint16_t keyCode, uint64_t flags);
+
+// Runs the check against the stored chord and the given desktop shortcuts and
+// stores the shortcut when accepted. A warning stores nothing: the caller
+// saves with PasteShortcut::save after "Save Anyway".
+PasteShortcutVerdict commitPasteShortcut(const PasteShortcut& shortcut, UserDefaults& defaults,
+                                         const AppState* appState,
+                                         const std::vector<SystemShortcut>& systemShortcuts);
+
+}  // namespace velmarune

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmarune {
+
+// Stored key codes are the virtual key codes of the original (ANSI) layout;
+// this table names them and translates them to X keysyms for the backends.
+inline constexpr uint16_t kKeyCodeV = 9;
+inline constexpr uint16_t kKeyCodeEscape = 53;
+
+// The character or name shown for a key code; "Key <n>" for one not in the table.
+std::string keyName(uint16_t keyCode);
+
+// The X keysym a key code stands for (lower-case for letters); absent when unknown.
+std::optional<uint32_t> keysymForKeyCode(uint16_t keyCode);
+
+// The key code for a key as desktops spell it in their shortcut settings: an X
+// keysym name ("slash", "Return", "F5"), a KDE name ("Backspace", "Esc") or the
+// character itself ("/", "V"). Letters are matched case-insensitively.
+std::optional<uint16_t> keyCodeForKeyName(std::string_view name);
+
+}  // namespace velmarune

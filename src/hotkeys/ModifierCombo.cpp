@@ -1,0 +1,72 @@
+#include "hotkeys/ModifierCombo.h"
+
+#include <array>
+#include <string_view>
+
+#include "foundation/UserDefaults.h"
+
+namespace velmarune {
+
+namespace {
+struct ModifierInfo {
+    uint32_t bit;
+    std::string_view symbol;
+    std::string_view name;
+};
+
+// Display order: Control, Option, Shift, Command.
+constexpr std::array<ModifierInfo, 4> kDisplayOrder{{
+    {kModifierControl, "⌃", "Control"},
+    {kModifierOption, "⌥", "Option"},
+    {kModifierShift, "⇧", "Shift"},
+    {kModifierCommand, "⌘", "Command"},
+}};
+}  // namespace
+
+std::optional<ModifierCombo> ModifierCombo::fromDefaults(const UserDefaults& defaults,
+                                                         const std::string& key) {
+    // doubleValue answers only for numbers (a bool or a string is not one);
+    // integerValue then gives the exact integer of a large raw value.
+    if (!defaults.doubleValue(key)) {
+        return std::nullopt;
+    }
+    return fromFlags(static_cast<uint64_t>(defaults.integerValue(key).value_or(0)));
+}
+
+std::string ModifierCombo::symbols() const {
+    std::string out;
+    for (const auto& info : kDisplayOrder) {
+        if (rawValue & info.bit) {
+            out += info.symbol;
+        }
+    }
+    return out.empty() ? "None" : out;
+}
+
+std::string ModifierCombo::spelledNames() const {
+    std::string out;
+    for (const auto& info : kDisplayOrder) {
+        if (rawValue & info.bit) {
+            if (!out.empty()) {
+                out += " + ";
+            }
+            out += info.name;
+        }
+    }
+    return out.empty() ? "None" : out;
+}
+
+uint32_t ModifierCombo::hotKeyModifiers() const {
+    uint32_t out = 0;
+    if (rawValue & kModifierCommand)
+        out |= kHotKeyCommand;
+    if (rawValue & kModifierShift)
+        out |= kHotKeyShift;
+    if (rawValue & kModifierOption)
+        out |= kHotKeyOption;
+    if (rawValue & kModifierControl)
+        out |= kHotKeyControl;
+    return out;
+}
+
+}  // namespace velmarune

@@ -1,0 +1,749 @@
+#include "platform/pulse/PulseCaptureSession.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+
+#include "foundation/SerialQueue.h"
+
+namespace velmarune {
+
+namespace {
+
+constexpr auto kQueryTimeout = std::chrono::seconds(3);
+constexpr pa_usec_t kReconnectDelayUsec = 500 * 1000;
+// 20 ms blocks: small enough for a current pre-roll, large enough to keep
+// the always-on capture cheap.
+constexpr pa_usec_t kFragmentUsec = 20 * 1000;
+
+// A reply the main loop fills in while a caller waits, at most kQueryTimeout.
+template <typename T>
+struct Reply {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    T value{};
+
+    void finish() {
+        {
+            std::lock_guard lock(mutex);
+            done = true;
+        }
+        cv.notify_all();
+    }
+    bool wait() {
+        std::unique_lock lock(mutex);
+        return cv.wait_for(lock, kQueryTimeout, [this] { return done; });
+    }
+};
+
+struct SourceEntry {
+    uint32_t index = PA_INVALID_INDEX;
+    CaptureDevice device;
+    pa_sample_spec spec{};
+    pa_channel_map map{};
+};
+
+bool isMonitor(const pa_source_info* info) {
+    return info->monitor_of_sink != PA_INVALID_INDEX;
+}
+
+SourceEntry entryFrom(const pa_source_info* info) {
+    SourceEntry entry;
+    entry.index = info->index;
+    entry.device.id = info->name != nullptr ? info->name : "";
+    entry.device.name = info->description != nullptr ? info->description : entry.device.id;
+    entry.device.isNoiseSuppressionFilter =
+        PulseCaptureSession::looksLikeNoiseSuppression(entry.device.id, entry.device.name);
+    entry.spec = info->sample_spec;
+    entry.map = info->channel_map;
+    return entry;
+}
+
+// The stream format: the source's own rate and channels; its own sample type
+// when the converter reads it, otherwise float (the server converts only the
+// sample type, never the rate).
+std::pair<pa_sample_spec, CaptureSampleType> streamSpecFor(const pa_sample_spec& source) {
+    pa_sample_spec spec = source;
+    switch (source.format) {
+        case PA_SAMPLE_FLOAT32NE:
+            return {spec, CaptureSampleType::float32};
+        case PA_SAMPLE_S16NE:
+            return {spec, CaptureSampleType::int16};
+        case PA_SAMPLE_S32NE:
+            return {spec, CaptureSampleType::int32};
+        default:
+            spec.format = PA_SAMPLE_FLOAT32NE;
+            return {spec, CaptureSampleType::float32};
+    }
+}
+
+}  // namespace
+
+struct StreamShared {
+    std::mutex mutex;
+    CaptureSession::BufferHandler handler;
+    SerialQueue* queue = nullptr;
+    CaptureFormat format;
+    size_t frameBytes = 0;
+    bool open = true;     // false once closed by the owner
+    bool running = true;  // false once the server ended it
+
+    // Tells the session's subscribers; set before the stream connects.
+    std::function<void(const std::string&)> onFailure;
+
+    // Connection handshake, waited on by openStream.
+    std::condition_variable cv;
+    bool settled = false;
+    bool ready = false;
+    std::string failure;
+};
+
+class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptureSession::Impl> {
+  public:
+    Impl(MainQueue& mainQueue, std::string server)
+        : m_mainQueue(mainQueue), m_server(std::move(server)) {}
+
+    ~Impl() {
+        if (m_loop == nullptr) {
+            return;
+        }
+        pa_threaded_mainloop_lock(m_loop);
+        m_shuttingDown = true;
+        if (m_reconnectTimer != nullptr) {
+            pa_threaded_mainloop_get_api(m_loop)->time_free(m_reconnectTimer);
+            m_reconnectTimer = nullptr;
+        }
+        dropContext();
+        pa_threaded_mainloop_unlock(m_loop);
+        pa_threaded_mainloop_stop(m_loop);
+        pa_threaded_mainloop_free(m_loop);
+    }
+
+    void start() {
+        if (m_loop != nullptr) {
+            return;
+        }
+        m_loop = pa_threaded_mainloop_new();
+        pa_threaded_mainloop_set_name(m_loop, "velmarune-pulse");
+        pa_threaded_mainloop_lock(m_loop);
+        connect();
+        pa_threaded_mainloop_unlock(m_loop);
+        pa_threaded_mainloop_start(m_loop);
+    }
+
+    bool isConnected() const {
+        std::lock_guard lock(m_stateMutex);
+        return m_connected;
+    }
+
+    bool waitUntilConnected(double timeoutSeconds) {
+        std::unique_lock lock(m_stateMutex);
+        return m_stateCv.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                                  [this] { return m_connected; });
+    }
+
+    // --- queries (any thread but the loop's) ---
+
+    std::vector<SourceEntry> listSources() {
+        Reply<std::vector<SourceEntry>> reply;
+        run(
+            [&](pa_context* context) {
+                return pa_context_get_source_info_list(
+                    context,
+                    [](pa_context*, const pa_source_info* info, int eol, void* data) {
+                        auto* r = static_cast<Reply<std::vector<SourceEntry>>*>(data);
+                        if (eol != 0) {
+                            r->finish();
+                        } else if (info != nullptr && !isMonitor(info)) {
+                            r->value.push_back(entryFrom(info));
+                        }
+                    },
+                    &reply);
+            },
+            reply);
+        return reply.value;
+    }
+
+    std::optional<SourceEntry> source(const std::string& name) {
+        Reply<std::optional<SourceEntry>> reply;
+        run(
+            [&](pa_context* context) {
+                return pa_context_get_source_info_by_name(
+                    context, name.c_str(),
+                    [](pa_context*, const pa_source_info* info, int eol, void* data) {
+                        auto* r = static_cast<Reply<std::optional<SourceEntry>>*>(data);
+                        if (eol != 0) {
+                            r->finish();
+                        } else if (info != nullptr && !isMonitor(info)) {
+                            r->value = entryFrom(info);
+                        }
+                    },
+                    &reply);
+            },
+            reply);
+        return reply.value;
+    }
+
+    std::optional<std::string> defaultSourceName() {
+        Reply<std::optional<std::string>> reply;
+        run(
+            [&](pa_context* context) {
+                return pa_context_get_server_info(
+                    context,
+                    [](pa_context*, const pa_server_info* info, void* data) {
+                        auto* r = static_cast<Reply<std::optional<std::string>>*>(data);
+                        if (info != nullptr && info->default_source_name != nullptr) {
+                            r->value = info->default_source_name;
+                        }
+                        r->finish();
+                    },
+                    &reply);
+            },
+            reply);
+        return reply.value;
+    }
+
+    // --- streams ---
+
+    std::shared_ptr<StreamShared> openStream(const SourceEntry& source, SerialQueue& queue,
+                                             BufferHandler handler, pa_stream*& out,
+                                             std::string& error) {
+        auto [spec, type] = streamSpecFor(source.spec);
+        auto shared = std::make_shared<StreamShared>();
+        shared->handler = std::move(handler);
+        shared->queue = &queue;
+        shared->format = CaptureFormat{static_cast<double>(spec.rate), spec.channels, type, true};
+        shared->frameBytes = pa_frame_size(&spec);
+        std::weak_ptr<Impl> weak = weak_from_this();
+        shared->onFailure = [weak, id = source.device.id](const std::string& text) {
+            if (auto self = weak.lock()) {
+                self->post({CaptureSessionEvent::Kind::streamFailed, id + ": " + text});
+            }
+        };
+
+        pa_threaded_mainloop_lock(m_loop);
+        if (m_context == nullptr || pa_context_get_state(m_context) != PA_CONTEXT_READY) {
+            pa_threaded_mainloop_unlock(m_loop);
+            error = "not connected to the audio server";
+            return nullptr;
+        }
+        pa_channel_map map = source.map;
+        if (map.channels != spec.channels) {
+            pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+        }
+        pa_stream* stream = pa_stream_new(m_context, "Velmarune capture", &spec, &map);
+        if (stream == nullptr) {
+            error = pa_strerror(pa_context_errno(m_context));
+            pa_threaded_mainloop_unlock(m_loop);
+            return nullptr;
+        }
+        // The callbacks get a heap copy of the shared pointer, freed in closeStream.
+        auto* holder = new std::shared_ptr<StreamShared>(shared);
+        m_holders[stream] = holder;
+        pa_stream_set_state_callback(stream, &Impl::onStreamState, holder);
+        pa_stream_set_read_callback(stream, &Impl::onStreamRead, holder);
+
+        pa_buffer_attr attr;
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = static_cast<uint32_t>(-1);
+        attr.prebuf = static_cast<uint32_t>(-1);
+        attr.minreq = static_cast<uint32_t>(-1);
+        attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+        // DONT_MOVE: a vanished device ends the stream (reported) instead of
+        // the server quietly moving it to another microphone.
+        const auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+        if (pa_stream_connect_record(stream, source.device.id.c_str(), &attr, flags) < 0) {
+            error = pa_strerror(pa_context_errno(m_context));
+            pa_threaded_mainloop_unlock(m_loop);
+            closeStream(stream);
+            return nullptr;
+        }
+        pa_threaded_mainloop_unlock(m_loop);
+
+        bool ready = false;
+        {
+            std::unique_lock lock(shared->mutex);
+            const bool settled =
+                shared->cv.wait_for(lock, kQueryTimeout, [&] { return shared->settled; });
+            ready = settled && shared->ready;
+            if (!ready) {
+                error = settled ? shared->failure : "the audio server did not answer in time";
+            }
+        }
+        if (!ready) {
+            closeStream(stream);
+            return nullptr;
+        }
+        out = stream;
+        return shared;
+    }
+
+    void closeStream(pa_stream* stream) {
+        void* holder = nullptr;
+        pa_threaded_mainloop_lock(m_loop);
+        auto it = m_holders.find(stream);
+        if (it != m_holders.end()) {
+            holder = it->second;
+            m_holders.erase(it);
+        }
+        pa_threaded_mainloop_unlock(m_loop);
+        closeStream(stream, static_cast<std::shared_ptr<StreamShared>*>(holder));
+    }
+
+    // --- events ---
+
+    Subscription subscribe(EventHandler handler) {
+        std::lock_guard lock(m_subscribersMutex);
+        const uint64_t id = m_nextSubscriber++;
+        (*m_subscribers)[id] = std::move(handler);
+        std::weak_ptr<Impl> weak = weak_from_this();
+        return Subscription([weak, id] {
+            if (auto self = weak.lock()) {
+                std::lock_guard lock(self->m_subscribersMutex);
+                self->m_subscribers->erase(id);
+            }
+        });
+    }
+
+  private:
+    using Subscribers = std::map<uint64_t, EventHandler>;
+
+    template <typename T, typename Start>
+    void run(Start startOperation, Reply<T>& reply) {
+        if (m_loop == nullptr) {
+            return;
+        }
+        pa_threaded_mainloop_lock(m_loop);
+        pa_operation* operation = nullptr;
+        if (m_context != nullptr && pa_context_get_state(m_context) == PA_CONTEXT_READY) {
+            operation = startOperation(m_context);
+        }
+        pa_threaded_mainloop_unlock(m_loop);
+        if (operation == nullptr) {
+            return;
+        }
+        reply.wait();
+        // Under the loop's lock no callback runs; a cancelled operation never
+        // calls back, so `reply` may go out of scope afterwards.
+        pa_threaded_mainloop_lock(m_loop);
+        if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+            pa_operation_cancel(operation);
+        }
+        pa_operation_unref(operation);
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+
+    void closeStream(pa_stream* stream, std::shared_ptr<StreamShared>* holder) {
+        if (holder != nullptr) {
+            std::lock_guard lock((*holder)->mutex);
+            (*holder)->open = false;
+            (*holder)->handler = nullptr;
+        }
+        pa_threaded_mainloop_lock(m_loop);
+        closeStreamLocked(stream, holder);
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+
+    static void closeStreamLocked(pa_stream* stream, std::shared_ptr<StreamShared>* holder) {
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        if (pa_stream_get_state(stream) == PA_STREAM_READY ||
+            pa_stream_get_state(stream) == PA_STREAM_CREATING) {
+            pa_stream_disconnect(stream);
+        }
+        pa_stream_unref(stream);
+        delete holder;
+    }
+
+    static void onStreamState(pa_stream* stream, void* data) {
+        auto& shared = *static_cast<std::shared_ptr<StreamShared>*>(data);
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state != PA_STREAM_READY && state != PA_STREAM_FAILED &&
+            state != PA_STREAM_TERMINATED) {
+            return;
+        }
+        bool reportFailure = false;
+        std::string text;
+        {
+            std::lock_guard lock(shared->mutex);
+            if (state == PA_STREAM_READY) {
+                shared->ready = true;
+            } else {
+                text = pa_strerror(pa_context_errno(pa_stream_get_context(stream)));
+                shared->failure = text;
+                reportFailure = shared->settled && shared->open && shared->running;
+                shared->running = false;
+            }
+            shared->settled = true;
+        }
+        shared->cv.notify_all();
+        if (reportFailure && shared->onFailure) {
+            shared->onFailure(text);
+        }
+    }
+
+    static void onStreamRead(pa_stream* stream, size_t, void* data) {
+        auto& shared = *static_cast<std::shared_ptr<StreamShared>*>(data);
+        for (;;) {
+            const void* bytes = nullptr;
+            size_t length = 0;
+            if (pa_stream_peek(stream, &bytes, &length) < 0 || length == 0) {
+                return;
+            }
+            if (bytes != nullptr) {
+                std::vector<unsigned char> block(static_cast<const unsigned char*>(bytes),
+                                                 static_cast<const unsigned char*>(bytes) + length);
+                SerialQueue* queue = nullptr;
+                {
+                    std::lock_guard lock(shared->mutex);
+                    queue = shared->open ? shared->queue : nullptr;
+                }
+                if (queue != nullptr) {
+                    queue->async([shared, block = std::move(block)] {
+                        std::lock_guard lock(shared->mutex);
+                        if (!shared->open || !shared->handler) {
+                            return;
+                        }
+                        const CaptureBuffer buffer{
+                            shared->format, block.data(), block.size(),
+                            static_cast<int64_t>(block.size() / shared->frameBytes)};
+                        shared->handler(buffer);
+                    });
+                }
+            }
+            // A hole (no data) is dropped too; the ring simply continues.
+            pa_stream_drop(stream);
+        }
+    }
+
+    // --- connection (loop thread or under the loop's lock) ---
+
+    void connect() {
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+        pa_proplist* props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Velmarune");
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "com.quorin.velmarune");
+        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "production");
+        m_context = pa_context_new_with_proplist(api, "Velmarune", props);
+        pa_proplist_free(props);
+        if (m_context == nullptr) {
+            scheduleReconnect();
+            return;
+        }
+        pa_context_set_state_callback(m_context, &Impl::onContextState, this);
+        pa_context_set_subscribe_callback(m_context, &Impl::onSubscription, this);
+        if (pa_context_connect(m_context, m_server.empty() ? nullptr : m_server.c_str(),
+                               PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            dropContext();
+            scheduleReconnect();
+        }
+    }
+
+    void dropContext() {
+        if (m_context == nullptr) {
+            return;
+        }
+        pa_context_set_state_callback(m_context, nullptr, nullptr);
+        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+        m_context = nullptr;
+    }
+
+    void scheduleReconnect() {
+        if (m_shuttingDown || m_reconnectTimer != nullptr) {
+            return;
+        }
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+        struct timeval when;
+        pa_gettimeofday(&when);
+        pa_timeval_add(&when, kReconnectDelayUsec);
+        m_reconnectTimer = api->time_new(
+            api, &when,
+            [](pa_mainloop_api* a, pa_time_event* event, const struct timeval*, void* data) {
+                auto* self = static_cast<Impl*>(data);
+                a->time_free(event);
+                self->m_reconnectTimer = nullptr;
+                self->dropContext();
+                self->connect();
+            },
+            this);
+    }
+
+    static void onContextState(pa_context* context, void* data) {
+        auto* self = static_cast<Impl*>(data);
+        switch (pa_context_get_state(context)) {
+            case PA_CONTEXT_READY: {
+                if (pa_operation* op = pa_context_subscribe(
+                        context,
+                        static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SOURCE |
+                                                            PA_SUBSCRIPTION_MASK_SERVER),
+                        nullptr, nullptr)) {
+                    pa_operation_unref(op);
+                }
+                self->refreshKnownSources(context);
+                bool wasEverConnected = false;
+                {
+                    std::lock_guard lock(self->m_stateMutex);
+                    self->m_connected = true;
+                    wasEverConnected = self->m_everConnected;
+                    self->m_everConnected = true;
+                }
+                self->m_stateCv.notify_all();
+                if (wasEverConnected) {
+                    self->post({CaptureSessionEvent::Kind::serverConnected, ""});
+                }
+                break;
+            }
+            case PA_CONTEXT_FAILED:
+            case PA_CONTEXT_TERMINATED: {
+                bool wasConnected = false;
+                {
+                    std::lock_guard lock(self->m_stateMutex);
+                    wasConnected = self->m_connected;
+                    self->m_connected = false;
+                }
+                if (wasConnected) {
+                    self->post({CaptureSessionEvent::Kind::serverDisconnected,
+                                pa_strerror(pa_context_errno(context))});
+                }
+                self->scheduleReconnect();
+                break;
+            }
+            default:
+                break;
+        }
+    }
+
+    // Keeps index -> name of the capture sources (a removal names only the
+    // index) and the default source, to report changes by name.
+    void refreshKnownSources(pa_context* context) {
+        pa_operation* op = pa_context_get_source_info_list(
+            context,
+            [](pa_context*, const pa_source_info* info, int eol, void* data) {
+                auto* self = static_cast<Impl*>(data);
+                if (eol == 0 && info != nullptr && !isMonitor(info)) {
+                    self->m_known[info->index] = info->name;
+                }
+            },
+            this);
+        if (op != nullptr) {
+            pa_operation_unref(op);
+        }
+        checkDefaultSource(context);
+    }
+
+    void checkDefaultSource(pa_context* context) {
+        pa_operation* op = pa_context_get_server_info(
+            context,
+            [](pa_context*, const pa_server_info* info, void* data) {
+                auto* self = static_cast<Impl*>(data);
+                const std::string name = info != nullptr && info->default_source_name != nullptr
+                                             ? info->default_source_name
+                                             : "";
+                if (self->m_defaultKnown && name != self->m_defaultSource) {
+                    self->post({CaptureSessionEvent::Kind::defaultSourceChanged, name});
+                }
+                self->m_defaultSource = name;
+                self->m_defaultKnown = true;
+            },
+            this);
+        if (op != nullptr) {
+            pa_operation_unref(op);
+        }
+    }
+
+    static void onSubscription(pa_context* context, pa_subscription_event_type_t type,
+                               uint32_t index, void* data) {
+        auto* self = static_cast<Impl*>(data);
+        const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+        if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+            self->checkDefaultSource(context);
+            return;
+        }
+        if (facility != PA_SUBSCRIPTION_EVENT_SOURCE) {
+            return;
+        }
+        if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+            auto it = self->m_known.find(index);
+            if (it != self->m_known.end()) {
+                self->post({CaptureSessionEvent::Kind::sourceRemoved, it->second});
+                self->m_known.erase(it);
+            }
+        } else if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
+            pa_operation* op = pa_context_get_source_info_by_index(
+                context, index,
+                [](pa_context*, const pa_source_info* info, int eol, void* d) {
+                    auto* me = static_cast<Impl*>(d);
+                    if (eol == 0 && info != nullptr && !isMonitor(info)) {
+                        me->m_known[info->index] = info->name;
+                        me->post({CaptureSessionEvent::Kind::sourceAdded, info->name});
+                    }
+                },
+                self);
+            if (op != nullptr) {
+                pa_operation_unref(op);
+            }
+        }
+    }
+
+  public:
+    void post(CaptureSessionEvent event) {
+        std::weak_ptr<Impl> weak = weak_from_this();
+        m_mainQueue.post([weak, event = std::move(event)] {
+            auto self = weak.lock();
+            if (!self) {
+                return;
+            }
+            Subscribers snapshot;
+            {
+                std::lock_guard lock(self->m_subscribersMutex);
+                snapshot = *self->m_subscribers;
+            }
+            for (auto& [id, handler] : snapshot) {
+                handler(event);
+            }
+        });
+    }
+
+  private:
+    MainQueue& m_mainQueue;
+    std::string m_server;
+    pa_threaded_mainloop* m_loop = nullptr;
+    pa_context* m_context = nullptr;            // loop's lock
+    pa_time_event* m_reconnectTimer = nullptr;  // loop's lock
+    bool m_shuttingDown = false;                // loop's lock
+    std::map<uint32_t, std::string> m_known;    // loop thread
+    std::string m_defaultSource;                // loop thread
+    bool m_defaultKnown = false;                // loop thread
+    std::map<pa_stream*, void*> m_holders;      // loop's lock
+
+    mutable std::mutex m_stateMutex;
+    std::condition_variable m_stateCv;
+    bool m_connected = false;
+    bool m_everConnected = false;
+
+    std::mutex m_subscribersMutex;
+    uint64_t m_nextSubscriber = 0;
+    std::shared_ptr<Subscribers> m_subscribers = std::make_shared<Subscribers>();
+};
+
+namespace {
+
+class PulseStream : public CaptureStream {
+  public:
+    PulseStream(std::shared_ptr<PulseCaptureSession::Impl> impl, pa_stream* stream,
+                std::shared_ptr<StreamShared> shared)
+        : m_impl(std::move(impl)), m_stream(stream), m_shared(std::move(shared)) {}
+    ~PulseStream() override { close(); }
+
+    void close() override {
+        if (m_stream == nullptr) {
+            return;
+        }
+        m_impl->closeStream(m_stream);
+        m_stream = nullptr;
+    }
+
+    bool isRunning() const override {
+        std::lock_guard lock(m_shared->mutex);
+        return m_stream != nullptr && m_shared->running;
+    }
+
+  private:
+    // Keeps the client alive as long as the stream exists.
+    std::shared_ptr<PulseCaptureSession::Impl> m_impl;
+    pa_stream* m_stream;
+    std::shared_ptr<StreamShared> m_shared;
+};
+
+}  // namespace
+
+PulseCaptureSession::PulseCaptureSession(MainQueue& mainQueue, std::string server)
+    : m_impl(std::make_shared<Impl>(mainQueue, std::move(server))) {}
+
+PulseCaptureSession::~PulseCaptureSession() = default;
+
+void PulseCaptureSession::start() {
+    m_impl->start();
+}
+
+bool PulseCaptureSession::isConnected() const {
+    return m_impl->isConnected();
+}
+
+bool PulseCaptureSession::waitUntilConnected(double timeoutSeconds) {
+    return m_impl->waitUntilConnected(timeoutSeconds);
+}
+
+std::vector<CaptureDevice> PulseCaptureSession::devices() {
+    std::vector<CaptureDevice> out;
+    for (auto& entry : m_impl->listSources()) {
+        out.push_back(std::move(entry.device));
+    }
+    return out;
+}
+
+std::optional<std::string> PulseCaptureSession::defaultDeviceID() {
+    auto name = m_impl->defaultSourceName();
+    // With no microphone the server's default may be an output's monitor,
+    // which is not an input device.
+    if (!name || !m_impl->source(*name)) {
+        return std::nullopt;
+    }
+    return name;
+}
+
+std::optional<CaptureDevice> PulseCaptureSession::device(const std::string& id) {
+    auto entry = m_impl->source(id);
+    if (!entry) {
+        return std::nullopt;
+    }
+    return entry->device;
+}
+
+std::unique_ptr<CaptureStream> PulseCaptureSession::openStream(const std::string& deviceID,
+                                                               SerialQueue& deliveryQueue,
+                                                               BufferHandler handler,
+                                                               std::string& error) {
+    auto source = m_impl->source(deviceID);
+    if (!source) {
+        error = m_impl->isConnected() ? "no capture source named " + deviceID
+                                      : "not connected to the audio server";
+        return nullptr;
+    }
+    pa_stream* stream = nullptr;
+    auto shared = m_impl->openStream(*source, deliveryQueue, std::move(handler), stream, error);
+    if (!shared) {
+        return nullptr;
+    }
+    return std::make_unique<PulseStream>(m_impl, stream, std::move(shared));
+}
+
+Subscription PulseCaptureSession::subscribe(EventHandler handler) {
+    return m_impl->subscribe(std::move(handler));
+}
+
+bool PulseCaptureSession::looksLikeNoiseSuppression(const std::string& name,
+                                                    const std::string& description) {
+    std::string text = name + " " + description;
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const char* marker : {"rnnoise", "noise suppress", "noise-suppress", "noise_suppress",
+                               "noise cancel", "noise-cancel", "noise_cancel", "denoise"}) {
+        if (text.find(marker) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace velmarune

@@ -1,0 +1,333 @@
+#include <gtest/gtest.h>
+
+#include "PipelineFixture.h"
+
+namespace velmarune::testing {
+namespace {
+
+using Pipeline = PipelineFixture;
+
+TEST_F(Pipeline, AWholeDictationPastesWithPrerollAndGoesBackToIdle) {
+    capture->fillRing(std::vector<float>(20000, 0.05f));  // audio from before the press
+    std::vector<AppMode> modes;
+    auto watch = state->mode.subscribe([&](const AppMode& m) { modes.push_back(m); });
+
+    dictate(1.0);
+    EXPECT_EQ(state->mode.get(), AppMode::transcribing);
+    EXPECT_EQ(state->queuedDictations.get(), 1);
+    EXPECT_EQ(clipboardPrepares, 1);
+    EXPECT_TRUE(
+        logSink->contains("PTT_ACTIVE: queued=0, captureRunning=false, prerollFrames=8000"));
+    EXPECT_TRUE(
+        logSink->contains("PTT_RELEASED: samples=24000, duration=1.500000, buffersReceived=100"));
+
+    finishDecoding();
+    ASSERT_EQ(decodedSampleCounts, std::vector<size_t>{24000});
+    ASSERT_EQ(pastes.size(), 1u);
+    EXPECT_EQ(pastes[0].text, "hello world");
+    EXPECT_EQ(state->mode.get(), AppMode::pasting);
+    EXPECT_EQ(state->lastTranscript.get(), "hello world");
+    EXPECT_EQ(recents, std::vector<std::string>{"hello world"});
+
+    completePaste(0);
+    EXPECT_EQ(shownTranscripts, std::vector<std::string>{"hello world"});
+    EXPECT_EQ(state->mode.get(), AppMode::idle);
+    EXPECT_EQ(state->queuedDictations.get(), 0);
+    EXPECT_EQ(modes, (std::vector<AppMode>{AppMode::dictating, AppMode::transcribing,
+                                           AppMode::pasting, AppMode::idle}));
+    EXPECT_TRUE(state->lastPTTReleaseTime.has_value());
+}
+
+struct GateCase {
+    const char* name;
+    double seconds;
+    float amplitude;
+    double waitBeforeRelease;
+    const char* logLine;
+    const char* notice;  // empty: no notice
+};
+
+class PipelineGate : public PipelineFixture, public ::testing::WithParamInterface<GateCase> {};
+
+TEST_P(PipelineGate, RejectedRecordingsAreNotQueued) {
+    const GateCase& c = GetParam();
+    pipeline->press();
+    capture->deliverTone(c.seconds, c.amplitude);
+    queue.advance(c.waitBeforeRelease);
+    pipeline->release();
+    EXPECT_TRUE(logSink->contains(c.logLine)) << c.name;
+    if (*c.notice) {
+        EXPECT_EQ(notices, std::vector<std::string>{c.notice});
+    } else {
+        EXPECT_TRUE(notices.empty());
+    }
+    EXPECT_EQ(state->queuedDictations.get(), 0);
+    EXPECT_EQ(state->mode.get(), AppMode::idle);
+    finishDecoding();
+    EXPECT_TRUE(pastes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, PipelineGate,
+    ::testing::Values(
+        GateCase{"tap", 0.29, 0.1f, 0.0, "TAP: new samples=4640 - ignored", ""},
+        GateCase{"quick tap without audio", 0.0, 0.0f, 0.3, "TAP: new samples=0 - ignored", ""},
+        GateCase{"no new audio", 0.0, 0.0f, 1.0,
+                 "NO_AUDIO: 0 buffers, capture restarted=true - not transcribing",
+                 "Microphone isn't sending audio. Check Settings > Audio, or quit and reopen "
+                 "Velmarune."},
+        GateCase{
+            "silent input", 1.2, 0.0005f, 0.0,
+            "SILENT_INPUT: device=Test Microphone - not transcribing, choosing the input again",
+            "No sound from Test Microphone. Check Settings > Audio."},
+        GateCase{"silence", 0.5, 0.0001f, 0.0,
+                 "SILENCE_GATE: meanAbs=0.000100 < 0.000200, skipping transcription", ""}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
+TEST_F(Pipeline, SilentInputChoosesTheInputAgainAndWatchdogRestartsOnce) {
+    pipeline->press();
+    queue.advance(0.5);
+    queue.advance(0.5);
+    EXPECT_EQ(captureRestarts, 1);
+    EXPECT_EQ(logSink->count(
+                  "WATCHDOG: 0 buffers within 500 ms of PTT_ACTIVE (dropped=0, formatChanges=0) - "
+                  "restarting capture once"),
+              1u);
+    capture->deliverTone(1.2, 0.0005f);
+    pipeline->release();
+    // No reselect function is given: the pipeline restarts capture itself.
+    EXPECT_EQ(capture->stopCount(), 1);
+    EXPECT_EQ(capture->startCount(), 1);
+}
+
+TEST_F(Pipeline, TheQueueKeepsFiveAndRefusesTheSixth) {
+    for (int i = 0; i < 5; ++i) {
+        dictate();
+    }
+    EXPECT_EQ(state->queuedDictations.get(), 5);
+    EXPECT_TRUE(notices.empty());
+    dictate();
+    EXPECT_EQ(state->queuedDictations.get(), 5);
+    EXPECT_EQ(notices,
+              std::vector<std::string>{"Too many dictations waiting. This one wasn't kept."});
+    EXPECT_TRUE(logSink->contains("QUEUE_FULL: 5 waiting - press not kept"));
+}
+
+TEST_F(Pipeline, PastesInSpokenOrderAndNeverWhileRecording) {
+    results = {"first", "second"};
+    dictate();
+    dictate();
+    pipeline->press();  // dictating again while both become ready
+    finishDecoding();
+    EXPECT_TRUE(pastes.empty());
+    EXPECT_EQ(state->mode.get(), AppMode::dictating);
+    EXPECT_EQ(state->queuedDictations.get(), 2);
+    queue.advance(0.1);
+    EXPECT_TRUE(pastes.empty());
+
+    capture->deliverTone(0.1, 0.1f);
+    pipeline->release();  // a tap: rejected, the queue goes on
+    ASSERT_EQ(pastes.size(), 1u);
+    EXPECT_EQ(pastes[0].text, "first");
+    completePaste(0);
+    ASSERT_EQ(pastes.size(), 2u);
+    EXPECT_EQ(pastes[1].text, "second");
+}
+
+TEST_F(Pipeline, HeldModifiersDelayThePasteAndDropItAfterTenSeconds) {
+    modifiersDown = true;
+    dictate();
+    finishDecoding();
+    EXPECT_TRUE(pastes.empty());
+    EXPECT_TRUE(state->waitingForKeys.get());
+    queue.advance(9.9);
+    EXPECT_TRUE(pastes.empty());
+    modifiersDown = false;
+    queue.advance(0.02);
+    ASSERT_EQ(pastes.size(), 1u);
+    EXPECT_FALSE(state->waitingForKeys.get());
+    completePaste(0);
+
+    modifiersDown = true;
+    dictate();
+    finishDecoding();
+    queue.advance(10.1);
+    EXPECT_EQ(pastes.size(), 1u);
+    EXPECT_TRUE(logSink->contains("NOT_PASTED: keys held"));
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(prompts[0].text, "hello world");
+    EXPECT_EQ(state->queuedDictations.get(), 0);
+}
+
+TEST_F(Pipeline, ADictationForAnotherAppIsOfferedInsteadOfPasted) {
+    dictate();
+    front = "org.example.other:7";
+    finishDecoding();
+    EXPECT_TRUE(pastes.empty());
+    EXPECT_TRUE(logSink->contains("NOT_PASTED: app changed"));
+    ASSERT_EQ(prompts.size(), 1u);
+    EXPECT_EQ(prompts[0].entryID, 1);
+    prompts[0].onPaste();
+    EXPECT_EQ(repasted, std::vector<std::string>{"hello world"});
+
+    // No front application at all does not stop a paste.
+    front = "org.example.editor:42";
+    dictate();
+    front.reset();
+    finishDecoding();
+    EXPECT_EQ(pastes.size(), 1u);
+}
+
+TEST_F(Pipeline, ThreeEmptyTranscriptsInARowResetTheEngineOnce) {
+    results = {"", "", "words", "", "", ""};
+    for (int i = 0; i < 6; ++i) {
+        dictate();
+        finishDecoding();
+        for (auto& paste : pastes) {
+            if (paste.afterPaste) {
+                std::exchange(paste.afterPaste, {})();
+            }
+        }
+    }
+    EXPECT_EQ(engineResets, 1);
+    EXPECT_EQ(logSink->count("3 consecutive empty transcriptions — auto-resetting engine"), 1u);
+    EXPECT_TRUE(logSink->contains("Empty transcription result (2 consecutive)"));
+}
+
+TEST_F(Pipeline, PasteLastWithinTheHoldCancelsThePress) {
+    pipeline->press();
+    capture->deliverTone(1.0, 0.1f);
+    pipeline->pushToTalkReleasedByAddedModifier(0x160000 | 0x100);  // the shortcut's modifiers
+    EXPECT_TRUE(pipeline->isRecording());
+    queue.advance(0.4);
+    pipeline->cancelForPasteLast();
+    EXPECT_TRUE(logSink->contains("PASTE_LAST: dictation press cancelled"));
+    queue.advance(1.0);
+    EXPECT_FALSE(pipeline->isRecording());
+    EXPECT_EQ(state->queuedDictations.get(), 0);
+    EXPECT_EQ(state->mode.get(), AppMode::idle);
+}
+
+TEST_F(Pipeline, AfterTheHoldThePressIsQueuedAndALaterShortcutCancelsIt) {
+    dictate();  // an ordinary dictation that must survive
+    pipeline->press();
+    capture->deliverTone(1.0, 0.1f);
+    pipeline->holdForPasteLast();
+    capture->deliverTone(0.3, 0.1f);  // not kept: the press is on hold
+    queue.advance(0.5);
+    EXPECT_EQ(state->queuedDictations.get(), 2);
+    EXPECT_EQ(decodedSampleCounts.size(), 0u);
+
+    pipeline->cancelForPasteLast();
+    EXPECT_TRUE(logSink->contains("PASTE_LAST: queued press cancelled"));
+    EXPECT_EQ(state->queuedDictations.get(), 1);
+    finishDecoding();
+    ASSERT_EQ(pastes.size(), 1u);
+    // Only the ordinary dictation (1.0 s + pre-roll of what was in the ring) was decoded.
+    EXPECT_EQ(decodedSampleCounts.size(), 1u);
+}
+
+TEST_F(Pipeline, AReleaseWithOtherModifiersIsAnOrdinaryRelease) {
+    pipeline->press();
+    capture->deliverTone(1.0, 0.1f);
+    pipeline->pushToTalkReleasedByAddedModifier(0x80000);
+    EXPECT_FALSE(pipeline->isRecording());
+    EXPECT_EQ(state->queuedDictations.get(), 1);
+}
+
+TEST_F(Pipeline, ADecodeCancelledInFlightDeliversNothing) {
+    dictate();
+    EXPECT_EQ(executor.pendingCount(), 1u);
+    pipeline->discardQueue("purge");
+    EXPECT_TRUE(logSink->contains("queue discarded (purge): 1 dictations"));
+    finishDecoding();
+    EXPECT_TRUE(
+        logSink->contains("transcribe Task cancelled mid-flight, discarding result length=11"));
+    EXPECT_TRUE(pastes.empty());
+    EXPECT_EQ(state->mode.get(), AppMode::idle);
+}
+
+TEST_F(Pipeline, ATranscriptionErrorDropsTheJobAndTheNextOneRuns) {
+    throwOnDecode = true;
+    dictate();
+    dictate();
+    executor.runAll();
+    throwOnDecode = false;
+    finishDecoding();
+    EXPECT_TRUE(logSink->contains("Transcription error: engine exploded"));
+    EXPECT_EQ(pastes.size(), 1u);
+}
+
+TEST_F(Pipeline, StopEverythingEmptiesTheQueueAndStopsCapture) {
+    pipeline->startCapture();
+    pipeline->startCapture();
+    EXPECT_EQ(capture->startCount(), 1);
+    dictate();
+    dictate();
+    pipeline->press();
+    pipeline->stopEverything();
+    EXPECT_FALSE(pipeline->isRecording());
+    EXPECT_EQ(state->queuedDictations.get(), 0);
+    EXPECT_EQ(state->mode.get(), AppMode::idle);
+    EXPECT_EQ(capture->stopCount(), 1);
+    EXPECT_EQ(capture->resetCount(), 1);
+    finishDecoding();
+    EXPECT_TRUE(pastes.empty());
+    EXPECT_TRUE(logSink->contains("stopEverything invoked"));
+}
+
+TEST_F(Pipeline, OnQueueEmptyRunsOnceAfterTheLastPaste) {
+    int calls = 0;
+    dictate();
+    pipeline->setOnQueueEmpty([&] { ++calls; });
+    finishDecoding();
+    EXPECT_EQ(calls, 0);
+    completePaste(0);
+    EXPECT_EQ(calls, 1);
+    dictate();
+    finishDecoding();
+    completePaste(1);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(Pipeline, HeldPastesWaitForTheFrontApplicationOrTheDeadline) {
+    pipeline->setPastesHeld(true);
+    dictate();
+    finishDecoding();
+    EXPECT_TRUE(pastes.empty());
+    front = "org.example.dialog:9";
+    pipeline->waitForFront(std::string("org.example.editor:42"),
+                           queue.now() + std::chrono::seconds(1));
+    queue.advance(0.5);
+    EXPECT_TRUE(pastes.empty());
+    front = "org.example.editor:42";
+    queue.advance(0.02);
+    EXPECT_EQ(pastes.size(), 1u);
+    EXPECT_FALSE(pipeline->pastesHeld());
+}
+
+TEST_F(Pipeline, LanguageSettingPicksTheDecoderLanguage) {
+    for (const char* setting : {"he", "en", "auto", "fr"}) {
+        language = setting;
+        dictate();
+        finishDecoding();
+    }
+    EXPECT_EQ(decodedLanguages, (std::vector<std::string>{"he", "en", "auto", "auto"}));
+}
+
+class PipelineWithoutEngines : public PipelineFixture {
+    void customise(DictationPipeline::Dependencies& deps) override { deps.decodeFn = nullptr; }
+};
+
+TEST_F(PipelineWithoutEngines, AReleaseWithoutEnginesIsNotKept) {
+    dictate();
+    EXPECT_TRUE(logSink->contains("PTT_RELEASED: bootstrap nil, not transcribing"));
+    EXPECT_EQ(state->queuedDictations.get(), 0);
+}
+
+}  // namespace
+}  // namespace velmarune::testing

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "PipelineFixture.h"
+#include "diagnostics/PasteDiagnostics.h"
+
+namespace velmarune::testing {
+namespace {
+
+std::vector<std::string> splitRow(const std::string& row) {
+    std::vector<std::string> fields;
+    std::stringstream in(row);
+    std::string field;
+    while (std::getline(in, field, ',')) {
+        fields.push_back(field);
+    }
+    if (!row.empty() && row.back() == ',') {
+        fields.emplace_back();
+    }
+    return fields;
+}
+
+std::vector<std::string> headerColumns() {
+    return splitRow(PasteDiagnostics::csvHeader());
+}
+
+class PipelineDiagnostics : public PipelineFixture {
+  protected:
+    void customise(DictationPipeline::Dependencies& deps) override {
+        diagnostics = std::make_shared<PasteDiagnostics>(PasteDiagnostics::Dependencies{
+            [] { return true; }, [this](const std::string& row) { rows.push_back(row); },
+            [this] { return queue.now(); }, [this] { return front; }, "0.1.0(1)"});
+        deps.diagnostics = diagnostics;
+        deps.micMode = [] { return MicMode::voiceIsolation; };
+        deps.decodeFn = [this](const Samples&, const std::string&, const CancellationToken&) {
+            queue.advance(0.25);  // decoding takes a while
+            Transcription t;
+            t.text = "Hello, world";
+            t.latencyMs = 250;
+            t.segments = 1;
+            t.route = Transcription::Route{
+                "en", 0.97f, "multilingual", 0.001f, 0.004f, 600, 2000, 0, 2, 40};
+            return t;
+        };
+    }
+
+    std::string column(const std::string& row, const std::string& name) {
+        const auto header = headerColumns();
+        const auto fields = splitRow(row);
+        for (size_t i = 0; i < header.size(); ++i) {
+            if (header[i] == name) {
+                return i < fields.size() ? fields[i] : "<missing>";
+            }
+        }
+        return "<no such column>";
+    }
+
+    std::shared_ptr<PasteDiagnostics> diagnostics;
+    std::vector<std::string> rows;
+};
+
+TEST_F(PipelineDiagnostics, AWholeDictationLeavesOneCompleteRow) {
+    capture->setDeviceName("USB, Mic");
+    capture->setStats(CaptureStats{10, 0, 0, 48000, 2, "float32"});
+    capture->fillRing(std::vector<float>(8000, 0.0f));
+    pipeline->press();
+    capture->deliverTone(1.0, 0.1f);  // 100 buffers
+    queue.advance(1.0);
+    pipeline->release();
+    finishDecoding();
+    ASSERT_EQ(pastes.size(), 1u);
+    EXPECT_EQ(pastes[0].text, "Hello, world");
+    completePaste(0);
+    // The paster ends the record once the clipboard has been restored.
+    diagnostics->recordPasteEnd(std::string("restored"), "pasted");
+
+    ASSERT_EQ(rows.size(), 1u);
+    const std::string& row = rows[0];
+    EXPECT_EQ(splitRow(row).size(), 68u) << row;
+    EXPECT_EQ(column(row, "build"), "0.1.0(1)");
+    EXPECT_EQ(column(row, "press"), "1");
+    EXPECT_EQ(column(row, "key_up_ms"), "1000");
+    EXPECT_EQ(column(row, "transcribed_ms"), "1250");
+    EXPECT_EQ(column(row, "outcome"), "pasted");
+    EXPECT_EQ(column(row, "restore"), "restored");
+    EXPECT_EQ(column(row, "device"), "USB; Mic");
+    EXPECT_EQ(column(row, "src_rate"), "48000");
+    EXPECT_EQ(column(row, "buffers"), "100");
+    EXPECT_EQ(column(row, "new_audio_ms"), "1000");
+    EXPECT_EQ(column(row, "rms"), "0.1000");
+    EXPECT_EQ(column(row, "peak"), "0.1000");
+    EXPECT_EQ(column(row, "gate"), "pass");
+    EXPECT_EQ(column(row, "mic_mode"), "Voice Isolation");
+    EXPECT_EQ(column(row, "language"), "en");
+    EXPECT_EQ(column(row, "confidence"), "0.97");
+    EXPECT_EQ(column(row, "route"), "multilingual");
+    EXPECT_EQ(column(row, "decode_ms"), "250");
+    EXPECT_EQ(column(row, "loop"), "pass");
+    EXPECT_EQ(column(row, "length"), "12");
+    EXPECT_EQ(column(row, "front_down"), "org.example.editor:42");
+    EXPECT_EQ(column(row, "front_release"), "org.example.editor:42");
+    EXPECT_EQ(column(row, "queued_ahead"), "0");
+    EXPECT_EQ(column(row, "queue_wait_ms"), "0");
+    EXPECT_EQ(column(row, "paste_wait_ms"), "0");
+    EXPECT_EQ(column(row, "trimmed_ms"), "600");
+    EXPECT_EQ(column(row, "quiet_tail_ms"), "2000");
+    EXPECT_EQ(column(row, "detect_ms"), "40");
+}
+
+TEST_F(PipelineDiagnostics, RejectionsAndStopEverythingEndTheirRecords) {
+    dictate(0.1);  // tap
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(column(rows[0], "outcome"), "tap");
+    EXPECT_EQ(column(rows[0], "pb_write_ms"), "");
+    EXPECT_EQ(column(rows[0], "cmdv_ms"), "");
+
+    dictate();
+    pipeline->press();
+    diagnostics->setPendingCancelReason("quit");
+    pipeline->stopEverything();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(column(rows[1], "outcome"), "cancelled");
+    EXPECT_EQ(column(rows[1], "cancel_reason"), "quit");
+    EXPECT_EQ(column(rows[2], "outcome"), "cancelled");
+}
+
+}  // namespace
+}  // namespace velmarune::testing

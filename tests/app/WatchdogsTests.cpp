@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include "app/AutoResetScheduler.h"
+#include "app/CaptureWakeWatcher.h"
+#include "foundation/ManualMainQueue.h"
+
+namespace velmarune {
+namespace {
+
+class Scheduler : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        state->engineStatus.set(WhisperStatus::ready());
+        scheduler = std::make_shared<AutoResetScheduler>(queue, state, [this] {
+            ++resets;
+            if (resetSucceeds) {
+                state->lastResetTime.set(queue.now());
+            }
+        });
+        scheduler->start();
+    }
+
+    std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scoped{log};
+    ManualMainQueue queue;
+    std::shared_ptr<AppState> state = std::make_shared<AppState>();
+    std::shared_ptr<AutoResetScheduler> scheduler;
+    int resets = 0;
+    bool resetSucceeds = true;
+};
+
+TEST_F(Scheduler, ResetsHourlyWhenIdle) {
+    EXPECT_TRUE(log->contains(
+        "Started — interval=3600.000000s, idleThreshold=60.000000s, busyRetry=30.000000s"));
+    queue.advance(3599.9);
+    EXPECT_EQ(resets, 0);
+    queue.advance(0.1);
+    EXPECT_EQ(resets, 1);
+    EXPECT_TRUE(log->contains("Idle threshold met — performing auto-reset"));
+    EXPECT_TRUE(log->contains("[Velmarune.AutoResetScheduler] idle — performing auto-reset"));
+    queue.advance(3600);
+    EXPECT_EQ(resets, 2);
+}
+
+TEST_F(Scheduler, ARecentReleaseDefersUntilSixtySecondsHavePassed) {
+    queue.advance(3570);
+    state->lastPTTReleaseTime = queue.now();  // released 30 s before the fire time
+    queue.advance(30);
+    EXPECT_EQ(resets, 0);
+    EXPECT_TRUE(log->contains("Busy at fire time (mode=idle) — deferring +30.000000s"));
+    EXPECT_TRUE(log->contains("[Velmarune.AutoResetScheduler] busy — deferring 30s"));
+    queue.advance(30);  // 60 s since the release
+    EXPECT_EQ(resets, 1);
+}
+
+TEST_F(Scheduler, BusyModeOrEnginesNotReadyDefer) {
+    state->mode.set(AppMode::transcribing);
+    queue.advance(3600);
+    EXPECT_EQ(resets, 0);
+    state->mode.set(AppMode::idle);
+    state->engineStatus.set(WhisperStatus::loading());
+    queue.advance(30);
+    EXPECT_EQ(resets, 0);
+    state->engineStatus.set(WhisperStatus::ready());
+    queue.advance(30);
+    EXPECT_EQ(resets, 1);
+}
+
+TEST_F(Scheduler, AManualResetMovesTheNextOneAnHourLater) {
+    queue.advance(1800);
+    state->lastResetTime.set(queue.now());
+    EXPECT_TRUE(
+        log->contains("Reset observed (manual or auto), re-arming next fire to +3600.000000s"));
+    queue.advance(1800);
+    EXPECT_EQ(resets, 0);
+    queue.advance(1800);
+    EXPECT_EQ(resets, 1);
+}
+
+TEST_F(Scheduler, AFailedResetDoesNotStopTheHourlyCycle) {
+    resetSucceeds = false;
+    queue.advance(3600);
+    queue.advance(3600);
+    EXPECT_EQ(resets, 2);
+    scheduler->stop();
+    queue.advance(7200);
+    EXPECT_EQ(resets, 2);
+}
+
+class Watcher : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        watcher = std::make_shared<CaptureWakeWatcher>(CaptureWakeWatcher::Dependencies{
+            &queue, [this] { return pressing; },
+            [this](const std::string& r) { restarts.push_back(r); }, [this] { return stale; }});
+        watcher->start(state);
+    }
+
+    ManualMainQueue queue;
+    AppState state;
+    std::shared_ptr<CaptureWakeWatcher> watcher;
+    bool pressing = false;
+    bool stale = false;
+    std::vector<std::string> restarts;
+};
+
+TEST_F(Watcher, EventsWithinTwoSecondsRestartOnce) {
+    watcher->handle(WakeEvent::screenUnlocked);
+    queue.advance(1.0);
+    watcher->handle(WakeEvent::displayWoke);
+    EXPECT_EQ(restarts, std::vector<std::string>{"screen unlocked"});
+    queue.advance(1.0);
+    watcher->handle(WakeEvent::systemWoke);
+    EXPECT_EQ(restarts, (std::vector<std::string>{"screen unlocked", "Mac woke"}));
+}
+
+TEST_F(Watcher, AFourthCaptureErrorWithinAMinuteIsIgnored) {
+    for (int i = 0; i < 4; ++i) {
+        watcher->handle(WakeEvent::captureError);
+        queue.advance(3);
+    }
+    EXPECT_EQ(restarts.size(), 3u);
+    queue.advance(60);  // the first ones age out
+    watcher->handle(WakeEvent::captureError);
+    EXPECT_EQ(restarts.size(), 4u);
+}
+
+TEST_F(Watcher, NothingRestartsDuringAPressButRunsWhenItEnds) {
+    pressing = true;
+    state.mode.set(AppMode::dictating);
+    watcher->handle(WakeEvent::systemWoke);
+    stale = true;
+    watcher->defaultInputChanged();
+    watcher->defaultInputChanged();
+    queue.advance(1.0);
+    EXPECT_TRUE(restarts.empty());
+
+    pressing = false;
+    state.mode.set(AppMode::transcribing);
+    // The wake restart runs; the input check then restarts without the 2 s test.
+    EXPECT_EQ(restarts, (std::vector<std::string>{"Mac woke", "input changed"}));
+}
+
+TEST_F(Watcher, DefaultInputChangeRestartsOnlyAStaleInput) {
+    watcher->defaultInputChanged();
+    queue.advance(1.0);
+    EXPECT_TRUE(restarts.empty());
+    stale = true;
+    watcher->defaultInputChanged();
+    queue.advance(0.9);
+    EXPECT_TRUE(restarts.empty());
+    queue.advance(0.1);
+    EXPECT_EQ(restarts, std::vector<std::string>{"input changed"});
+}
+
+}  // namespace
+}  // namespace velmarune

@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <memory>
+
+#include "audio/AudioCaptureEngine.h"
+#include "platform/fake/FakeCaptureSession.h"
+#include "support/TempDir.h"
+
+namespace velmarune {
+namespace {
+
+class AudioCaptureEngineTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        session.setDevices({{"builtin", "Built-in Microphone", false},
+                            {"usb", "USB Headset", false},
+                            {"rnnoise_source", "Noise Suppression Source", true}});
+        session.setDefaultDeviceID("builtin");
+    }
+
+    std::vector<std::string> engineLog() const { return sink->messages("AudioCaptureEngine"); }
+
+    std::shared_ptr<CapturingLogSink> sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scopedSink{sink};
+    FakeCaptureSession session;
+    MemoryUserDefaults defaults;
+    std::shared_ptr<AudioRingBuffer> ring = std::make_shared<AudioRingBuffer>(16000, 65.0);
+    AudioCaptureEngine engine{ring, session, defaults};
+};
+
+TEST_F(AudioCaptureEngineTest, ResolvesStoredDeviceThenDefault) {
+    EXPECT_EQ(AudioCaptureEngine::resolveDeviceID(session, defaults), "builtin");
+    defaults.setString(kSelectedAudioInputDeviceIDKey, "usb");
+    EXPECT_EQ(AudioCaptureEngine::resolveDeviceID(session, defaults), "usb");
+    defaults.setString(kSelectedAudioInputDeviceIDKey, "unplugged");
+    EXPECT_EQ(AudioCaptureEngine::resolveDeviceID(session, defaults), "builtin");
+    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey), "unplugged");
+    session.setDefaultDeviceID(std::nullopt);
+    EXPECT_EQ(AudioCaptureEngine::resolveDeviceID(session, defaults), std::nullopt);
+}
+
+TEST_F(AudioCaptureEngineTest, StartLogsDeviceAndPinningAndFillsRingWithConvertedAudio) {
+    defaults.setString(kSelectedAudioInputDeviceIDKey, "usb");
+    ASSERT_TRUE(engine.startSession());
+    EXPECT_TRUE(engine.isRunning());
+    EXPECT_EQ(engine.deviceName(), "USB Headset");
+    EXPECT_EQ(engine.deviceID(), "usb");
+
+    std::vector<std::string> order;
+    std::vector<float> appended;
+    engine.setOnBufferReceived([&] { order.push_back("buffer"); });
+    engine.setOnSamplesAppended([&](const float* samples, size_t count) {
+        // The ring already holds the block when the callbacks run.
+        order.push_back("samples@" + std::to_string(ring->totalFramesWritten()));
+        appended.insert(appended.end(), samples, samples + count);
+    });
+    const std::vector<float> block(160, 0.25f);
+    ASSERT_TRUE(session.deliverFloats(block, 16000, 1, 160));
+    ASSERT_TRUE(session.deliverFloats(block, 16000, 1, 160));
+
+    EXPECT_EQ(order, (std::vector<std::string>{"buffer", "samples@160", "buffer", "samples@320"}));
+    EXPECT_EQ(appended, std::vector<float>(320, 0.25f));
+    EXPECT_EQ(ring->samples(0), appended);
+    const auto stats = engine.statsSnapshot();
+    EXPECT_EQ(stats.converted, 2);
+    EXPECT_EQ(stats.dropped, 0);
+    EXPECT_EQ(stats.sourceSampleRate, 16000);
+    EXPECT_EQ(stats.sourceChannels, 1);
+    EXPECT_EQ(stats.sourceSampleType, "float32");
+    EXPECT_EQ(engineLog(), (std::vector<std::string>{
+                               "start: device=USB Headset pinned=true",
+                               "session started",
+                               "source format: rate=16000.000000 channels=1 type=float32 "
+                               "interleaved=true change=false",
+                           }));
+}
+
+TEST_F(AudioCaptureEngineTest, StartFailsWithoutDeviceOrStream) {
+    session.setDefaultDeviceID(std::nullopt);
+    EXPECT_FALSE(engine.startSession());
+    EXPECT_TRUE(session.openedDeviceIDs().empty());
+    session.setDefaultDeviceID("builtin");
+    session.setOpenError("Connection refused");
+    EXPECT_FALSE(engine.startSession());
+    EXPECT_FALSE(engine.isRunning());
+    EXPECT_EQ(engineLog(), (std::vector<std::string>{
+                               "start: no audio input device available",
+                               "start: device=Built-in Microphone pinned=false",
+                               "start: device input init failed: Connection refused",
+                           }));
+}
+
+TEST_F(AudioCaptureEngineTest, StartWhileRunningKeepsStatsAndFormatChangesAreCounted) {
+    ASSERT_TRUE(engine.startSession());
+    session.deliverFloats(std::vector<float>(960, 0.1f), 16000, 2, 480);
+    ASSERT_TRUE(engine.startSession());
+    EXPECT_EQ(engine.statsSnapshot().converted, 1);
+    EXPECT_EQ(session.openedDeviceIDs().size(), 1u);
+
+    // 0.2 s at 44.1 kHz in 10 ms blocks: the resampler's first blocks yield
+    // nothing (neither converted nor dropped), the rest are converted.
+    session.deliverInt16(std::vector<int16_t>(8820, 1000), 44100, 1, 441);
+    auto stats = engine.statsSnapshot();
+    EXPECT_EQ(stats.formatChanges, 1);
+    EXPECT_GT(stats.converted, 10);
+    EXPECT_EQ(stats.dropped, 0);
+    EXPECT_EQ(stats.sourceSampleType, "int16");
+    EXPECT_EQ(stats.sourceSampleRate, 44100);
+    EXPECT_NEAR(static_cast<double>(ring->totalFramesWritten()), 480 + 3200, 700);
+    EXPECT_EQ(
+        sink->count(
+            "source format: rate=44100.000000 channels=1 type=int16 interleaved=true change=true"),
+        1u);
+
+    // A restart resets the counters, and its first format is not a change.
+    engine.stop();
+    EXPECT_FALSE(engine.isRunning());
+    ASSERT_TRUE(engine.startSession());
+    session.deliverFloats(std::vector<float>(960, 0.1f), 16000, 2, 480);
+    stats = engine.statsSnapshot();
+    EXPECT_EQ(stats.formatChanges, 0);
+    EXPECT_EQ(stats.converted, 1);
+    EXPECT_EQ(sink->count("session stopped"), 1u);
+}
+
+TEST_F(AudioCaptureEngineTest, BadBlocksAreDroppedOrIgnoredWithoutStoppingCapture) {
+    ASSERT_TRUE(engine.startSession());
+    const std::vector<float> samples(480, 0.2f);
+    const CaptureFormat good{16000, 1, CaptureSampleType::float32, true};
+    struct Case {
+        const char* what;
+        CaptureBuffer buffer;
+        int64_t dropped;
+    };
+    const std::vector<Case> cases{
+        {"zero frames", {good, samples.data(), 0, 0}, 0},
+        {"no format", {std::nullopt, samples.data(), 1920, 480}, 1},
+        {"data shorter than frames", {good, samples.data(), 100, 480}, 1},
+        {"no channels",
+         {CaptureFormat{48000, 0, CaptureSampleType::float32, true}, samples.data(), 1920, 480},
+         1},
+        {"unreadable type",
+         {CaptureFormat{48000, 1, CaptureSampleType::other, true}, samples.data(), 1920, 480},
+         1},
+    };
+    for (const auto& c : cases) {
+        const auto before = engine.statsSnapshot();
+        ASSERT_TRUE(session.deliver(c.buffer));
+        const auto after = engine.statsSnapshot();
+        EXPECT_EQ(after.dropped - before.dropped, c.dropped) << c.what;
+        EXPECT_EQ(after.converted, before.converted) << c.what;
+    }
+    // An unreadable format is logged once, not on every block.
+    const CaptureBuffer odd{CaptureFormat{48000, 1, CaptureSampleType::other, true}, samples.data(),
+                            1920, 480};
+    session.deliver(odd);
+    session.deliver(odd);
+    EXPECT_EQ(
+        sink->count(
+            "source format: rate=48000.000000 channels=1 type=other interleaved=true change=false"),
+        1u);
+    EXPECT_EQ(engine.statsSnapshot().dropped, 6);
+    // The next good block converts.
+    session.deliver(CaptureBuffer{good, samples.data(), 1920, 480});
+    EXPECT_EQ(engine.statsSnapshot().converted, 1);
+    EXPECT_TRUE(engine.isRunning());
+}
+
+TEST_F(AudioCaptureEngineTest, ReconfigureSwapsInputKeepingStats) {
+    ASSERT_TRUE(engine.startSession());
+    session.deliverFloats(std::vector<float>(960, 0.1f), 16000, 2, 480);
+    engine.reconfigure("rnnoise_source");
+    EXPECT_EQ(session.openedDeviceIDs(), (std::vector<std::string>{"builtin", "rnnoise_source"}));
+    EXPECT_EQ(engine.deviceName(), "Noise Suppression Source");
+    EXPECT_EQ(engine.micMode(), MicMode::voiceIsolation);
+    // Converter cache was cleared: a new format is a first format, not a change.
+    session.deliverFloats(std::vector<float>(160, 0.1f), 16000, 1, 160);
+    auto stats = engine.statsSnapshot();
+    EXPECT_EQ(stats.converted, 2);
+    EXPECT_EQ(stats.formatChanges, 0);
+    EXPECT_TRUE(engine.isRunning());
+
+    engine.reconfigure("gone");
+    session.setOpenError("No such entity");
+    engine.reconfigure("usb");
+    EXPECT_TRUE(sink->contains("reconfigure -> Noise Suppression Source"));
+    EXPECT_TRUE(sink->contains("reconfigure: no capture device for the stored id"));
+    EXPECT_TRUE(sink->contains("reconfigure failed: No such entity"));
+    EXPECT_FALSE(engine.isRunning());
+    EXPECT_EQ(engine.micMode(),
+              MicMode::voiceIsolation);  // device name/id stay with the last attached
+}
+
+TEST_F(AudioCaptureEngineTest, StreamEndedByServerCanBeStartedAgain) {
+    ASSERT_TRUE(engine.startSession());
+    session.endStream();
+    EXPECT_FALSE(engine.isRunning());
+    ASSERT_TRUE(engine.startSession());
+    EXPECT_TRUE(engine.isRunning());
+    EXPECT_EQ(session.openedDeviceIDs().size(), 2u);
+}
+
+TEST_F(AudioCaptureEngineTest, CaptureSourceInterfaceReadsTheRingTail) {
+    CaptureSource& source = engine;
+    source.start();
+    session.deliverFloats(std::vector<float>(10000, 0.5f), 16000, 1, 1000);
+    EXPECT_EQ(source.ringTail(8000).size(), 8000u);
+    source.stop();
+    source.resetRing();
+    EXPECT_TRUE(source.ringTail(8000).empty());
+}
+
+TEST_F(AudioCaptureEngineTest, ReplayedFileArrivesAtSixteenKilohertz) {
+    testing::TempDir dir;
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open((dir / "two.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    const std::vector<float> frames(2 * 96000, 0.25f);
+    sf_writef_float(file, frames.data(), 96000);
+    sf_close(file);
+
+    ASSERT_TRUE(engine.startSession());
+    ASSERT_TRUE(session.replayFile(dir / "two.wav", 960));
+    EXPECT_FALSE(session.replayFile(dir / "missing.wav", 960));
+    // Two seconds in; about one resampler block (30 ms) is still inside it.
+    EXPECT_NEAR(static_cast<double>(ring->totalFramesWritten()), 32000.0 - 480.0, 200.0);
+    EXPECT_NEAR(ring->tail(1)[0], 0.25f, 1e-3);
+    EXPECT_EQ(engine.statsSnapshot().dropped, 0);
+}
+
+}  // namespace
+}  // namespace velmarune

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "audio/AudioRingBuffer.h"
+
+namespace velmarune {
+namespace {
+
+std::vector<float> ramp(int from, int count) {
+    std::vector<float> v(static_cast<size_t>(count));
+    std::iota(v.begin(), v.end(), static_cast<float>(from));
+    return v;
+}
+
+TEST(AudioRingBuffer, CapacityIsSecondsTimesRateTruncated) {
+    EXPECT_EQ(AudioRingBuffer(16000, 65.0).capacityFrames(), 1040000);
+    EXPECT_EQ(AudioRingBuffer(10, 0.85).capacityFrames(), 8);
+}
+
+TEST(AudioRingBuffer, BlockLongerThanRingKeepsNewestFrames) {
+    AudioRingBuffer ring(10, 0.8);  // 8 frames
+    const auto block = ramp(0, 10);
+    ring.append(block.data(), 10);
+    EXPECT_EQ(ring.writeIndex(), 0);
+    EXPECT_EQ(ring.totalFramesWritten(), 10);
+    EXPECT_EQ(ring.samples(0), ramp(2, 8));
+}
+
+TEST(AudioRingBuffer, AppendWrapsAtTheEnd) {
+    AudioRingBuffer ring(10, 0.8);
+    const auto first = ramp(0, 6);
+    ring.append(first.data(), 6);
+    const auto second = ramp(6, 3);
+    ring.append(second.data(), 3);
+    EXPECT_EQ(ring.writeIndex(), 1);
+    EXPECT_EQ(ring.totalFramesWritten(), 9);
+    EXPECT_EQ(ring.samples(0), ramp(1, 8));  // frame 0 was overwritten
+    EXPECT_EQ(ring.samples(7), ramp(7, 2));
+}
+
+TEST(AudioRingBuffer, ReadsByRunningIndex) {
+    AudioRingBuffer ring(10, 0.8);
+    const auto block = ramp(0, 5);
+    ring.append(block.data(), 5);
+    ring.append(nullptr, 3);  // ignored: no data
+    ring.append(block.data(), 0);
+    struct Case {
+        int64_t since;
+        std::vector<float> expected;
+    };
+    for (const auto& c :
+         std::vector<Case>{{0, ramp(0, 5)}, {3, ramp(3, 2)}, {5, {}}, {9, {}}, {-4, ramp(0, 5)}}) {
+        EXPECT_EQ(ring.samples(c.since), c.expected) << "since " << c.since;
+    }
+    EXPECT_EQ(ring.tail(2), ramp(3, 2));
+    EXPECT_EQ(ring.tail(100), ramp(0, 5));
+}
+
+TEST(AudioRingBuffer, ManySmallWritesStayInOrder) {
+    AudioRingBuffer ring(10, 0.8);
+    std::vector<float> all;
+    for (int i = 0; i < 7; ++i) {
+        const auto block = ramp(i * 3, 3);
+        ring.append(block.data(), 3);
+        all.insert(all.end(), block.begin(), block.end());
+    }
+    EXPECT_EQ(ring.samples(0), std::vector<float>(all.end() - 8, all.end()));
+    EXPECT_EQ(ring.samples(18), std::vector<float>(all.begin() + 18, all.end()));
+}
+
+TEST(AudioRingBuffer, ResetForgetsWhatWasWritten) {
+    AudioRingBuffer ring(10, 0.8);
+    const auto block = ramp(0, 5);
+    ring.append(block.data(), 5);
+    ring.reset();
+    EXPECT_EQ(ring.totalFramesWritten(), 0);
+    EXPECT_TRUE(ring.samples(0).empty());
+    ring.append(block.data(), 2);
+    EXPECT_EQ(ring.samples(0), ramp(0, 2));
+}
+
+}  // namespace
+}  // namespace velmarune

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+
+#include "diagnostics/PasteDiagnostics.h"
+#include "foundation/Paths.h"
+#include "support/TempDir.h"
+
+namespace velmarune {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+// Runs a test with local time = UTC, so moved-aside names are predictable.
+class ScopedUtcZone {
+  public:
+    ScopedUtcZone() {
+        if (const char* tz = std::getenv("TZ")) {
+            m_previous = tz;
+        }
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    ~ScopedUtcZone() {
+        if (m_previous) {
+            setenv("TZ", m_previous->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+  private:
+    std::optional<std::string> m_previous;
+};
+
+std::vector<std::string> filesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+const std::string& header() {
+    return PasteDiagnostics::csvHeader();
+}
+
+TEST(DiagnosticCsvFile, StartsANewFileWithTheHeaderInMissingFolders) {
+    TempDir temp;
+    const fs::path file = Paths::underRoot(temp.path()).logsFolder() / "press-diag.csv";
+    DiagnosticCsvFile csv(file.string());
+    csv.append("a,1");
+    csv.append("b,2");
+    EXPECT_EQ(readFile(file), header() + "\na,1\nb,2\n");
+}
+
+TEST(DiagnosticCsvFile, MovesAFileWithAnotherHeaderAside) {
+    ScopedUtcZone utc;
+    TempDir temp;
+    const fs::path file = temp / "press-diag.csv";
+    const std::string old = "build,press,key_down\n0.0.9(1),1,2025-12-31 23:59:59 +0000\n";
+    writeFile(file, old);
+
+    // 2026-03-04 05:06:07 UTC.
+    DiagnosticCsvFile csv(file.string(),
+                          [] { return TimePoint(std::chrono::seconds{1772600767}); });
+    csv.append("x");
+    EXPECT_EQ(filesIn(temp.path()),
+              (std::vector<std::string>{"press-diag-2026-03-04-050607.csv", "press-diag.csv"}));
+    EXPECT_EQ(readFile(temp / "press-diag-2026-03-04-050607.csv"), old);
+    EXPECT_EQ(readFile(file), header() + "\nx\n");
+
+    // A second old file within the same second keeps the first one kept.
+    writeFile(file, "older\n");
+    csv.append("y");
+    EXPECT_EQ(readFile(temp / "press-diag-2026-03-04-050607.csv"), old);
+    EXPECT_EQ(readFile(temp / "press-diag-2026-03-04-050607-2.csv"), "older\n");
+    EXPECT_EQ(readFile(file), header() + "\ny\n");
+}
+
+TEST(DiagnosticCsvFile, KeepsAFileWithTheCurrentHeaderAndFillsAnEmptyOne) {
+    TempDir temp;
+    const fs::path file = temp / "press-diag.csv";
+    writeFile(file, header() + "\nfirst\n");
+    DiagnosticCsvFile(file.string()).append("second");
+    EXPECT_EQ(readFile(file), header() + "\nfirst\nsecond\n");
+
+    writeFile(file, "");
+    DiagnosticCsvFile(file.string()).append("only");
+    EXPECT_EQ(readFile(file), header() + "\nonly\n");
+    EXPECT_EQ(filesIn(temp.path()).size(), 1u);
+}
+
+TEST(DiagnosticCsvFile, FailuresAreSwallowed) {
+    TempDir temp;
+    writeFile(temp / "blocker", "not a folder");
+    DiagnosticCsvFile csv((temp / "blocker" / "press-diag.csv").string());
+    EXPECT_NO_THROW(csv.append("lost"));
+    EXPECT_EQ(readFile(temp / "blocker"), "not a folder");
+}
+
+TEST(DiagnosticCsvFile, RecorderThatIsOffLeavesNothingOnDisk) {
+    TempDir temp;
+    const fs::path folder = Paths::underRoot(temp.path()).logsFolder();
+    auto csv = std::make_shared<DiagnosticCsvFile>((folder / "press-diag.csv").string());
+    bool enabled = false;
+    PasteDiagnostics diagnostics({
+        [&] { return enabled; },
+        [csv](const std::string& row) { csv->append(row); },
+        [] { return TimePoint(std::chrono::seconds{1767225600}); },
+        [] { return std::optional<std::string>("?:0"); },
+        "0.1.0(1)",
+    });
+
+    for (int i = 0; i < 10; ++i) {
+        diagnostics.setOutcome(diagnostics.begin(), "tap");
+    }
+    diagnostics.recordWindowPaste(3);
+    EXPECT_FALSE(fs::exists(folder));
+
+    enabled = true;
+    diagnostics.setOutcome(diagnostics.begin(), "tap");
+    const std::string contents = readFile(folder / "press-diag.csv");
+    EXPECT_EQ(contents.substr(0, header().size() + 1), header() + "\n");
+    EXPECT_EQ(contents.substr(header().size() + 1, 33), "0.1.0(1),1,2026-01-01 00:00:00 +0");
+}
+
+}  // namespace
+}  // namespace velmarune

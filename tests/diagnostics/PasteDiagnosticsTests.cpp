@@ -1,0 +1,372 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "diagnostics/PasteDiagnostics.h"
+#include "foundation/Log.h"
+
+namespace velmarune {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<std::string> splitFields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::string field;
+    std::istringstream in(line);
+    while (std::getline(in, field, ',')) {
+        fields.push_back(field);
+    }
+    if (!line.empty() && line.back() == ',') {
+        fields.emplace_back();
+    }
+    return fields;
+}
+
+// A written row, read by column name.
+struct Row {
+    std::map<std::string, std::string> byName;
+    size_t columns = 0;
+
+    explicit Row(const std::string& line) {
+        const auto names = splitFields(PasteDiagnostics::csvHeader());
+        const auto values = splitFields(line);
+        columns = values.size();
+        for (size_t i = 0; i < names.size() && i < values.size(); ++i) {
+            byName[names[i]] = values[i];
+        }
+    }
+    const std::string& operator[](const std::string& name) const { return byName.at(name); }
+};
+
+class PasteDiagnosticsTest : public ::testing::Test {
+  protected:
+    PasteDiagnosticsTest()
+        : diagnostics(PasteDiagnostics::Dependencies{
+              [this] { return enabled; },
+              [this](const std::string& row) { rows.push_back(row); },
+              [this] { return now; },
+              [this] { return front; },
+              "0.1.0(7)",
+          }) {}
+
+    Row lastRow() const { return Row(rows.back()); }
+
+    // 2026-01-01 00:00:00 UTC; whole nanoseconds, so the rounding cases are exact.
+    TimePoint now{std::chrono::seconds{1767225600}};
+    bool enabled = true;
+    std::optional<std::string> front = "org.gnome.TextEditor:412";
+    std::vector<std::string> rows;
+    PasteDiagnostics diagnostics;
+};
+
+TEST_F(PasteDiagnosticsTest, HeaderHasTheSixtyEightColumnsInOrder) {
+    const auto names = splitFields(PasteDiagnostics::csvHeader());
+    ASSERT_EQ(names.size(), 68u);
+    EXPECT_EQ(PasteDiagnostics::csvHeader(),
+              "build,press,key_down,key_up_ms,transcribed_ms,pb_write_ms,cmdv_ms,clear_ms,"
+              "restore_ms,hud_ms,front_down,front_done,front_cmdv,since_activation_s,since_wake_s,"
+              "paste_attempted,flags_combined,flags_hid,cc_before,cc_after_write,cc_at_clear,"
+              "ours_at_clear,restore,outcome,cancel_reason,last_sparkle,length,device,src_rate,"
+              "src_channels,src_type,buffers,dropped,format_changes,capture_restarted,new_audio_ms,"
+              "rms,peak,gate,language,confidence,route,decode_ms,segments,compression_ratio,loop,"
+              "collapsed_words,first_read_ms,reads,snapshot,snapshot_skipped,since_unlock_s,"
+              "since_screen_wake_s,noise_floor,speech_threshold,trimmed_ms,front_release,"
+              "queued_ahead,queue_wait_ms,paste_wait_ms,keys_held_ms,trim_ms,detect_ms,encode_ms,"
+              "quiet_tail_ms,mic_mode,zero_ms,last_segment");
+}
+
+TEST_F(PasteDiagnosticsTest, PressWithoutPasteLeavesPasteColumnsEmpty) {
+    const auto id = diagnostics.begin();
+    ASSERT_EQ(id, 1);
+    now += 40ms;
+    diagnostics.markKeyUp(id, "org.gnome.TextEditor:412");
+    diagnostics.setOutcome(id, "tap");
+
+    ASSERT_EQ(rows.size(), 1u);
+    const Row row = lastRow();
+    EXPECT_EQ(row.columns, 68u);
+    EXPECT_EQ(row["build"], "0.1.0(7)");
+    EXPECT_EQ(row["press"], "1");
+    EXPECT_EQ(row["key_down"], "2026-01-01 00:00:00 +0000");
+    EXPECT_EQ(row["key_up_ms"], "40");
+    EXPECT_EQ(row["outcome"], "tap");
+    EXPECT_EQ(row["paste_attempted"], "no");
+    EXPECT_EQ(row["reads"], "0");
+    EXPECT_EQ(row["front_down"], "org.gnome.TextEditor:412");
+    for (const char* empty :
+         {"pb_write_ms", "cmdv_ms", "clear_ms", "restore_ms", "hud_ms", "transcribed_ms",
+          "flags_combined", "cc_before", "device", "src_rate", "rms", "confidence", "snapshot",
+          "since_wake_s", "last_sparkle", "cancel_reason", "queued_ahead", "last_segment"}) {
+        EXPECT_EQ(row[empty], "") << empty;
+    }
+
+    // The record is gone: later setters and outcomes for it write nothing.
+    diagnostics.setLength(id, 5);
+    diagnostics.setOutcome(id, "pasted");
+    EXPECT_EQ(rows.size(), 1u);
+}
+
+TEST_F(PasteDiagnosticsTest, FilledRowFollowsTheNumberFormats) {
+    now += 1h + 600ms;
+    diagnostics.noteWake(now - 12340ms);
+    diagnostics.noteActivation(now - 60ms);
+    diagnostics.noteUnlock(now - 99960ms);
+    diagnostics.recordUpdaterEvent("check finished");
+    // Key-down 0.55 s into 01:00:06: the date keeps whole seconds.
+    now += 5950ms;
+
+    const auto id = diagnostics.begin();
+    now += 1500us;  // 1.5 ms: halves round away from zero
+    diagnostics.markKeyUp(id, "firefox:77");
+    diagnostics.setAudio(id, PressAudio{"USB Mic", 48000.4, 2, "float32", 87, 1, 0, true, 1234,
+                                        0.123456f, 0.99995f, "pass", "standard"});
+    diagnostics.setQueuedAhead(id, 2);
+    now += 1247900us;  // 1249.4 ms
+    diagnostics.setQueueWaitMs(id, 310);
+    diagnostics.markTranscribed(id);
+    diagnostics.setRecognition(
+        id, "he", 0.876f, "he->hebrew",
+        DecodeFigures{812, 3, 1.3456, std::string("pass"), 0, std::string("shalom")},
+        TrimFigures{0.0001234f, 0.0031f, 450, 120, std::nullopt}, 3, 95, std::nullopt);
+    diagnostics.setLength(id, 42);
+    diagnostics.setPasteWait(id, 0, 17);
+    diagnostics.setPasting(id);
+    diagnostics.recordSnapshot(id, false, "public.tiff:31457280 incomplete");
+    diagnostics.recordPasteboardWrite(id, 100, 101);
+    now += 30ms;
+    diagnostics.recordKeystroke(id, 0x40000 | 0x100000 | 0x800000, 0, std::nullopt);
+    now += 200ms;
+    diagnostics.recordRead(id, 1);
+    diagnostics.markHudShown(id);
+    now += 700ms;
+    diagnostics.recordRead(id, 2);
+    now += 1s;
+    diagnostics.recordPasteEnd(id, "restored", "pasted");
+
+    ASSERT_EQ(rows.size(), 1u);
+    const Row row = lastRow();
+    ASSERT_EQ(row.columns, 68u);
+    const std::map<std::string, std::string> expected = {
+        {"key_down", "2026-01-01 01:00:06 +0000"},
+        {"key_up_ms", "2"},
+        {"transcribed_ms", "1249"},
+        {"pb_write_ms", "1249"},
+        {"cmdv_ms", "1279"},
+        {"hud_ms", "1479"},
+        {"first_read_ms", "1479"},
+        {"restore_ms", "3179"},
+        {"clear_ms", ""},
+        {"cc_at_clear", ""},
+        {"ours_at_clear", ""},
+        {"since_wake_s", "18.3"},
+        {"since_activation_s", "6.0"},
+        {"since_unlock_s", "105.9"},
+        {"since_screen_wake_s", ""},
+        {"last_sparkle", "check finished 5s ago"},
+        {"paste_attempted", "yes"},
+        {"flags_combined", "ctrl+cmd+fn"},
+        {"flags_hid", "none"},
+        {"front_cmdv", "org.gnome.TextEditor:412"},
+        {"front_release", "firefox:77"},
+        {"cc_before", "100"},
+        {"cc_after_write", "101"},
+        {"restore", "restored"},
+        {"outcome", "pasted"},
+        {"length", "42"},
+        {"src_rate", "48000"},
+        {"src_channels", "2"},
+        {"capture_restarted", "yes"},
+        {"rms", "0.1235"},
+        {"peak", "0.9999"},
+        {"confidence", "0.88"},
+        {"route", "he->hebrew"},
+        {"decode_ms", "812"},
+        {"compression_ratio", "1.35"},
+        {"reads", "2"},
+        {"snapshot", "partial"},
+        {"snapshot_skipped", "public.tiff:31457280 incomplete"},
+        {"noise_floor", "0.00012"},
+        {"speech_threshold", "0.00310"},
+        {"trimmed_ms", "450"},
+        {"quiet_tail_ms", "120"},
+        {"zero_ms", ""},
+        {"queued_ahead", "2"},
+        {"queue_wait_ms", "310"},
+        {"paste_wait_ms", "0"},
+        {"keys_held_ms", "17"},
+        {"trim_ms", "3"},
+        {"detect_ms", "95"},
+        {"encode_ms", ""},
+        {"mic_mode", "standard"},
+        {"last_segment", "shalom"},
+    };
+    for (const auto& [name, value] : expected) {
+        EXPECT_EQ(row[name], value) << name;
+    }
+}
+
+TEST_F(PasteDiagnosticsTest, TextFieldsCannotBreakTheRow) {
+    front = "Mail, Calendar:9";
+    const auto id = diagnostics.begin();
+    PressAudio audio;
+    audio.device = "Blue Yeti, USB";
+    audio.gate = "pass";
+    diagnostics.setAudio(id, audio);
+    DecodeFigures decode;
+    decode.lastSegment = "one, two\nthree";
+    diagnostics.setRecognition(id, "en", 0.5f, "en", decode, std::nullopt, std::nullopt,
+                               std::nullopt, std::nullopt);
+    diagnostics.setOutcome(id, "not pasted: keys held, then app changed");
+
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].find('\n'), std::string::npos);
+    const Row row = lastRow();
+    EXPECT_EQ(row.columns, 68u);
+    EXPECT_EQ(row["front_down"], "Mail; Calendar:9");
+    EXPECT_EQ(row["device"], "Blue Yeti; USB");
+    EXPECT_EQ(row["last_segment"], "one; two three");
+    EXPECT_EQ(row["outcome"], "not pasted: keys held; then app changed");
+}
+
+TEST_F(PasteDiagnosticsTest, NinthOpenPressWritesTheOldestAsAbandoned) {
+    std::vector<std::optional<int64_t>> ids;
+    for (int i = 0; i < 8; ++i) {
+        ids.push_back(diagnostics.begin());
+    }
+    EXPECT_TRUE(rows.empty());
+    // Press 3 ends normally, so seven stay open and the next begin keeps all.
+    diagnostics.setOutcome(ids[2], "silent input");
+    ids.push_back(diagnostics.begin());
+    ASSERT_EQ(rows.size(), 1u);
+
+    ids.push_back(diagnostics.begin());
+    ASSERT_EQ(ids.back(), 10);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(lastRow()["press"], "1");
+    EXPECT_EQ(lastRow()["outcome"], "abandoned");
+
+    ids.push_back(diagnostics.begin());
+    EXPECT_EQ(lastRow()["press"], "2");
+    EXPECT_EQ(lastRow()["outcome"], "abandoned");
+
+    // An abandoned record cannot be ended a second time.
+    diagnostics.setOutcome(ids[0], "pasted");
+    EXPECT_EQ(rows.size(), 3u);
+}
+
+TEST_F(PasteDiagnosticsTest, OffKeepsAndWritesNothing) {
+    auto log = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scoped(log);
+    enabled = false;
+
+    const auto id = diagnostics.begin();
+    EXPECT_EQ(id, std::nullopt);
+    diagnostics.markKeyUp(1, std::nullopt);
+    diagnostics.setPasting(1);
+    diagnostics.recordPasteEnd("restored", "pasted");
+    diagnostics.setOutcome(1, "tap");
+    diagnostics.setPendingCancelReason("quit");
+    diagnostics.cancel({1});
+    diagnostics.recordWindowPaste(12);
+    EXPECT_EQ(diagnostics.currentPressID(), std::nullopt);
+    EXPECT_TRUE(rows.empty());
+    EXPECT_TRUE(log->messages("PasteDiag").empty());
+
+    // Switched on, numbering starts at 1: nothing was kept while off.
+    enabled = true;
+    EXPECT_EQ(diagnostics.begin(), 1);
+    diagnostics.cancel({1});
+    EXPECT_EQ(lastRow()["cancel_reason"], "unspecified");
+}
+
+TEST_F(PasteDiagnosticsTest, CancelUsesThePendingReasonOnce) {
+    auto log = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scoped(log);
+
+    const auto first = diagnostics.begin();
+    const auto second = diagnostics.begin();
+    const auto third = diagnostics.begin();
+    diagnostics.setOutcome(first, "tap");
+    diagnostics.setPendingCancelReason("3 empty transcripts");
+    diagnostics.cancel({*first, *second, 99});
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(lastRow()["press"], "2");
+    EXPECT_EQ(lastRow()["outcome"], "cancelled");
+    EXPECT_EQ(lastRow()["cancel_reason"], "3 empty transcripts");
+    EXPECT_TRUE(log->contains("PasteDiag cancel reason=3 empty transcripts presses=3"));
+
+    diagnostics.cancel({*third});
+    EXPECT_EQ(lastRow()["cancel_reason"], "unspecified");
+    EXPECT_TRUE(log->contains("PasteDiag cancel reason=unspecified presses=1"));
+
+    // Every written row is also logged, whole.
+    EXPECT_EQ(log->count("PasteDiag " + rows[0]), 1u);
+    EXPECT_EQ(log->messages("PasteDiag").size(), 5u);
+}
+
+TEST_F(PasteDiagnosticsTest, PasterAddressesThePastingPressElseTheLatest) {
+    const auto older = diagnostics.begin();
+    const auto newer = diagnostics.begin();
+    EXPECT_EQ(diagnostics.currentPressID(), newer);
+
+    diagnostics.setPasting(older);
+    EXPECT_EQ(diagnostics.currentPressID(), older);
+    diagnostics.recordPasteboardWrite(5, 6, true, "");
+    diagnostics.recordKeystroke(0x60000, 0x20000, "kate:1");
+    diagnostics.recordRead();
+    diagnostics.recordRead();
+    diagnostics.recordPasteEnd("restored", "pasted");
+    ASSERT_EQ(rows.size(), 1u);
+    Row row = lastRow();
+    EXPECT_EQ(row["press"], "1");
+    EXPECT_EQ(row["cc_before"], "5");
+    EXPECT_EQ(row["snapshot"], "complete");
+    EXPECT_EQ(row["flags_combined"], "ctrl+shift");
+    EXPECT_EQ(row["flags_hid"], "shift");
+    EXPECT_EQ(row["front_cmdv"], "kate:1");
+    EXPECT_EQ(row["reads"], "2");
+
+    // Ending the pasting press cleared it: the paster falls back to the latest.
+    EXPECT_EQ(diagnostics.currentPressID(), newer);
+    diagnostics.recordPasteEnd(std::nullopt, "no read");
+    EXPECT_EQ(lastRow()["press"], "2");
+    EXPECT_EQ(lastRow()["restore"], "");
+    EXPECT_EQ(diagnostics.currentPressID(), newer);  // latest stays, though ended
+
+    // A superseded paste ends its own record even while another is pasting.
+    const auto a = diagnostics.begin();
+    const auto b = diagnostics.begin();
+    diagnostics.setPasting(b);
+    diagnostics.recordPasteEnd(a, "superseded", "no read before next paste");
+    EXPECT_EQ(lastRow()["press"], "3");
+    EXPECT_EQ(diagnostics.currentPressID(), b);
+}
+
+TEST_F(PasteDiagnosticsTest, FlagNamesKeepTheirOrder) {
+    const std::pair<uint64_t, const char*> cases[] = {
+        {0, "none"},
+        {0x100000 | 0x20000, "shift+cmd"},
+        {0x800000 | 0x80000 | 0x40000, "ctrl+opt+fn"},
+        {0x1E0000 | 0x800000, "ctrl+shift+opt+cmd+fn"},
+        {0x100 | 0x8, "none"},  // bits outside the modifier layout
+    };
+    for (const auto& [flags, names] : cases) {
+        EXPECT_EQ(PasteDiagnostics::flagNames(flags), names) << std::hex << flags;
+    }
+}
+
+TEST_F(PasteDiagnosticsTest, WindowPasteWritesARowOfItsOwn) {
+    const auto open = diagnostics.begin();
+    diagnostics.recordWindowPaste(31);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(lastRow()["press"], "2");
+    EXPECT_EQ(lastRow()["outcome"], "window paste");
+    EXPECT_EQ(lastRow()["length"], "31");
+    // The open press is still the one a paste would address.
+    EXPECT_EQ(diagnostics.currentPressID(), open);
+}
+
+}  // namespace
+}  // namespace velmarune

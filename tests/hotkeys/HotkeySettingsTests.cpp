@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/AppState.h"
+#include "foundation/UserDefaults.h"
+#include "hotkeys/HotkeyBindings.h"
+#include "hotkeys/HotkeyRecording.h"
+#include "hotkeys/KeyCodes.h"
+#include "hotkeys/PasteShortcut.h"
+#include "hotkeys/PasteShortcutCheck.h"
+
+namespace velmarune {
+namespace {
+
+using json = nlohmann::json;
+using Kind = PasteShortcutVerdict::Kind;
+
+constexpr uint64_t kCtrl = kModifierControl;
+constexpr uint64_t kShift = kModifierShift;
+constexpr uint64_t kCmd = kModifierCommand;
+constexpr uint64_t kOpt = kModifierOption;
+
+TEST(ModifierCombo, SymbolsNamesAndHotKeyWordsFollowTheFixedOrder) {
+    struct Case {
+        uint64_t raw;
+        const char* symbols;
+        const char* names;
+        uint32_t hotKey;
+    };
+    const Case cases[] = {
+        {0, "None", "None", 0},
+        {kShift | kCtrl, "⌃⇧", "Control + Shift", 0x1200},
+        {kModifierMask, "⌃⌥⇧⌘", "Control + Option + Shift + Command", 0x1B00},
+        {kCmd | kOpt, "⌥⌘", "Option + Command", 0x900},
+    };
+    for (const auto& c : cases) {
+        ModifierCombo combo{c.raw};
+        EXPECT_EQ(combo.symbols(), c.symbols);
+        EXPECT_EQ(combo.spelledNames(), c.names);
+        EXPECT_EQ(combo.hotKeyModifiers(), c.hotKey);
+    }
+}
+
+TEST(KeyCodes, NamesFromTheTable) {
+    EXPECT_EQ(keyName(9), "V");
+    EXPECT_EQ(keyName(29), "0");
+    EXPECT_EQ(keyName(42), "\\");
+    EXPECT_EQ(keyName(49), "Space");
+    EXPECT_EQ(keyName(36), "↩");
+    EXPECT_EQ(keyName(51), "⌫");
+    EXPECT_EQ(keyName(122), "F1");
+    EXPECT_EQ(keyName(80), "F19");
+    EXPECT_EQ(keyName(200), "Key 200");
+    EXPECT_EQ(keyName(53), "Key 53");
+    EXPECT_EQ(PasteShortcut{}.display(), "⌃⇧⌘V");
+    // Backends translate through X keysyms.
+    EXPECT_EQ(keysymForKeyCode(9), 0x76u);
+    EXPECT_EQ(keysymForKeyCode(122), 0xffbeu);
+    EXPECT_EQ(keysymForKeyCode(200), std::nullopt);
+}
+
+TEST(HotkeyBindings, ReadsMaskedNumbersAndFallsBackOtherwise) {
+    MemoryUserDefaults defaults;
+    EXPECT_EQ(HotkeyBindings::load(defaults).pushToTalk.rawValue, 0x60000u);
+    defaults.setString("pttBinding", "ctrl");
+    EXPECT_EQ(HotkeyBindings::load(defaults).pushToTalk.rawValue, 0x60000u);
+    defaults.setInteger("pttBinding", 0x10000 | kCmd | 0x5);
+    EXPECT_EQ(HotkeyBindings::load(defaults).pushToTalk.rawValue, kCmd);
+    defaults.setInteger("pttBinding", 0x10000);  // masks to empty: stays empty
+    EXPECT_TRUE(HotkeyBindings::load(defaults).pushToTalk.empty());
+
+    AppState state;
+    int reloads = 0;
+    state.reloadHotkeys = [&] { ++reloads; };
+    HotkeyBindings::save(defaults, ModifierCombo{kCtrl | kOpt}, &state);
+    EXPECT_EQ(defaults.integerValue("pttBinding"), static_cast<int64_t>(kCtrl | kOpt));
+    EXPECT_EQ(reloads, 1);
+}
+
+TEST(PasteShortcut, ReadsTheStoredFormWithFallbacks) {
+    const PasteShortcut standard{};
+    struct Case {
+        const char* name;
+        json stored;
+        std::optional<PasteShortcut> expected;
+    };
+    const Case cases[] = {
+        {"none", "none", std::nullopt},
+        {"other string", "off", standard},
+        {"missing modifiers", json{{"keyCode", 9}}, standard},
+        {"non-number key", json{{"keyCode", "P"}, {"modifiers", kCtrl}}, standard},
+        {"key code beyond 16 bits", json{{"keyCode", 70000}, {"modifiers", kCtrl}}, standard},
+        {"caps lock dropped", json{{"keyCode", 35}, {"modifiers", 0x10000 | kModifierMask}},
+         PasteShortcut{35, ModifierCombo{kModifierMask}}},
+        {"plain", json{{"keyCode", 122}, {"modifiers", kCtrl | kOpt}},
+         PasteShortcut{122, ModifierCombo{kCtrl | kOpt}}},
+        {"a number", 5, standard},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryUserDefaults defaults;
+        if (c.stored.is_object()) {
+            defaults.setDictionary("pasteLastShortcut", c.stored);
+        } else if (c.stored.is_string()) {
+            defaults.setString("pasteLastShortcut", c.stored.get<std::string>());
+        } else {
+            defaults.setInteger("pasteLastShortcut", c.stored.get<int64_t>());
+        }
+        EXPECT_EQ(PasteShortcut::load(defaults), c.expected);
+    }
+    MemoryUserDefaults empty;
+    EXPECT_EQ(PasteShortcut::load(empty), standard);
+}
+
+TEST(PasteShortcut, SaveRoundTripsAndReloads) {
+    MemoryUserDefaults defaults;
+    AppState state;
+    int reloads = 0;
+    state.reloadPasteShortcut = [&] { ++reloads; };
+    const PasteShortcut f5{96, ModifierCombo{kCtrl | kOpt}};
+    PasteShortcut::save(defaults, f5, &state);
+    EXPECT_EQ(PasteShortcut::load(defaults), f5);
+    PasteShortcut::save(defaults, std::nullopt, &state);
+    EXPECT_EQ(defaults.stringValue("pasteLastShortcut"), "none");
+    EXPECT_EQ(PasteShortcut::load(defaults), std::nullopt);
+    EXPECT_EQ(reloads, 2);
+}
+
+TEST(PasteShortcutCheck, FirstMatchingRuleDecides) {
+    const ModifierCombo dictation{kCtrl | kShift};
+    const std::vector<SystemShortcut> system{
+        {35, kCtrl | kOpt | 0x108},     // device bits ignored
+        {17, kCtrl | kCmd | 0x800000},  // another bit: never matches
+        {9, kCtrl | kShift | kCmd},
+    };
+    struct Case {
+        uint16_t key;
+        uint64_t mods;
+        std::vector<SystemShortcut> system;
+        Kind kind;
+        std::string message;
+    };
+    const Case cases[] = {
+        {9,
+         kShift | kOpt,
+         {},
+         Kind::refused,
+         "Include Command or Control, so the shortcut can't type a character."},
+        {35,
+         kCtrl | kShift,
+         {},
+         Kind::refused,
+         "That's your dictation hotkey. Choose a different combination."},
+        {9, kCmd, {}, Kind::refused, "⌘V is Paste itself."},
+        {9,
+         kShift | kCmd,
+         {},
+         Kind::warning,
+         "⇧⌘V replaces \"Paste and Match Style\" in many apps."},
+        {9,
+         kOpt | kShift | kCmd,
+         {},
+         Kind::warning,
+         "⌥⇧⌘V replaces \"Paste and Match Style\" in many apps."},
+        {9, kCtrl | kCmd, {}, Kind::warning, "⌃⌘V replaces Word's \"Paste Special\"."},
+        {9, kOpt | kCmd, {}, Kind::warning, "⌥⌘V replaces Finder's \"Move Item Here\"."},
+        {9, kCtrl | kShift | kCmd, {}, Kind::accepted, ""},
+        {9, kCtrl, system, Kind::accepted, ""},
+        {9, kCtrl | kShift | kCmd, system, Kind::warning,
+         "⌃⇧⌘V is also a macOS shortcut (System Settings > Keyboard > Keyboard Shortcuts)."},
+        {35, kCtrl | kOpt, system, Kind::warning,
+         "⌃⌥P is also a macOS shortcut (System Settings > Keyboard > Keyboard Shortcuts)."},
+        {17, kCtrl | kCmd, system, Kind::accepted, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE((PasteShortcut{c.key, ModifierCombo{c.mods}}.display()));
+        auto verdict = checkPasteShortcut(c.key, ModifierCombo{c.mods}, dictation, c.system);
+        EXPECT_EQ(verdict.kind, c.kind);
+        EXPECT_EQ(verdict.message, c.message);
+    }
+}
+
+TEST(HotkeyRecording, ChordCandidateIsReplacedAndCommittedOnFullRelease) {
+    ComboRecorder recorder;
+    recorder.flagsChanged(kCtrl);
+    recorder.flagsChanged(kCtrl | kOpt | 0x10000);
+    recorder.flagsChanged(kOpt);  // Control let go early: drops out
+    EXPECT_EQ(recorder.status(), ComboRecorder::Status::recording);
+    recorder.flagsChanged(0);
+    EXPECT_EQ(recorder.status(), ComboRecorder::Status::finished);
+    EXPECT_EQ(recorder.candidate(), ModifierCombo{kOpt});
+
+    ComboRecorder cancelled;
+    cancelled.flagsChanged(kCtrl);
+    cancelled.keyDown(kKeyCodeEscape);
+    EXPECT_EQ(cancelled.status(), ComboRecorder::Status::cancelled);
+}
+
+TEST(HotkeyRecording, CommitsRefuseClashesWithEachOther) {
+    MemoryUserDefaults defaults;
+    AppState state;
+    int chordReloads = 0, pasteReloads = 0;
+    state.reloadHotkeys = [&] { ++chordReloads; };
+    state.reloadPasteShortcut = [&] { ++pasteReloads; };
+
+    // ⌃⇧P as the paste shortcut is the dictation chord's modifiers: refused.
+    auto verdict =
+        commitPasteShortcut(PasteShortcut{35, ModifierCombo{kCtrl | kShift}}, defaults, &state, {});
+    EXPECT_TRUE(verdict.refuses());
+    EXPECT_EQ(pasteReloads, 0);
+
+    PasteShortcut::save(defaults, PasteShortcut{35, ModifierCombo{kCtrl | kOpt}}, &state);
+    EXPECT_EQ(commitDictationCombo(ModifierCombo{kCtrl | kOpt}, defaults, &state),
+              "These are the modifiers of Paste Last Dictation (⌃⌥P). Choose a different "
+              "combination.");
+    EXPECT_EQ(chordReloads, 0);
+    EXPECT_EQ(commitDictationCombo(ModifierCombo{kCmd}, defaults, &state), std::nullopt);
+    EXPECT_EQ(HotkeyBindings::load(defaults).pushToTalk, ModifierCombo{kCmd});
+    EXPECT_EQ(chordReloads, 1);
+
+    // A warning stores nothing until the user says "Save Anyway".
+    verdict =
+        commitPasteShortcut(PasteShortcut{9, ModifierCombo{kOpt | kCmd}}, defaults, &state, {});
+    EXPECT_EQ(verdict.kind, Kind::warning);
+    EXPECT_EQ(PasteShortcut::load(defaults), (PasteShortcut{35, ModifierCombo{kCtrl | kOpt}}));
+}
+
+TEST(HotkeyRecording, EscapeAloneCancelsAShortcutRecording) {
+    EXPECT_EQ(recordedPasteShortcut(kKeyCodeEscape, 0x10000), std::nullopt);
+    EXPECT_EQ(recordedPasteShortcut(kKeyCodeEscape, kCtrl | 0x10000),
+              (PasteShortcut{kKeyCodeEscape, ModifierCombo{kCtrl}}));
+}
+
+}  // namespace
+}  // namespace velmarune

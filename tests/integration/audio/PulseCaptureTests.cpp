@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "audio/AudioCaptureEngine.h"
+#include "audio/AudioLevelMonitor.h"
+#include "audio/WAVDecoder.h"
+#include "foundation/ManualMainQueue.h"
+#include "platform/pulse/PulseCaptureSession.h"
+#include "support/PulseRig.h"
+
+namespace velmarune {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Kind = CaptureSessionEvent::Kind;
+
+// Polls `done` (running the main queue's posted work) for at most `seconds`.
+template <typename Predicate>
+bool eventually(ManualMainQueue& mainQueue, double seconds, Predicate done) {
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(seconds));
+    while (Clock::now() < deadline) {
+        mainQueue.runPending();
+        if (done()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    mainQueue.runPending();
+    return done();
+}
+
+double maxWindowRms(const std::vector<float>& samples, size_t window) {
+    double best = 0;
+    for (size_t first = 0; first + window <= samples.size(); first += window / 2) {
+        double sum = 0;
+        for (size_t i = first; i < first + window; ++i) {
+            sum += static_cast<double>(samples[i]) * samples[i];
+        }
+        best = std::max(best, std::sqrt(sum / static_cast<double>(window)));
+    }
+    return best;
+}
+
+// Mean absolute value per 30 ms frame.
+std::vector<double> envelope(const std::vector<float>& samples) {
+    std::vector<double> out;
+    for (size_t first = 0; first + 480 <= samples.size(); first += 480) {
+        double sum = 0;
+        for (size_t i = first; i < first + 480; ++i) {
+            sum += std::fabs(samples[i]);
+        }
+        out.push_back(sum / 480);
+    }
+    return out;
+}
+
+// Best normalised correlation of `needle` against `haystack` over all shifts.
+double bestCorrelation(const std::vector<double>& needle, const std::vector<double>& haystack) {
+    double best = -1;
+    for (size_t shift = 0; shift + needle.size() <= haystack.size(); ++shift) {
+        double ab = 0, aa = 0, bb = 0;
+        for (size_t i = 0; i < needle.size(); ++i) {
+            ab += needle[i] * haystack[shift + i];
+            aa += needle[i] * needle[i];
+            bb += haystack[shift + i] * haystack[shift + i];
+        }
+        if (aa > 0 && bb > 0) {
+            best = std::max(best, ab / std::sqrt(aa * bb));
+        }
+    }
+    return best;
+}
+
+class PulseCaptureTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        rig.start();
+        rig.addVirtualMic("virtmic", 48000, 2, "float32le", "Virtual Microphone");
+        rig.setDefaultSource("virtmic");
+        session.start();
+        ASSERT_TRUE(session.waitUntilConnected(5.0));
+        events = session.subscribe([this](const CaptureSessionEvent& e) { seen.push_back(e); });
+    }
+
+    bool sawEvent(Kind kind, const std::string& detail) const {
+        for (const auto& e : seen) {
+            if (e.kind == kind && (detail.empty() || e.detail == detail)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::shared_ptr<CapturingLogSink> sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scopedSink{sink};
+    testing::PulseRig rig;
+    ManualMainQueue mainQueue;
+    PulseCaptureSession session{mainQueue, rig.serverAddress()};
+    Subscription events;
+    std::vector<CaptureSessionEvent> seen;
+    MemoryUserDefaults defaults;
+    std::shared_ptr<AudioRingBuffer> ring = std::make_shared<AudioRingBuffer>(16000, 65.0);
+    AudioCaptureEngine engine{ring, session, defaults};
+};
+
+TEST_F(PulseCaptureTest, ListsSourcesWithoutMonitorsAndTheDefault) {
+    const auto devices = session.devices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].id, "virtmic");
+    EXPECT_EQ(devices[0].name, "Virtual Microphone");
+    EXPECT_FALSE(devices[0].isNoiseSuppressionFilter);
+    EXPECT_EQ(session.defaultDeviceID(), "virtmic");
+    EXPECT_EQ(session.device("nullsink.monitor"), std::nullopt);
+    EXPECT_EQ(session.device("nothing"), std::nullopt);
+}
+
+TEST_F(PulseCaptureTest, CaptureFillsTheRingWithThePlayedTone) {
+    const auto tone = rig.makeTone("tone", 48000, 2, 1000, 0.6, 0.5);
+    ASSERT_TRUE(engine.startSession());
+    EXPECT_EQ(engine.deviceName(), "Virtual Microphone");
+    // Always on: the idle microphone delivers silence before anything plays.
+    ASSERT_TRUE(eventually(mainQueue, 3.0, [&] { return engine.statsSnapshot().converted >= 5; }));
+    const int64_t before = ring->totalFramesWritten();
+    ASSERT_TRUE(testing::PulseRig::waitForExit(rig.play(tone, "virtmic_out"), 5.0));
+    ASSERT_TRUE(
+        eventually(mainQueue, 2.0, [&] { return ring->totalFramesWritten() - before >= 16000; }));
+
+    const auto captured = ring->samples(before);
+    // A 0.5 sine has an rms of 0.354; the converter must keep it.
+    EXPECT_NEAR(maxWindowRms(captured, 1600), 0.5 / std::sqrt(2.0), 0.04);
+    const auto stats = engine.statsSnapshot();
+    EXPECT_EQ(stats.dropped, 0);
+    EXPECT_EQ(stats.formatChanges, 0);
+    EXPECT_EQ(stats.sourceSampleRate, 48000);
+    EXPECT_EQ(stats.sourceChannels, 2);
+    EXPECT_EQ(stats.sourceSampleType, "float32");
+    engine.stop();
+    EXPECT_FALSE(engine.isRunning());
+}
+
+TEST_F(PulseCaptureTest, CapturedSpeechFollowsTheSpokenFile) {
+    const auto speech = rig.makeSpeech("speech", "Hold the keys and speak, then let go.");
+    const auto reference = WAVDecoder::decode(speech);
+    ASSERT_TRUE(engine.startSession());
+    ASSERT_TRUE(eventually(mainQueue, 3.0, [&] { return engine.statsSnapshot().converted >= 3; }));
+    const int64_t before = ring->totalFramesWritten();
+    ASSERT_TRUE(testing::PulseRig::waitForExit(rig.play(speech, "virtmic_out"), 8.0));
+    const auto wanted = static_cast<int64_t>(reference.size()) + 8000;
+    ASSERT_TRUE(
+        eventually(mainQueue, 3.0, [&] { return ring->totalFramesWritten() - before >= wanted; }));
+    // The words arrive whole and in order: the loudness contour of the
+    // capture matches the file's somewhere in the ring.
+    EXPECT_GT(bestCorrelation(envelope(reference), envelope(ring->samples(before))), 0.95);
+}
+
+TEST_F(PulseCaptureTest, SourceFormatIsLoggedOnceAndASecondSourceIsANewFormat) {
+    rig.addVirtualMic("slowmic", 22050, 1, "s16le", "Slow Microphone");
+    ASSERT_TRUE(engine.startSession());
+    ASSERT_TRUE(eventually(mainQueue, 3.0, [&] { return engine.statsSnapshot().converted >= 4; }));
+    EXPECT_EQ(sink->count("source format: rate=48000.000000 channels=2 type=float32 "
+                          "interleaved=true change=false"),
+              1u);
+
+    engine.reconfigure("slowmic");
+    ASSERT_TRUE(eventually(mainQueue, 3.0,
+                           [&] { return engine.statsSnapshot().sourceSampleRate == 22050; }));
+    const auto converted = engine.statsSnapshot().converted;
+    ASSERT_TRUE(eventually(mainQueue, 3.0,
+                           [&] { return engine.statsSnapshot().converted >= converted + 4; }));
+    const auto stats = engine.statsSnapshot();
+    EXPECT_EQ(stats.sourceChannels, 1);
+    EXPECT_EQ(stats.sourceSampleType, "int16");
+    EXPECT_EQ(stats.dropped, 0);
+    // A device switch starts the converter afresh: the new source's format is
+    // a first format, logged once, not a change.
+    EXPECT_EQ(stats.formatChanges, 0);
+    EXPECT_EQ(
+        sink->count(
+            "source format: rate=22050.000000 channels=1 type=int16 interleaved=true change=false"),
+        1u);
+    EXPECT_TRUE(sink->contains("reconfigure -> Slow Microphone"));
+}
+
+TEST_F(PulseCaptureTest, VanishedStoredDeviceFallsBackToDefaultAndEventsArrive) {
+    rig.addVirtualMic("usbmic", 44100, 1, "s16le", "USB Microphone");
+    ASSERT_TRUE(eventually(mainQueue, 3.0, [&] { return sawEvent(Kind::sourceAdded, "usbmic"); }));
+    defaults.setString(kSelectedAudioInputDeviceIDKey, "usbmic");
+
+    AudioLevelMonitor monitor(mainQueue, session, defaults,
+                              [] { return MicrophonePermission::Status::granted; });
+    monitor.setCaptureEngine(&engine);
+    monitor.start();
+    EXPECT_EQ(monitor.selectedDeviceID().get(), "usbmic");
+
+    rig.removeSource("usbmic");
+    ASSERT_TRUE(
+        eventually(mainQueue, 3.0, [&] { return sawEvent(Kind::sourceRemoved, "usbmic"); }));
+    EXPECT_EQ(AudioCaptureEngine::resolveDeviceID(session, defaults), "virtmic");
+    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey),
+              "virtmic");  // the monitor's fallback stored it
+    EXPECT_EQ(monitor.deviceFallbackReason().get(),
+              "Previously-selected device unavailable. Falling back to Virtual Microphone.");
+    monitor.stop();
+
+    // The engine alone: a stored device that is gone is followed by the
+    // default, and the stored value stays.
+    defaults.setString(kSelectedAudioInputDeviceIDKey, "usbmic");
+    ASSERT_TRUE(engine.startSession());
+    EXPECT_EQ(engine.deviceID(), "virtmic");
+    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey), "usbmic");
+    EXPECT_TRUE(sink->contains("start: device=Virtual Microphone pinned=true"));
+
+    rig.addVirtualMic("othermic", 16000, 1);
+    rig.setDefaultSource("othermic");
+    EXPECT_TRUE(eventually(mainQueue, 3.0,
+                           [&] { return sawEvent(Kind::defaultSourceChanged, "othermic"); }));
+}
+
+TEST_F(PulseCaptureTest, SourceThatDeliversNothingNeitherHangsNorCounts) {
+    rig.addSilentPipeSource("pipemic");
+    defaults.setString(kSelectedAudioInputDeviceIDKey, "pipemic");
+    ASSERT_TRUE(engine.startSession());
+    EXPECT_EQ(engine.deviceID(), "pipemic");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto stats = engine.statsSnapshot();
+    EXPECT_EQ(stats.converted, 0);
+    EXPECT_EQ(stats.dropped, 0);
+    EXPECT_EQ(ring->totalFramesWritten(), 0);
+    engine.stop();
+}
+
+TEST_F(PulseCaptureTest, EngineStartsAgainAfterTheServerIsKilledAndRestarted) {
+    ASSERT_TRUE(engine.startSession());
+    ASSERT_TRUE(eventually(mainQueue, 3.0, [&] { return engine.statsSnapshot().converted >= 3; }));
+
+    rig.kill();
+    ASSERT_TRUE(eventually(mainQueue, 3.0, [&] { return sawEvent(Kind::serverDisconnected, ""); }));
+    EXPECT_FALSE(engine.isRunning());
+    EXPECT_TRUE(sawEvent(Kind::streamFailed, ""));
+    EXPECT_FALSE(engine.startSession());  // nothing to attach while the server is away
+
+    rig.start();
+    rig.addVirtualMic("virtmic", 48000, 2, "float32le", "Virtual Microphone");
+    rig.setDefaultSource("virtmic");
+    ASSERT_TRUE(eventually(mainQueue, 5.0, [&] { return sawEvent(Kind::serverConnected, ""); }));
+    ASSERT_TRUE(engine.startSession());
+    ASSERT_TRUE(eventually(mainQueue, 3.0, [&] { return engine.statsSnapshot().converted >= 3; }));
+    EXPECT_TRUE(engine.isRunning());
+}
+
+TEST(PulseCaptureSessionWithoutServer, AnswersEmptyAndStartFailsQuickly) {
+    ManualMainQueue mainQueue;
+    testing::TempDir dir;
+    PulseCaptureSession session(mainQueue, "unix:" + (dir / "no-such-socket").string());
+    session.start();
+    EXPECT_FALSE(session.waitUntilConnected(0.3));
+    EXPECT_TRUE(session.devices().empty());
+    EXPECT_EQ(session.defaultDeviceID(), std::nullopt);
+    MemoryUserDefaults defaults;
+    AudioCaptureEngine engine(std::make_shared<AudioRingBuffer>(16000, 1.0), session, defaults);
+    EXPECT_FALSE(engine.startSession());
+    std::string error;
+    SerialQueue queue("q");
+    EXPECT_EQ(session.openStream(
+                  "virtmic", queue, [](const CaptureBuffer&) {}, error),
+              nullptr);
+    EXPECT_EQ(error, "not connected to the audio server");
+}
+
+TEST(PulseCaptureSessionNames, NoiseSuppressionFiltersCountAsVoiceIsolation) {
+    EXPECT_TRUE(
+        PulseCaptureSession::looksLikeNoiseSuppression("rnnoise_source", "Noise Canceling source"));
+    EXPECT_TRUE(
+        PulseCaptureSession::looksLikeNoiseSuppression("input.filter", "Noise Suppression (Mic)"));
+    EXPECT_FALSE(PulseCaptureSession::looksLikeNoiseSuppression("alsa_input.usb",
+                                                                "USB Audio Analog Stereo"));
+}
+
+}  // namespace
+}  // namespace velmarune

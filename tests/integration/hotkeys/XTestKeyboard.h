@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+typedef struct _XDisplay Display;
+
+namespace velmarune::testing {
+
+// Injects exact key sequences through XTest on its own connection; each call
+// returns once the server has processed the event.
+class XTestKeyboard {
+  public:
+    XTestKeyboard();
+    ~XTestKeyboard();
+    XTestKeyboard(const XTestKeyboard&) = delete;
+    XTestKeyboard& operator=(const XTestKeyboard&) = delete;
+
+    bool ok() const { return m_display != nullptr; }
+    void press(const std::string& keysymName);
+    void release(const std::string& keysymName);
+    unsigned keycode(const std::string& keysymName) const;
+
+  private:
+    void send(const std::string& keysymName, bool down);
+    Display* m_display = nullptr;
+};
+
+// A small focused window that records the key presses it receives.
+class KeyWindow {
+  public:
+    struct Press {
+        unsigned keycode;
+        unsigned state;
+    };
+
+    KeyWindow();
+    ~KeyWindow();
+    KeyWindow(const KeyWindow&) = delete;
+    KeyWindow& operator=(const KeyWindow&) = delete;
+
+    bool ok() const { return m_display != nullptr && m_mapped; }
+    // The next key press delivered to the window within `timeoutSeconds`.
+    std::optional<Press> nextPress(double timeoutSeconds);
+
+  private:
+    Display* m_display = nullptr;
+    unsigned long m_window = 0;
+    bool m_mapped = false;
+};
+
+// Core modifier masks as a window sees them in a key press's state.
+inline constexpr unsigned kShiftMask = 1;
+inline constexpr unsigned kControlMask = 4;
+
+// Another client holding a passive grab of ⌃⇧⌘ plus a key on the root window.
+class ForeignGrab {
+  public:
+    explicit ForeignGrab(const std::string& keysymName);
+    ~ForeignGrab();
+    ForeignGrab(const ForeignGrab&) = delete;
+    ForeignGrab& operator=(const ForeignGrab&) = delete;
+    bool ok() const { return m_display != nullptr; }
+
+  private:
+    Display* m_display = nullptr;
+};
+
+}  // namespace velmarune::testing

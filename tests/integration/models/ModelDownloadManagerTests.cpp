@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "foundation/Log.h"
+#include "foundation/ManualMainQueue.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/RunLoopMainQueue.h"
+#include "foundation/UserDefaults.h"
+#include "integration/models/LoopbackHttpServer.h"
+#include "models/ModelDownloadManager.h"
+#include "models/Sha256.h"
+#include "support/TempDir.h"
+
+namespace velmarune {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+std::string randomBody(size_t bytes, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string body(bytes, '\0');
+    for (auto& c : body) {
+        c = static_cast<char>(generator() & 0xff);
+    }
+    return body;
+}
+
+class ModelDownloadTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(server.running()); }
+
+    // An entry served from the loopback server whose digest matches `body`.
+    ModelEntry serve(const std::string& route, const std::string& body) {
+        const std::string name = "model-" + std::to_string(++m_served);
+        writeFile(served / name, body);
+        return ModelEntry{name,
+                          name,
+                          "test model",
+                          server.url(route + "/" + name),
+                          sha256HexOfFile(served / name),
+                          static_cast<int64_t>(body.size()),
+                          "he",
+                          name + ".bin"};
+    }
+
+    bool waitFor(const std::function<bool()>& condition, double seconds = 15.0) {
+        return queue.runUntil(condition, seconds);
+    }
+    // Lets stray work arrive, so tests can check that nothing more happens.
+    void settle() {
+        queue.runUntil([] { return false; }, 0.3);
+    }
+
+    std::optional<DownloadState> state(const ModelEntry& entry) {
+        const auto& states = manager.states().get();
+        auto it = states.find(entry.id);
+        return it == states.end() ? std::nullopt : std::optional(it->second);
+    }
+    bool hasFailed(const ModelEntry& entry) {
+        auto s = state(entry);
+        return s && s->error;
+    }
+    // Everything in the models folder except installed models.
+    std::vector<std::string> leftovers() {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& item : fs::directory_iterator(locator.modelsFolder(), ec)) {
+            if (item.path().extension() != ".bin") {
+                names.push_back(item.path().filename().string());
+            }
+        }
+        return names;
+    }
+
+    TempDir root;
+    TempDir served;
+    testing::LoopbackHttpServer server{served.path()};
+    Paths paths = Paths::underRoot(root.path());
+    MemoryUserDefaults defaults;
+    ModelLocator locator{defaults, paths};
+    RunLoopMainQueue queue;
+    NotificationCenter center{queue};
+    std::shared_ptr<CapturingLogSink> sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scopedSink{sink};
+    // Tests may report free space; by default the volume says nothing, and
+    // downloads go ahead.
+    std::optional<int64_t> reportedFreeSpace;
+    ModelDownloadManager manager{queue, center, locator,
+                                 [this](const fs::path&) { return reportedFreeSpace; }};
+    std::vector<std::string> completed;
+    Subscription completion =
+        center.observe(kModelDownloadCompletedNotification,
+                       [this](const std::string& id) { completed.push_back(id); });
+    std::vector<DownloadState> seen;  // every published state of the entry under test
+    std::string watched;
+    Subscription watcher =
+        manager.states().subscribe([this](const ModelDownloadManager::States& all) {
+            if (auto it = all.find(watched); it != all.end()) {
+                seen.push_back(it->second);
+            }
+        });
+
+  private:
+    int m_served = 0;
+};
+
+TEST_F(ModelDownloadTest, AVerifiedFileIsInstalledAndAnnouncedOnce) {
+    for (const std::string route : {"files", "redirect"}) {
+        SCOPED_TRACE(route);
+        const std::string body = randomBody(3'000'000, 1);
+        const ModelEntry entry = serve(route, body);
+        watched = entry.id;
+        seen.clear();
+        completed.clear();
+
+        // What an interrupted earlier run left behind goes.
+        writeFile(ModelDownloadManager::partPath(locator.installPath(entry)), "stale");
+        writeFile(locator.modelsFolder() / (entry.fileName + ".download-a1b2c3"), "stale");
+
+        manager.start(entry);
+        ASSERT_TRUE(waitFor([&] { return !completed.empty() || hasFailed(entry); }));
+        settle();
+
+        EXPECT_EQ(completed, std::vector<std::string>{entry.id});
+        EXPECT_FALSE(state(entry));
+        EXPECT_EQ(readFile(locator.installPath(entry)), body);
+        EXPECT_TRUE(leftovers().empty());
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.front(), (DownloadState{0.0, true, false, std::nullopt}));
+        EXPECT_EQ(seen.back(), (DownloadState{1.0, true, true, std::nullopt}));
+        for (size_t i = 1; i < seen.size(); ++i) {
+            EXPECT_GE(seen[i].fractionCompleted, seen[i - 1].fractionCompleted);
+        }
+        EXPECT_EQ(
+            sink->messages("ModelDownloadManager"),
+            (std::vector<std::string>{"Download started: " + entry.id, "Installed: " + entry.id}));
+        sink->clear();
+    }
+}
+
+TEST_F(ModelDownloadTest, AWrongBodyLeavesThePreviousModelAndNoPartFile) {
+    ModelEntry entry = serve("files", randomBody(200'000, 2));
+    const std::string servedDigest = entry.sha256;
+    entry.sha256 = std::string(64, '0');  // what no random body hashes to
+    writeFile(locator.installPath(entry), "the model that works");
+
+    manager.start(entry);
+    ASSERT_TRUE(waitFor([&] { return hasFailed(entry); }));
+    settle();
+
+    EXPECT_EQ(state(entry),
+              (DownloadState{0.0, false, false, "File verification failed. Try again."}));
+    EXPECT_EQ(readFile(locator.installPath(entry)), "the model that works");
+    EXPECT_TRUE(leftovers().empty());
+    EXPECT_TRUE(completed.empty());
+    EXPECT_TRUE(sink->contains("SHA-256 mismatch for " + entry.id + ": got " +
+                               servedDigest.substr(0, 8) + "…"));
+
+    // A failure does not block a new start, which begins afresh at 0.
+    manager.start(entry);
+    EXPECT_EQ(state(entry), (DownloadState{0.0, true, false, std::nullopt}));
+    manager.cancel(entry);
+}
+
+TEST_F(ModelDownloadTest, NoAnnouncedLengthGivesNoProgressUntilTheFileArrives) {
+    const ModelEntry entry = serve("nolength", randomBody(2'000'000, 3));
+    watched = entry.id;
+    manager.start(entry);
+    ASSERT_TRUE(waitFor([&] { return !completed.empty() || hasFailed(entry); }));
+
+    EXPECT_EQ(completed, std::vector<std::string>{entry.id});
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], (DownloadState{0.0, true, false, std::nullopt}));
+    EXPECT_EQ(seen[1], (DownloadState{0.0, true, true, std::nullopt}));
+}
+
+TEST_F(ModelDownloadTest, ASecondStartAndACancelMidTransfer) {
+    const ModelEntry entry = serve("slow", randomBody(4'000'000, 4));
+    manager.start(entry);
+    ASSERT_TRUE(waitFor([&] { return state(entry) && state(entry)->fractionCompleted > 0.0; }));
+
+    // A second click changes nothing: same transfer, same progress.
+    const DownloadState running = *state(entry);
+    manager.start(entry);
+    EXPECT_EQ(state(entry), running);
+    EXPECT_EQ(sink->count("Download started: " + entry.id), 1u);
+
+    // Another start of the same model (here: another process) keeps away
+    // from the running transfer's file.
+    {
+        MemoryUserDefaults otherDefaults;
+        ModelLocator otherLocator(otherDefaults, paths);
+        ManualMainQueue otherQueue;
+        NotificationCenter otherCenter(otherQueue);
+        ModelDownloadManager other(otherQueue, otherCenter, otherLocator,
+                                   [](const fs::path&) { return std::nullopt; });
+        const auto before = leftovers();
+        ASSERT_EQ(before.size(), 1u);
+        ModelEntry unreachable = entry;
+        unreachable.downloadURL = "https://127.0.0.1:1/never";
+        other.start(unreachable);
+        EXPECT_EQ(leftovers().front(), before.front());
+        other.cancel(unreachable);
+    }
+    sink->clear();
+
+    manager.cancel(entry);
+    EXPECT_FALSE(state(entry));
+    // The worker removes its partial file when it stops.
+    ASSERT_TRUE(waitFor([&] { return leftovers().empty(); }, 10.0));
+    settle();
+    EXPECT_FALSE(state(entry));
+    EXPECT_TRUE(completed.empty());
+    EXPECT_FALSE(fs::exists(locator.installPath(entry)));
+    // The cancellation the transfer reports is not an error.
+    EXPECT_TRUE(sink->messages("ModelDownloadManager").empty());
+}
+
+TEST_F(ModelDownloadTest, ADroppedConnectionShowsTheTransferError) {
+    const ModelEntry entry = serve("drop", randomBody(1'000'000, 5));
+    manager.start(entry);
+    ASSERT_TRUE(waitFor([&] { return hasFailed(entry); }));
+    settle();
+
+    const DownloadState failed = *state(entry);
+    EXPECT_FALSE(failed.isActive);
+    EXPECT_FALSE(failed.isVerifying);
+    EXPECT_NE(failed.error->find("transfer closed with 500000 bytes remaining"), std::string::npos)
+        << *failed.error;
+    EXPECT_TRUE(sink->contains("Network error: " + *failed.error));
+    EXPECT_TRUE(leftovers().empty());
+    EXPECT_FALSE(fs::exists(locator.installPath(entry)));
+}
+
+TEST_F(ModelDownloadTest, ReportedFreeSpaceBelowTheSizeRefusesToStart) {
+    ModelEntry entry = serve("files", randomBody(1000, 6));
+    entry.fileSizeBytes = 3095033483;
+    reportedFreeSpace = entry.fileSizeBytes - 1;
+    manager.start(entry);
+    EXPECT_EQ(state(entry),
+              (DownloadState{0.0, false, false, "Not enough disk space. Need 3.1 GB."}));
+    EXPECT_TRUE(sink->messages("ModelDownloadManager").empty());
+
+    reportedFreeSpace = entry.fileSizeBytes;
+    manager.start(entry);
+    EXPECT_TRUE(state(entry)->isActive);
+    manager.cancel(entry);
+}
+
+}  // namespace
+}  // namespace velmarune

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "foundation/UserDefaults.h"
+#include "integration/models/LoopbackHttpServer.h"
+#include "models/Sha256.h"
+#include "shell/ModelsCommand.h"
+#include "support/TempDir.h"
+
+namespace velmarune {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class ModelsCommandTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.running());
+        writeFile(served / "he.bin", std::string(300'000, 'h'));
+        writeFile(served / "multi.bin", std::string(200'000, 'm'));
+        // Same size, wrong content: its digest can never match.
+        writeFile(served / "broken.bin", std::string(200'000, 'x'));
+    }
+
+    ModelCatalog catalog() {
+        const std::string multiDigest = sha256HexOfFile(served / "multi.bin");
+        return ModelCatalog({
+            {"hebrew-test", "Hebrew test", "A Hebrew model.", server.url("files/he.bin"),
+             sha256HexOfFile(served / "he.bin"), 300'000, "he", "hebrew-test.bin"},
+            {"multi-test", "Multi test", "A multilingual model.", server.url("redirect/multi.bin"),
+             multiDigest, 200'000, "multilingual", "multi-test.bin"},
+            {"broken-test", "Broken test", "Serves the wrong bytes.",
+             server.url("files/broken.bin"), multiDigest, 200'000, "multilingual",
+             "broken-test.bin"},
+        });
+    }
+
+    int run(const std::vector<std::string>& args) {
+        out.str("");
+        err.str("");
+        ModelsCommand command({paths, defaults, out, err, false, catalog(),
+                               [](const std::filesystem::path&) { return std::nullopt; }});
+        return command.run(args);
+    }
+
+    TempDir root;
+    TempDir served;
+    testing::LoopbackHttpServer server{served.path()};
+    Paths paths = Paths::underRoot(root.path());
+    MemoryUserDefaults defaults;
+    std::ostringstream out;
+    std::ostringstream err;
+};
+
+TEST_F(ModelsCommandTest, DownloadsWithProgressThenUsesTheModel) {
+    ASSERT_EQ(run({"download", "multi-test"}), 0) << err.str();
+    const std::string log = out.str();
+    EXPECT_TRUE(contains(log, "100%  200 kB of 200 kB")) << log;
+    EXPECT_TRUE(contains(log, "Verifying the SHA-256 digest…")) << log;
+    EXPECT_TRUE(contains(log, "Use it with: velmarune models use multi-test")) << log;
+    EXPECT_EQ(readFile(paths.modelsFolder() / "multi-test.bin"), std::string(200'000, 'm'));
+    // Downloading never changes the slots.
+    EXPECT_FALSE(defaults.stringValue("multilingualModelPath"));
+
+    ASSERT_EQ(run({"use", "multi-test"}), 0) << err.str();
+    EXPECT_EQ(out.str(), "Multilingual slot now uses Multi test (" +
+                             (paths.modelsFolder() / "multi-test.bin").string() + ")\n");
+
+    ASSERT_EQ(run({}), 0);
+    const std::string listing = out.str();
+    EXPECT_TRUE(contains(listing, "  multi-test   200 kB   installed      Multilingual\n"))
+        << listing;
+    EXPECT_TRUE(contains(listing, "  hebrew-test  300 kB   not installed  -\n")) << listing;
+    EXPECT_TRUE(
+        contains(listing, "Still needing a model:\n  Hebrew: No model assigned to Hebrew slot.\n"))
+        << listing;
+    EXPECT_FALSE(contains(listing, "  Multilingual: No model")) << listing;
+}
+
+TEST_F(ModelsCommandTest, FailuresAndMistakesExitNonZeroWithAClearMessage) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"download", "broken-test"},
+         1,
+         "velmarune models: download of broken-test failed: File verification failed. Try "
+         "again.\n"},
+        {{"use", "hebrew-test"},
+         1,
+         "velmarune models: hebrew-test is not installed. Download it first: velmarune models "
+         "download hebrew-test\n"},
+        {{"download", "nope"},
+         2,
+         "velmarune models: unknown model 'nope'. Known models: hebrew-test multi-test "
+         "broken-test\n"},
+        {{"use", "nope"}, 2, "velmarune models: unknown model 'nope'."},
+        {{"download"}, 2, "usage: velmarune models"},
+        {{"frob"}, 2, "usage: velmarune models"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        EXPECT_EQ(run(c.args), c.status);
+        EXPECT_TRUE(contains(err.str(), c.message)) << err.str();
+    }
+    EXPECT_FALSE(std::filesystem::exists(paths.modelsFolder() / "broken-test.bin"));
+    EXPECT_FALSE(defaults.stringValue("hebrewModelPath"));
+}
+
+}  // namespace
+}  // namespace velmarune

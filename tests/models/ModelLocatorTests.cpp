@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include "foundation/Log.h"
+#include "foundation/UserDefaults.h"
+#include "models/ModelLocator.h"
+#include "support/TempDir.h"
+
+namespace velmarune {
+namespace {
+
+using testing::TempDir;
+using testing::writeFile;
+
+std::vector<std::string> ids(const std::vector<ModelEntry>& entries) {
+    std::vector<std::string> result;
+    for (const auto& e : entries) {
+        result.push_back(e.id);
+    }
+    return result;
+}
+
+TEST(ModelCatalog, ListsTheThreeModelsInOrderAndBySlot) {
+    const auto& catalog = ModelCatalog::standard();
+    EXPECT_EQ(ids(catalog.entries()),
+              (std::vector<std::string>{"ivrit-ai-large-v3", "ivrit-ai-large-v3-turbo",
+                                        "whisper-large-v3-turbo-q5"}));
+    EXPECT_EQ(ids(catalog.entries(ModelSlot::hebrew)),
+              (std::vector<std::string>{"ivrit-ai-large-v3", "ivrit-ai-large-v3-turbo"}));
+    EXPECT_EQ(ids(catalog.entries(ModelSlot::multilingual)),
+              (std::vector<std::string>{"whisper-large-v3-turbo-q5"}));
+    EXPECT_FALSE(catalog.entry("nope"));
+    for (const auto& e : catalog.entries()) {
+        SCOPED_TRACE(e.id);
+        EXPECT_EQ(e.sha256.size(), 64u);
+        EXPECT_EQ(e.sha256.find_first_not_of("0123456789abcdef"), std::string::npos);
+        // Pinned to a commit on the model host, over https.
+        EXPECT_EQ(e.downloadURL.rfind("https://huggingface.co/", 0), 0u);
+        EXPECT_NE(e.downloadURL.find("/resolve/"), std::string::npos);
+    }
+    EXPECT_EQ(catalog.entry("whisper-large-v3-turbo-q5")->fileName, "ggml-large-v3-turbo-q5_0.bin");
+    EXPECT_EQ(catalog.entry("ivrit-ai-large-v3")->fileSizeBytes, 3095033483);
+}
+
+class ModelLocatorTest : public ::testing::Test {
+  protected:
+    TempDir root;
+    Paths paths = Paths::underRoot(root.path());
+    MemoryUserDefaults defaults;
+    ModelLocator locator{defaults, paths};
+    const ModelEntry full = *ModelCatalog::standard().entry("ivrit-ai-large-v3");
+    const ModelEntry turbo = *ModelCatalog::standard().entry("ivrit-ai-large-v3-turbo");
+    const ModelEntry multi = *ModelCatalog::standard().entry("whisper-large-v3-turbo-q5");
+
+    void install(const ModelEntry& e) { writeFile(locator.installPath(e), "model"); }
+};
+
+TEST_F(ModelLocatorTest, InstallPathsLiveInTheModelsFolder) {
+    EXPECT_EQ(locator.modelsFolder(), root.path() / "data" / "Velmarune" / "Models");
+    EXPECT_EQ(locator.installPath(multi), locator.modelsFolder() / "ggml-large-v3-turbo-q5_0.bin");
+    EXPECT_FALSE(locator.isInstalled(multi));
+    install(multi);
+    EXPECT_TRUE(locator.isInstalled(multi));
+}
+
+TEST_F(ModelLocatorTest, AbsentAndEmptyPathsBothMeanUnassigned) {
+    for (bool storeEmpty : {false, true}) {
+        SCOPED_TRACE(storeEmpty ? "empty string" : "absent key");
+        if (storeEmpty) {
+            defaults.setString("hebrewModelPath", "");
+            defaults.setString("multilingualModelPath", "");
+        }
+        EXPECT_FALSE(locator.assignedPath(ModelSlot::hebrew));
+        EXPECT_FALSE(locator.activeEntry(ModelSlot::hebrew));
+        EXPECT_EQ(locator.slotsNeedingModels(),
+                  (std::vector<ModelSlot>{ModelSlot::hebrew, ModelSlot::multilingual}));
+        try {
+            locator.resolve(ModelSlot::multilingual);
+            FAIL() << "resolve should throw";
+        } catch (const ModelLocatorError& e) {
+            EXPECT_EQ(e.kind(), ModelLocatorError::Kind::slotUnassigned);
+            EXPECT_STREQ(e.what(), "No model assigned to Multilingual slot.");
+        }
+    }
+}
+
+TEST_F(ModelLocatorTest, ResolvesAnExistingFileAndLogsIt) {
+    auto sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scoped(sink);
+    locator.assign(multi, ModelSlot::multilingual);
+    EXPECT_EQ(defaults.stringValue("multilingualModelPath"), locator.installPath(multi).string());
+    EXPECT_EQ(locator.slotsNeedingModels(),
+              (std::vector<ModelSlot>{ModelSlot::hebrew, ModelSlot::multilingual}));
+
+    try {
+        locator.resolve(ModelSlot::multilingual);
+        FAIL() << "resolve should throw";
+    } catch (const ModelLocatorError& e) {
+        EXPECT_EQ(e.kind(), ModelLocatorError::Kind::fileMissing);
+        EXPECT_EQ(e.path(), locator.installPath(multi).string());
+        EXPECT_EQ(std::string(e.what()), "Multilingual slot points to a missing file: " +
+                                             locator.installPath(multi).string());
+    }
+
+    install(multi);
+    EXPECT_EQ(locator.resolve(ModelSlot::multilingual), locator.installPath(multi));
+    EXPECT_EQ(locator.slotsNeedingModels(), (std::vector<ModelSlot>{ModelSlot::hebrew}));
+    EXPECT_EQ(sink->messages("ModelLocator"),
+              (std::vector<std::string>{"Resolved multilingual → " +
+                                        locator.installPath(multi).string()}));
+}
+
+TEST_F(ModelLocatorTest, TildePathsResolveButHaveNoActiveEntryAndStillNeedAModel) {
+    // The model sits at the install path, and the slot names it through "~".
+    Paths homeIsRoot = paths;
+    homeIsRoot.home = root.path();
+    ModelLocator tildeLocator(defaults, homeIsRoot);
+    writeFile(tildeLocator.installPath(turbo), "model");
+    defaults.setString("hebrewModelPath", "~/data/Velmarune/Models/ivrit-ai-large-v3-turbo.bin");
+
+    EXPECT_EQ(tildeLocator.resolve(ModelSlot::hebrew), tildeLocator.installPath(turbo));
+    EXPECT_FALSE(tildeLocator.activeEntry(ModelSlot::hebrew));
+    EXPECT_FALSE(tildeLocator.isActive(turbo, ModelSlot::hebrew));
+    EXPECT_EQ(tildeLocator.slotsNeedingModels().front(), ModelSlot::hebrew);
+
+    defaults.setString("hebrewModelPath", "~/data/missing.bin");
+    try {
+        tildeLocator.resolve(ModelSlot::hebrew);
+        FAIL() << "resolve should throw";
+    } catch (const ModelLocatorError& e) {
+        // The message shows the path that was really tested.
+        EXPECT_EQ(e.path(), (root.path() / "data/missing.bin").string());
+    }
+}
+
+TEST(ModelLocatorTilde, ExpandsLikeTheShell) {
+    const std::filesystem::path home = "/home/ada";
+    const std::pair<std::string, std::string> cases[] = {
+        {"~", "/home/ada"},
+        {"~/m.bin", "/home/ada/m.bin"},
+        {"~root/m.bin", "/root/m.bin"},
+        {"~no-such-user-here/m.bin", "~no-such-user-here/m.bin"},
+        {"/abs/~/m.bin", "/abs/~/m.bin"},
+        {"rel/m.bin", "rel/m.bin"},
+        {"", ""},
+    };
+    for (const auto& [input, expected] : cases) {
+        EXPECT_EQ(ModelLocator::expandTilde(input, home), expected) << input;
+    }
+    EXPECT_EQ(ModelLocator::expandTilde("~/m.bin", "/home/ada/"), "/home/ada/m.bin");
+}
+
+TEST_F(ModelLocatorTest, ActiveEntryFollowsTheLatestAssignment) {
+    locator.assign(full, ModelSlot::hebrew);
+    EXPECT_TRUE(locator.isActive(full, ModelSlot::hebrew));
+    locator.assign(turbo, ModelSlot::hebrew);
+    EXPECT_FALSE(locator.isActive(full, ModelSlot::hebrew));
+    EXPECT_TRUE(locator.isActive(turbo, ModelSlot::hebrew));
+    EXPECT_EQ(locator.activeEntry(ModelSlot::hebrew)->id, turbo.id);
+    // The slot does not check language: the multilingual slot has no active
+    // entry of its own meanwhile.
+    EXPECT_FALSE(locator.activeEntry(ModelSlot::multilingual));
+
+    defaults.setString("hebrewModelPath", "/elsewhere/custom.bin");
+    EXPECT_FALSE(locator.activeEntry(ModelSlot::hebrew));
+}
+
+TEST_F(ModelLocatorTest, SeedingFillsOnlyUnassignedSlots) {
+    // A user's choice survives even when its file is missing.
+    defaults.setString("hebrewModelPath", "/elsewhere/missing.bin");
+    locator.seedUnassignedSlots(full.id, multi.id);
+    EXPECT_EQ(defaults.stringValue("hebrewModelPath"), "/elsewhere/missing.bin");
+    EXPECT_EQ(locator.activeEntry(ModelSlot::multilingual)->id, multi.id);
+    // Seeding makes no file appear: both slots still need their models.
+    EXPECT_EQ(locator.slotsNeedingModels().size(), 2u);
+
+    // An empty string counts as unassigned; an unknown ID does nothing.
+    defaults.setString("hebrewModelPath", "");
+    defaults.remove("multilingualModelPath");
+    locator.seedUnassignedSlots("no-such-model", multi.id);
+    EXPECT_FALSE(locator.assignedPath(ModelSlot::hebrew));
+    locator.seedUnassignedSlots(turbo.id, "no-such-model");
+    EXPECT_EQ(locator.activeEntry(ModelSlot::hebrew)->id, turbo.id);
+    EXPECT_EQ(locator.activeEntry(ModelSlot::multilingual)->id, multi.id);
+}
+
+}  // namespace
+}  // namespace velmarune

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/TempDir.h"
+
+namespace velmarune::testing {
+
+// The result of a helper program the tests run.
+struct CommandResult {
+    int exitCode = -1;   // -1: could not start or timed out
+    std::string output;  // standard output and error together
+};
+
+// Runs a program (looked up on PATH) and waits at most `timeoutSeconds`.
+CommandResult runCommand(const std::vector<std::string>& argv, double timeoutSeconds = 10.0);
+
+// Throws std::runtime_error naming the Debian package when `tool` is missing.
+void requireTool(const std::string& tool, const std::string& debianPackage);
+
+// A private PulseAudio server for one test process: its own runtime folder,
+// anonymous access on a unix socket, a null sink "nullsink" at 48 kHz, no
+// realtime scheduling, never exits on idle. Works as root. The process
+// environment is pointed at it (PULSE_SERVER and friends), so clients in the
+// test process and the pactl/paplay helpers reach it. Stopped by PID in the
+// destructor.
+class PulseRig {
+  public:
+    PulseRig();
+    ~PulseRig();
+    PulseRig(const PulseRig&) = delete;
+    PulseRig& operator=(const PulseRig&) = delete;
+
+    // Starts the server and waits (at most 5 s) until it answers.
+    void start();
+    // SIGKILL, as a crash would; the socket file stays behind.
+    void kill();
+    // SIGTERM, then SIGKILL after 2 s.
+    void stop();
+    bool isRunning() const { return m_pid > 0; }
+
+    // "unix:<runtime>/native"
+    std::string serverAddress() const;
+    const std::filesystem::path& directory() const { return m_dir.path(); }
+
+    // pactl with these arguments; throws on failure.
+    std::string pactl(const std::vector<std::string>& args);
+    // A real-time virtual microphone `name`: a null sink "<name>_out" in the
+    // given format whose monitor is remapped to the source `name`. Play into
+    // "<name>_out" and it is captured from `name`.
+    void addVirtualMic(const std::string& name, int rateHz, int channels,
+                       const std::string& format = "float32le",
+                       const std::string& description = "");
+    // A source fed from a fifo that nobody writes: it produces no data at all.
+    void addSilentPipeSource(const std::string& name);
+    void setDefaultSource(const std::string& name);
+    // Unloads the module that created source `name`.
+    void removeSource(const std::string& name);
+
+    // Starts paplay of `file` into `sink`; returns its PID.
+    pid_t play(const std::filesystem::path& file, const std::string& sink);
+    // Waits at most `timeoutSeconds` for that paplay; true when it finished.
+    static bool waitForExit(pid_t pid, double timeoutSeconds);
+
+    // Test sounds, written into the rig's folder.
+    std::filesystem::path makeTone(const std::string& name, int rateHz, int channels,
+                                   double frequencyHz, double seconds, double amplitude);
+    std::filesystem::path makeSpeech(const std::string& name, const std::string& text,
+                                     const std::string& voice = "en-us");
+
+  private:
+    pid_t spawnServer();
+
+    TempDir m_dir{"velmarune-pulse"};
+    pid_t m_pid = -1;
+    std::vector<std::pair<std::string, std::string>> m_moduleOwners;  // source -> module index
+};
+
+}  // namespace velmarune::testing

@@ -45,12 +45,15 @@ void ClipboardPaster::prepare() {
 
 void ClipboardPaster::insert(const std::string& text, bool diagnose, std::function<void()> onNoRead,
                              std::function<void()> onFirstRead, std::function<void()> afterPaste) {
-    const bool recorded = diagnose && m_deps.recorder.pasteboardWrite != nullptr;
-    if (m_activePress && m_deps.recorder.pasteEnd) {
-        m_deps.recorder.pasteEnd("superseded",
+    std::optional<int64_t> pressID;
+    if (diagnose && m_deps.recorder.currentPressID) {
+        pressID = m_deps.recorder.currentPressID();
+    }
+    if (m_activePress && pressID != m_activePress && m_deps.recorder.pasteEnd) {
+        m_deps.recorder.pasteEnd(*m_activePress, "superseded",
                                  m_reads.empty() ? "no read before next paste" : "pasted");
     }
-    m_activePress = recorded;
+    m_activePress = pressID;
     const int64_t generation = ++m_generation;
     ++m_restoreToken;
 
@@ -58,6 +61,10 @@ void ClipboardPaster::insert(const std::string& text, bool diagnose, std::functi
     // before the first.
     if (!m_held) {
         m_held = claimSnapshot();
+    }
+    if (pressID && m_deps.recorder.snapshot) {
+        m_deps.recorder.snapshot(*pressID, m_held->finished() && m_held->skipped().empty(),
+                                 m_held->description());
     }
 
     const int64_t changeCountBefore = m_deps.pasteboard.changeCount();
@@ -84,28 +91,26 @@ void ClipboardPaster::insert(const std::string& text, bool diagnose, std::functi
     m_cmdVAt.reset();
     m_onFirstRead = std::move(onFirstRead);
 
-    if (recorded) {
-        m_deps.recorder.pasteboardWrite(changeCountBefore, m_ourChangeCount,
-                                        m_held->finished() && m_held->skipped().empty(),
-                                        m_held->description());
+    if (pressID && m_deps.recorder.pasteboardWrite) {
+        m_deps.recorder.pasteboardWrite(*pressID, changeCountBefore, m_ourChangeCount);
     }
 
-    m_deps.clock.postAfter(
-        kKeystrokeDelaySeconds, [weak, recorded, generation, afterPaste = std::move(afterPaste),
-                                 onNoRead = std::move(onNoRead)]() mutable {
-            if (auto self = weak.lock()) {
-                self->afterKeystroke(recorded, generation, afterPaste, std::move(onNoRead));
-            }
-        });
+    m_deps.clock.postAfter(kKeystrokeDelaySeconds, [weak, diagnose, pressID, generation,
+                                                    afterPaste = std::move(afterPaste),
+                                                    onNoRead = std::move(onNoRead)]() mutable {
+        if (auto self = weak.lock()) {
+            self->afterKeystroke(diagnose, pressID, generation, afterPaste, std::move(onNoRead));
+        }
+    });
 }
 
-void ClipboardPaster::afterKeystroke(bool recorded, int64_t generation,
-                                     const std::function<void()>& afterPaste,
+void ClipboardPaster::afterKeystroke(bool diagnose, std::optional<int64_t> pressID,
+                                     int64_t generation, const std::function<void()>& afterPaste,
                                      std::function<void()> onNoRead) {
     // Posted even when a newer paste has started: this text was promised.
     m_deps.paste();
-    if (recorded && m_deps.recorder.keystroke) {
-        m_deps.recorder.keystroke();
+    if (diagnose && pressID && m_deps.recorder.keystroke) {
+        m_deps.recorder.keystroke(*pressID);
     }
     if (generation == m_generation) {
         m_cmdVAt = m_deps.clock.now();
@@ -131,7 +136,7 @@ void ClipboardPaster::handleRead(int64_t generation) {
     }
     m_reads.push_back(m_deps.clock.now());
     if (m_activePress && m_deps.recorder.read) {
-        m_deps.recorder.read(static_cast<int64_t>(m_reads.size()));
+        m_deps.recorder.read(*m_activePress, static_cast<int64_t>(m_reads.size()));
     }
     if (!m_cmdVAt) {
         // A clipboard-history tool reading before the keystroke.
@@ -176,11 +181,11 @@ void ClipboardPaster::finishRestore() {
         result = m_reads.empty() ? "restored after no read" : "restored";
     }
     if (m_activePress && m_deps.recorder.pasteEnd) {
-        m_deps.recorder.pasteEnd(result, m_reads.empty() ? "no read" : "pasted");
+        m_deps.recorder.pasteEnd(*m_activePress, result, m_reads.empty() ? "no read" : "pasted");
     }
     m_held.reset();
     m_provider.reset();
-    m_activePress = false;
+    m_activePress.reset();
     m_onFirstRead = nullptr;
 }
 
@@ -224,7 +229,7 @@ void ClipboardPaster::forget() {
         m_pending.reset();
     }
     m_provider.reset();
-    m_activePress = false;
+    m_activePress.reset();
     m_onFirstRead = nullptr;
 }
 

@@ -64,8 +64,8 @@ class ClipboardPaster : public std::enable_shared_from_this<ClipboardPaster> {
   private:
     std::shared_ptr<ClipboardSnapshot> takeSnapshot();
     std::shared_ptr<ClipboardSnapshot> claimSnapshot();
-    void afterKeystroke(bool diagnose, int64_t generation, const std::function<void()>& afterPaste,
-                        std::function<void()> onNoRead);
+    void afterKeystroke(bool diagnose, std::optional<int64_t> pressID, int64_t generation,
+                        const std::function<void()>& afterPaste, std::function<void()> onNoRead);
     void handleRead(int64_t generation);
     void scheduleRestore(int64_t generation);
     void finishRestore();
@@ -81,9 +81,8 @@ class ClipboardPaster : public std::enable_shared_from_this<ClipboardPaster> {
     std::shared_ptr<PromiseProvider> m_provider;
     std::optional<TimePoint> m_cmdVAt;
     std::vector<TimePoint> m_reads;
-    // Whether the paste in progress is being recorded. The recorder itself
-    // addresses the press whose paste is in progress.
-    bool m_activePress = false;
+    // The diagnostic press of the paste in progress; absent when not recorded.
+    std::optional<int64_t> m_activePress;
     std::function<void()> m_onFirstRead;
 };
 

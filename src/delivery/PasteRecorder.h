@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "diagnostics/PasteDiagnostics.h"
@@ -10,15 +11,18 @@
 
 namespace velmarune {
 
-// Where the paster records the steps of a paste. Empty hooks record nothing.
-// The recorder addresses the press whose paste is in progress itself.
+// Where the paster records the steps of a paste, each for the press it
+// started with. Empty hooks record nothing.
 struct PasteRecorder {
-    std::function<void(int64_t changeCountBefore, int64_t changeCountAfterWrite,
-                       bool snapshotComplete, const std::string& snapshotSkipped)>
+    // The press a paste starting now belongs to; absent while recording is off.
+    std::function<std::optional<int64_t>()> currentPressID;
+    std::function<void(int64_t id, bool complete, const std::string& skipped)> snapshot;
+    std::function<void(int64_t id, int64_t changeCountBefore, int64_t changeCountAfterWrite)>
         pasteboardWrite;
-    std::function<void()> keystroke;
-    std::function<void(int64_t reads)> read;
-    std::function<void(const std::string& restoreResult, const std::string& outcome)> pasteEnd;
+    std::function<void(int64_t id)> keystroke;
+    std::function<void(int64_t id, int64_t reads)> read;
+    std::function<void(int64_t id, const std::string& restoreResult, const std::string& outcome)>
+        pasteEnd;
 };
 
 // The product's recorder: the diagnostic log, with the keyboard state and the
@@ -26,17 +30,23 @@ struct PasteRecorder {
 inline PasteRecorder makePasteRecorder(PasteDiagnostics& diagnostics, ModifierState& modifiers,
                                        FrontApplication& front) {
     PasteRecorder recorder;
-    recorder.pasteboardWrite = [&diagnostics](int64_t before, int64_t after, bool complete,
-                                              const std::string& skipped) {
-        diagnostics.recordPasteboardWrite(before, after, complete, skipped);
+    recorder.currentPressID = [&diagnostics] { return diagnostics.currentPressID(); };
+    recorder.snapshot = [&diagnostics](int64_t id, bool complete, const std::string& skipped) {
+        diagnostics.recordSnapshot(id, complete, skipped);
     };
-    recorder.keystroke = [&diagnostics, &modifiers, &front] {
-        diagnostics.recordKeystroke(modifiers.combinedFlags(), modifiers.hardwareFlags(),
+    recorder.pasteboardWrite = [&diagnostics](int64_t id, int64_t before, int64_t after) {
+        diagnostics.recordPasteboardWrite(id, before, after);
+    };
+    recorder.keystroke = [&diagnostics, &modifiers, &front](int64_t id) {
+        diagnostics.recordKeystroke(id, modifiers.combinedFlags(), modifiers.hardwareFlags(),
                                     front.frontmost());
     };
-    recorder.read = [&diagnostics](int64_t) { diagnostics.recordRead(); };
-    recorder.pasteEnd = [&diagnostics](const std::string& result, const std::string& outcome) {
-        diagnostics.recordPasteEnd(result, outcome);
+    recorder.read = [&diagnostics](int64_t id, int64_t reads) {
+        diagnostics.recordRead(id, reads);
+    };
+    recorder.pasteEnd = [&diagnostics](int64_t id, const std::string& result,
+                                       const std::string& outcome) {
+        diagnostics.recordPasteEnd(id, result, outcome);
     };
     return recorder;
 }

@@ -17,23 +17,29 @@ struct PasterRig {
     FakePasteboard pasteboard;
     FakePasteKeystroke keystroke;
     std::vector<std::string> recorded;
+    std::optional<int64_t> pressID = 1;  // the recorder's current press; absent: off
     std::shared_ptr<ClipboardPaster> paster;
     int noReads = 0, firstReads = 0, afterPastes = 0;
 
     PasterRig() {
         PasteRecorder recorder;
-        recorder.pasteboardWrite = [this](int64_t before, int64_t after, bool complete,
-                                          const std::string& skipped) {
-            recorded.push_back("write " + std::to_string(before) + "->" + std::to_string(after) +
-                               (complete ? " complete" : " partial") +
+        auto tag = [](int64_t id) { return "#" + std::to_string(id) + " "; };
+        recorder.currentPressID = [this] { return pressID; };
+        recorder.snapshot = [this, tag](int64_t id, bool complete, const std::string& skipped) {
+            recorded.push_back(tag(id) + (complete ? "snapshot complete" : "snapshot partial") +
                                (skipped.empty() ? "" : " [" + skipped + "]"));
         };
-        recorder.keystroke = [this] { recorded.push_back("keystroke"); };
-        recorder.read = [this](int64_t reads) {
-            recorded.push_back("read " + std::to_string(reads));
+        recorder.pasteboardWrite = [this, tag](int64_t id, int64_t before, int64_t after) {
+            recorded.push_back(tag(id) + "write " + std::to_string(before) + "->" +
+                               std::to_string(after));
         };
-        recorder.pasteEnd = [this](const std::string& result, const std::string& outcome) {
-            recorded.push_back("end " + result + " / " + outcome);
+        recorder.keystroke = [this, tag](int64_t id) { recorded.push_back(tag(id) + "keystroke"); };
+        recorder.read = [this, tag](int64_t id, int64_t reads) {
+            recorded.push_back(tag(id) + "read " + std::to_string(reads));
+        };
+        recorder.pasteEnd = [this, tag](int64_t id, const std::string& result,
+                                        const std::string& outcome) {
+            recorded.push_back(tag(id) + "end " + result + " / " + outcome);
         };
         // Unit tests never block: an unfinished snapshot is claimed at once.
         paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
@@ -86,8 +92,9 @@ TEST(ClipboardPaster, ReadsMoveTheRestoreAndTheFormerContentsComeBack) {
                                           {"text/html", "UTF8_STRING", kTransientPasteboardType}}));
     rig.clock.advance(10);
     EXPECT_EQ(rig.noReads, 0);
-    EXPECT_EQ(rig.recorded, (std::vector<std::string>{"write 1->2 complete", "keystroke", "read 1",
-                                                      "read 2", "end restored / pasted"}));
+    EXPECT_EQ(rig.recorded,
+              (std::vector<std::string>{"#1 snapshot complete", "#1 write 1->2", "#1 keystroke",
+                                        "#1 read 1", "#1 read 2", "#1 end restored / pasted"}));
 }
 
 TEST(ClipboardPaster, NothingReadGivesTheNoReadNoticeAndRestoresAfterFiveSeconds) {
@@ -105,9 +112,9 @@ TEST(ClipboardPaster, NothingReadGivesTheNoReadNoticeAndRestoresAfterFiveSeconds
     rig.clock.advance(0.001);
     // The unfinished snapshot held nothing: the pasteboard is cleared.
     EXPECT_TRUE(rig.pasteboard.types().empty());
-    EXPECT_EQ(rig.recorded,
-              (std::vector<std::string>{"write 1->2 partial [incomplete]", "keystroke",
-                                        "end restored after no read / no read"}));
+    EXPECT_EQ(rig.recorded, (std::vector<std::string>{"#1 snapshot partial [incomplete]",
+                                                      "#1 write 1->2", "#1 keystroke",
+                                                      "#1 end restored after no read / no read"}));
 }
 
 TEST(ClipboardPaster, ASecondPasteBeforeTheRestoreSupersedesTheFirst) {
@@ -117,6 +124,7 @@ TEST(ClipboardPaster, ASecondPasteBeforeTheRestoreSupersedesTheFirst) {
     rig.snapshotQueue.runAll();
     rig.insert("one");
     rig.clock.advance(0.5);
+    rig.pressID = 2;
     rig.insert("two");
     EXPECT_EQ(rig.snapshotQueue.pendingCount(), 0u);  // no second snapshot
     rig.clock.advance(0.03);
@@ -128,10 +136,12 @@ TEST(ClipboardPaster, ASecondPasteBeforeTheRestoreSupersedesTheFirst) {
     EXPECT_EQ(rig.current(), "before");
     rig.clock.advance(10);
     EXPECT_EQ(rig.noReads, 0);  // the first paste's check was void
+    // Each paste's steps go to its own press, the superseded one's end included.
     EXPECT_EQ(rig.recorded,
-              (std::vector<std::string>{
-                  "write 1->2 complete", "keystroke", "end superseded / no read before next paste",
-                  "write 2->3 complete", "keystroke", "read 1", "end restored / pasted"}));
+              (std::vector<std::string>{"#1 snapshot complete", "#1 write 1->2", "#1 keystroke",
+                                        "#1 end superseded / no read before next paste",
+                                        "#2 snapshot complete", "#2 write 2->3", "#2 keystroke",
+                                        "#2 read 1", "#2 end restored / pasted"}));
 }
 
 TEST(ClipboardPaster, AHistoryToolReadingBeforeTheKeystrokeIsCountedButIsNoFirstRead) {
@@ -165,7 +175,7 @@ TEST(ClipboardPaster, ANewerCopyByTheUserIsKept) {
     rig.pasteboard.userCopy({{{"UTF8_STRING", "newer"}}});
     rig.clock.advance(10);
     EXPECT_EQ(rig.current(), "newer");
-    EXPECT_EQ(rig.recorded.back(), "end kept newer copy / no read");
+    EXPECT_EQ(rig.recorded.back(), "#1 end kept newer copy / no read");
     EXPECT_FALSE(rig.paster->holdsSnapshot());
 }
 
@@ -183,7 +193,8 @@ TEST(ClipboardPaster, ForgetBetweenWriteAndKeystrokeStillPostsButNeverRestores) 
     rig.clock.advance(20);
     EXPECT_EQ(rig.noReads, 0);
     EXPECT_EQ(rig.current(), "(promised)");
-    EXPECT_EQ(rig.recorded, (std::vector<std::string>{"write 1->2 complete", "keystroke"}));
+    EXPECT_EQ(rig.recorded,
+              (std::vector<std::string>{"#1 snapshot complete", "#1 write 1->2", "#1 keystroke"}));
     EXPECT_EQ(rig.clock.pendingCount(), 0u);
 }
 
@@ -197,7 +208,7 @@ TEST(ClipboardPaster, ABigImageIsSkippedAndTheStringComesBack) {
     rig.clock.advance(10);
     EXPECT_EQ(rig.current(), "caption");
     EXPECT_FALSE(rig.current("image/png"));
-    EXPECT_EQ(rig.recorded.front(), "write 1->2 partial [image/png:31457280]");
+    EXPECT_EQ(rig.recorded.front(), "#1 snapshot partial [image/png:31457280]");
 }
 
 TEST(ClipboardPaster, PreferredTypesCountTowardTheBudgetButAreNeverSkipped) {
@@ -212,7 +223,7 @@ TEST(ClipboardPaster, PreferredTypesCountTowardTheBudgetButAreNeverSkipped) {
     rig.snapshotQueue.runAll();
     rig.insert("hello");
     rig.clock.advance(10);
-    EXPECT_EQ(rig.recorded.front(), "write 1->2 partial [application/x-a:6291456]");
+    EXPECT_EQ(rig.recorded.front(), "#1 snapshot partial [application/x-a:6291456]");
     EXPECT_EQ(rig.pasteboard.types(),
               (std::vector<std::vector<std::string>>{
                   {"UTF8_STRING", kTransientPasteboardType},
@@ -275,7 +286,19 @@ TEST(ClipboardPaster, CopyAbandonsThePasteAndLeavesAPlainCopy) {
     EXPECT_EQ(rig.pasteboard.types(), (std::vector<std::vector<std::string>>{{"UTF8_STRING"}}));
     EXPECT_EQ(rig.current(), "hello");
     EXPECT_EQ(rig.noReads, 0);
-    EXPECT_EQ(rig.recorded.size(), 2u);  // write and keystroke; no end of paste
+    EXPECT_EQ(rig.recorded.size(), 3u);  // snapshot, write and keystroke; no end of paste
+}
+
+TEST(ClipboardPaster, NothingIsRecordedWhileRecordingIsOff) {
+    PasterRig rig;
+    rig.pressID.reset();
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
+    rig.insert("hello");
+    rig.clock.advance(0.03);
+    rig.read();
+    rig.clock.advance(10);
+    EXPECT_TRUE(rig.recorded.empty());
+    EXPECT_EQ(rig.firstReads, 1);
 }
 
 TEST(ClipboardPaster, AFailedKeystrokeEndsAsNoRead) {

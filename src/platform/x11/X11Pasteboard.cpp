@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "foundation/Log.h"
+#include "platform/x11/X11SelectionReader.h"
 #include "platform/x11/XcbSupport.h"
 
 namespace velmarune {
@@ -31,17 +32,6 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kPasswordHint = "x-kde-passwordManagerHint";
 // Large transfers are abandoned when the requestor stops taking chunks.
 constexpr double kOutgoingIdleSeconds = 5.0;
-// No representation we read may grow past this, whatever the owner claims.
-constexpr size_t kMaxIncomingBytes = size_t{512} * 1024 * 1024;
-
-const std::set<std::string>& metaTargets() {
-    static const std::set<std::string> names = {
-        "TARGETS",       "MULTIPLE",         "TIMESTAMP",       "SAVE_TARGETS",
-        "DELETE",        "INSERT_SELECTION", "INSERT_PROPERTY", "SAVE_TARGETS",
-        "_QT_SELECTION", "CLIPBOARD_MANAGER"};
-    return names;
-}
-
 // One target we answer while we own the selection.
 struct Offer {
     std::string name;
@@ -80,13 +70,13 @@ struct X11Pasteboard::Impl {
     xcb_connection_t* conn = nullptr;
     xcb_window_t window = XCB_WINDOW_NONE;
     xcb_window_t root = XCB_WINDOW_NONE;
-    xcb_connection_t* readConn = nullptr;
-    xcb_window_t readWindow = XCB_WINDOW_NONE;
+    std::shared_ptr<X11SelectionReader> reader;
+    xcb_window_t readerWindow = XCB_WINDOW_NONE;
     uint8_t xfixesEventBase = 0;
     size_t chunkBytes = 65536;
 
     xcb_atom_t clipboard{}, targets{}, timestamp{}, multiple{}, incr{}, utf8{}, string{}, text{},
-        atomType{}, integer{}, timeProperty{}, readProperty{};
+        atomType{}, integer{}, timeProperty{};
 
     std::atomic<int64_t> changeCount{0};
 
@@ -107,14 +97,9 @@ struct X11Pasteboard::Impl {
     std::map<std::string, xcb_atom_t> atomCache;
     std::list<OutgoingTransfer> transfers;
 
-    std::mutex readMutex;  // the reading connection, used by one snapshot at a time
-
     ~Impl() {
         if (conn) {
             xcb_disconnect(conn);
-        }
-        if (readConn) {
-            xcb_disconnect(readConn);
         }
         for (int fd : wakePipe) {
             if (fd >= 0) {
@@ -131,15 +116,6 @@ struct X11Pasteboard::Impl {
         const auto value = internAtom(conn, name);
         atomCache.emplace(name, value);
         return value;
-    }
-
-    static xcb_window_t makeWindow(xcb_connection_t* c, const xcb_screen_t* screen) {
-        const xcb_window_t w = xcb_generate_id(c);
-        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, -1, -1, 1, 1, 0,
-                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
-                          &mask);
-        return w;
     }
 
     void wake() {
@@ -338,7 +314,7 @@ struct X11Pasteboard::Impl {
         {
             std::lock_guard lock(stateMutex);
             // Our own snapshot reader never reads our promise: it is no read.
-            if (!owned || request->selection != clipboard || request->requestor == readWindow) {
+            if (!owned || request->selection != clipboard || request->requestor == readerWindow) {
                 notify(request, XCB_ATOM_NONE);
                 return;
             }
@@ -414,156 +390,9 @@ struct X11Pasteboard::Impl {
                    kOutgoingIdleSeconds;
         });
     }
-
-    // ---- reading connection (snapshot queue) ----
-
-    std::optional<PasteboardBytes> readTarget(xcb_window_t owner, xcb_atom_t target,
-                                              const std::function<bool()>& stop) {
-        if (!readConn || xcb_connection_has_error(readConn)) {
-            return std::nullopt;
-        }
-        XcbPtr<xcb_get_selection_owner_reply_t> current(xcb_get_selection_owner_reply(
-            readConn, xcb_get_selection_owner(readConn, clipboard), nullptr));
-        if (!current || current->owner != owner) {
-            return std::nullopt;  // the contents changed under us
-        }
-        xcb_delete_property(readConn, readWindow, readProperty);
-        xcb_convert_selection(readConn, readWindow, clipboard, target, readProperty,
-                              XCB_CURRENT_TIME);
-        auto answer = waitForEvent(
-            readConn,
-            [&](const xcb_generic_event_t* e) {
-                if (eventType(e) != XCB_SELECTION_NOTIFY) {
-                    return false;
-                }
-                auto n = reinterpret_cast<const xcb_selection_notify_event_t*>(e);
-                return n->requestor == readWindow && n->target == target;
-            },
-            bounds.replySeconds, stop);
-        if (!answer || reinterpret_cast<xcb_selection_notify_event_t*>(answer.get())->property ==
-                           XCB_ATOM_NONE) {
-            return std::nullopt;
-        }
-        auto first = takeProperty();
-        if (!first) {
-            return std::nullopt;
-        }
-        if (first->first != incr) {
-            return std::move(first->second);
-        }
-        PasteboardBytes data;
-        while (true) {
-            auto chunk = waitForEvent(
-                readConn,
-                [&](const xcb_generic_event_t* e) {
-                    if (eventType(e) != XCB_PROPERTY_NOTIFY) {
-                        return false;
-                    }
-                    auto p = reinterpret_cast<const xcb_property_notify_event_t*>(e);
-                    return p->window == readWindow && p->atom == readProperty &&
-                           p->state == XCB_PROPERTY_NEW_VALUE;
-                },
-                bounds.chunkSeconds, stop);
-            if (!chunk) {
-                return std::nullopt;  // the owner stopped or died mid-transfer
-            }
-            auto piece = takeProperty();
-            if (!piece || piece->first == XCB_ATOM_NONE) {
-                continue;  // a stale notice; the property is gone already
-            }
-            if (piece->second.empty()) {
-                return data;
-            }
-            if (data.size() + piece->second.size() > kMaxIncomingBytes) {
-                return std::nullopt;
-            }
-            data += piece->second;
-        }
-    }
-
-    // Reads and deletes our property: its type and bytes.
-    std::optional<std::pair<xcb_atom_t, PasteboardBytes>> takeProperty() {
-        XcbPtr<xcb_get_property_reply_t> reply(
-            xcb_get_property_reply(readConn,
-                                   xcb_get_property(readConn, 1, readWindow, readProperty,
-                                                    XCB_GET_PROPERTY_TYPE_ANY, 0, UINT32_MAX / 4),
-                                   nullptr));
-        if (!reply) {
-            return std::nullopt;
-        }
-        auto bytes = static_cast<const char*>(xcb_get_property_value(reply.get()));
-        const auto length = static_cast<size_t>(xcb_get_property_value_length(reply.get()));
-        return std::make_pair(reply->type, PasteboardBytes(bytes, length));
-    }
-
-    std::vector<std::pair<std::string, xcb_atom_t>> readTargets(xcb_window_t owner,
-                                                                const std::function<bool()>& stop) {
-        std::vector<std::pair<std::string, xcb_atom_t>> result;
-        auto list = readTarget(owner, targets, stop);
-        if (!list) {
-            return result;
-        }
-        const size_t count = std::min(list->size() / sizeof(xcb_atom_t), bounds.maxTargets);
-        std::vector<xcb_atom_t> atoms(count);
-        std::memcpy(atoms.data(), list->data(), count * sizeof(xcb_atom_t));
-        std::vector<xcb_get_atom_name_cookie_t> cookies;
-        for (auto a : atoms) cookies.push_back(xcb_get_atom_name(readConn, a));
-        std::set<std::string> seen;
-        for (size_t i = 0; i < count; ++i) {
-            xcb_generic_error_t* error = nullptr;
-            XcbPtr<xcb_get_atom_name_reply_t> reply(
-                xcb_get_atom_name_reply(readConn, cookies[i], &error));
-            std::free(error);
-            if (!reply) {
-                continue;  // not an atom at all
-            }
-            std::string name(xcb_get_atom_name_name(reply.get()),
-                             static_cast<size_t>(xcb_get_atom_name_name_length(reply.get())));
-            if (name.empty() || metaTargets().count(name) || !seen.insert(name).second) {
-                continue;
-            }
-            result.emplace_back(std::move(name), atoms[i]);
-        }
-        return result;
-    }
 };
 
 namespace {
-
-// An item owned by another client, read over the reading connection.
-class ForeignItemReader : public PasteboardItemReader {
-  public:
-    ForeignItemReader(std::shared_ptr<X11Pasteboard::Impl> impl, xcb_window_t owner)
-        : m_impl(std::move(impl)), m_owner(owner) {}
-
-    std::vector<std::string> types() override {
-        std::lock_guard lock(m_impl->readMutex);
-        if (!m_fetched) {
-            m_targets = m_impl->readTargets(m_owner, {});
-            m_fetched = true;
-        }
-        std::vector<std::string> names;
-        for (const auto& [name, atom] : m_targets) names.push_back(name);
-        return names;
-    }
-
-    std::optional<PasteboardBytes> data(const std::string& type,
-                                        const std::function<bool()>& stop) override {
-        std::lock_guard lock(m_impl->readMutex);
-        for (const auto& [name, atom] : m_targets) {
-            if (name == type) {
-                return m_impl->readTarget(m_owner, atom, stop);
-            }
-        }
-        return std::nullopt;
-    }
-
-  private:
-    std::shared_ptr<X11Pasteboard::Impl> m_impl;
-    xcb_window_t m_owner;
-    bool m_fetched = false;
-    std::vector<std::pair<std::string, xcb_atom_t>> m_targets;
-};
 
 // Our own contents, read from memory.
 class OwnItemReader : public PasteboardItemReader {
@@ -614,10 +443,12 @@ bool X11Pasteboard::start(const std::string& display, std::string* error) {
     }
     const char* name = display.empty() ? nullptr : display.c_str();
     impl.conn = xcb_connect(name, nullptr);
-    impl.readConn = xcb_connect(name, nullptr);
-    if (xcb_connection_has_error(impl.conn) || xcb_connection_has_error(impl.readConn)) {
+    impl.reader = std::make_shared<X11SelectionReader>(X11SelectionReader::Bounds{
+        impl.bounds.replySeconds, impl.bounds.chunkSeconds, impl.bounds.maxTargets});
+    if (xcb_connection_has_error(impl.conn) || !impl.reader->connect(name)) {
         return fail("cannot connect to the X server");
     }
+    impl.readerWindow = impl.reader->window();
     const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(impl.conn, &xcb_xfixes_id);
     if (!xfixes || !xfixes->present) {
         return fail("the X server lacks XFIXES");
@@ -629,10 +460,8 @@ bool X11Pasteboard::start(const std::string& display, std::string* error) {
         return fail("XFIXES does not answer");
     }
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(impl.conn)).data;
-    const xcb_screen_t* readScreen = xcb_setup_roots_iterator(xcb_get_setup(impl.readConn)).data;
     impl.root = screen->root;
-    impl.window = Impl::makeWindow(impl.conn, screen);
-    impl.readWindow = Impl::makeWindow(impl.readConn, readScreen);
+    impl.window = makeHiddenWindow(impl.conn, screen);
 
     impl.clipboard = impl.atom("CLIPBOARD");
     impl.targets = impl.atom("TARGETS");
@@ -645,7 +474,6 @@ bool X11Pasteboard::start(const std::string& display, std::string* error) {
     impl.atomType = XCB_ATOM_ATOM;
     impl.integer = XCB_ATOM_INTEGER;
     impl.timeProperty = impl.atom("_VELMARUNE_TIME");
-    impl.readProperty = impl.atom("_VELMARUNE_SELECTION");
 
     xcb_xfixes_select_selection_input(impl.conn, impl.root, impl.clipboard,
                                       XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
@@ -655,7 +483,6 @@ bool X11Pasteboard::start(const std::string& display, std::string* error) {
     const size_t maxRequestBytes = xcb_get_maximum_request_length(impl.conn) * size_t{4};
     impl.chunkBytes = std::min<size_t>(256 * 1024, maxRequestBytes - 64);
     xcb_flush(impl.conn);
-    xcb_flush(impl.readConn);
 
     if (pipe2(impl.wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return fail("cannot create a pipe");
@@ -702,22 +529,19 @@ void X11Pasteboard::setItems(std::vector<PasteboardItem> items) {
 std::vector<std::shared_ptr<PasteboardItemReader>> X11Pasteboard::readItems() {
     auto& impl = *m_impl;
     std::vector<std::shared_ptr<PasteboardItemReader>> result;
-    std::unique_lock readLock(impl.readMutex);
-    if (!impl.readConn || xcb_connection_has_error(impl.readConn)) {
+    if (!impl.reader) {
         return result;
     }
-    XcbPtr<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
-        impl.readConn, xcb_get_selection_owner(impl.readConn, impl.clipboard), nullptr));
-    readLock.unlock();
-    if (!owner || owner->owner == XCB_WINDOW_NONE) {
+    const xcb_window_t owner = impl.reader->owner();
+    if (owner == XCB_WINDOW_NONE) {
         return result;
     }
-    if (owner->owner == impl.window) {
+    if (owner == impl.window) {
         std::lock_guard lock(impl.stateMutex);
         result.push_back(std::make_shared<OwnItemReader>(impl.offers));
         return result;
     }
-    result.push_back(std::make_shared<ForeignItemReader>(m_impl, owner->owner));
+    result.push_back(impl.reader->itemReader(owner));
     return result;
 }
 

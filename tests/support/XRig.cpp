@@ -41,9 +41,12 @@ XRig::XRig(Options options) {
     const auto displayFile = m_dir.path() / "display.txt";
 
     // -displayfd picks a free display and writes its number once listening.
-    m_xvfb = ChildProcess(
-        {"/bin/sh", "-c",
-         "exec Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp 5>" + displayFile.string()});
+    // -noreset: a short-lived client (xprop, xclip) leaving as the last one
+    // must not reset the server under a window manager that is connecting.
+    m_xvfb =
+        ChildProcess({"/bin/sh", "-c",
+                      "exec Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp -noreset 5>" +
+                          displayFile.string()});
     if (!waitUntil(
             [&] { return !readFile(displayFile).empty() && readFile(displayFile).back() == '\n'; },
             10.0)) {

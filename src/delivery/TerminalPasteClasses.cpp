@@ -1,0 +1,56 @@
+#include "delivery/TerminalPasteClasses.h"
+
+namespace velmarune {
+
+std::vector<std::string> defaultTerminalPasteClasses() {
+    return {"xterm",
+            "uxterm",
+            "gnome-terminal",
+            "gnome-terminal-server",
+            "kgx",
+            "konsole",
+            "xfce4-terminal",
+            "mate-terminal",
+            "lxterminal",
+            "qterminal",
+            "terminator",
+            "tilix",
+            "alacritty",
+            "kitty",
+            "foot",
+            "urxvt",
+            "rxvt",
+            "st-256color",
+            "wezterm",
+            "org.wezfurlong.wezterm",
+            "sakura",
+            "terminology",
+            "guake",
+            "tilda",
+            "yakuake",
+            "org.gnome.console",
+            "org.gnome.terminal",
+            "org.kde.konsole"};
+}
+
+std::vector<std::string> terminalPasteClasses(const UserDefaults& defaults) {
+    const auto stored = defaults.stringValue(kTerminalPasteClassesKey);
+    if (!stored) {
+        return defaultTerminalPasteClasses();
+    }
+    std::vector<std::string> classes;
+    std::string name;
+    for (char c : *stored + ",") {
+        if (c == ',' || c == ' ' || c == '\t' || c == '\n') {
+            if (!name.empty()) {
+                classes.push_back(std::move(name));
+                name.clear();
+            }
+        } else {
+            name += c;
+        }
+    }
+    return classes.empty() ? defaultTerminalPasteClasses() : classes;
+}
+
+}  // namespace velmarune

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "foundation/UserDefaults.h"
+
+namespace velmarune {
+
+// Window classes whose windows paste with Control+Shift+V (terminals).
+inline constexpr const char* kTerminalPasteClassesKey = "terminalPasteClasses";
+
+// The common terminal emulators' classes.
+std::vector<std::string> defaultTerminalPasteClasses();
+
+// The setting "terminalPasteClasses": class names separated by commas or
+// whitespace; the defaults when it is unset or names nothing.
+std::vector<std::string> terminalPasteClasses(const UserDefaults& defaults);
+
+}  // namespace velmarune

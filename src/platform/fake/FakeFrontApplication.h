@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/FrontApplication.h"
+
+namespace velmarune {
+
+// A front application the test sets; `activate` also sends the activation event.
+class FakeFrontApplication : public FrontApplication {
+  public:
+    std::optional<std::string> frontmost() override { return m_identity; }
+    void setOnActivation(std::function<void()> callback) override {
+        m_onActivation = std::move(callback);
+    }
+    void activate(std::optional<std::string> identity) {
+        m_identity = std::move(identity);
+        if (m_onActivation) {
+            m_onActivation();
+        }
+    }
+
+  private:
+    std::optional<std::string> m_identity;
+    std::function<void()> m_onActivation;
+};
+
+}  // namespace velmarune

@@ -1,0 +1,554 @@
+#include "platform/x11/X11Pasteboard.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+#include <xcb/xfixes.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <list>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "foundation/Log.h"
+#include "platform/x11/X11SelectionReader.h"
+#include "platform/x11/XcbSupport.h"
+
+namespace velmarune {
+
+using namespace x11;
+
+namespace {
+const Logger log{"X11Pasteboard"};
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kPasswordHint = "x-kde-passwordManagerHint";
+// Large transfers are abandoned when the requestor stops taking chunks.
+constexpr double kOutgoingIdleSeconds = 5.0;
+// One target we answer while we own the selection.
+struct Offer {
+    std::string name;
+    xcb_atom_t target = XCB_ATOM_NONE;
+    xcb_atom_t type = XCB_ATOM_NONE;
+    std::optional<PasteboardBytes> data;
+    std::shared_ptr<PasteboardDataProvider> provider;
+    std::string providerType;
+
+    std::optional<PasteboardBytes> produce() const {
+        if (data) {
+            return data;
+        }
+        return provider ? provider->provideData(providerType) : std::nullopt;
+    }
+};
+
+struct OutgoingTransfer {
+    xcb_window_t requestor;
+    xcb_atom_t property;
+    xcb_atom_t type;
+    PasteboardBytes data;
+    size_t offset = 0;
+    Clock::time_point lastActivity;
+};
+
+struct WriteCommand {
+    std::vector<PasteboardItem> items;
+    bool cancelled = false;
+    bool done = false;
+};
+}  // namespace
+
+struct X11Pasteboard::Impl {
+    Bounds bounds;
+    xcb_connection_t* conn = nullptr;
+    xcb_window_t window = XCB_WINDOW_NONE;
+    xcb_window_t root = XCB_WINDOW_NONE;
+    std::shared_ptr<X11SelectionReader> reader;
+    xcb_window_t readerWindow = XCB_WINDOW_NONE;
+    uint8_t xfixesEventBase = 0;
+    size_t chunkBytes = 65536;
+
+    xcb_atom_t clipboard{}, targets{}, timestamp{}, multiple{}, incr{}, utf8{}, string{}, text{},
+        atomType{}, integer{}, timeProperty{};
+
+    std::atomic<int64_t> changeCount{0};
+
+    std::mutex stateMutex;  // the selection as we own it
+    bool owned = false;
+    xcb_timestamp_t ownedAt = XCB_CURRENT_TIME;
+    std::vector<Offer> offers;
+
+    std::mutex commandMutex;
+    std::condition_variable commandDone;
+    std::deque<std::shared_ptr<WriteCommand>> commands;
+    int wakePipe[2] = {-1, -1};
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> running{false};
+
+    // Event thread only.
+    std::map<std::string, xcb_atom_t> atomCache;
+    std::list<OutgoingTransfer> transfers;
+
+    ~Impl() {
+        if (conn) {
+            xcb_disconnect(conn);
+        }
+        for (int fd : wakePipe) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
+
+    xcb_atom_t atom(const std::string& name) {
+        auto it = atomCache.find(name);
+        if (it != atomCache.end()) {
+            return it->second;
+        }
+        const auto value = internAtom(conn, name);
+        atomCache.emplace(name, value);
+        return value;
+    }
+
+    void wake() {
+        if (wakePipe[1] >= 0) {
+            const char byte = 1;
+            [[maybe_unused]] auto written = write(wakePipe[1], &byte, 1);
+        }
+    }
+
+    // ---- event thread ----
+
+    void run() {
+        while (!stopping.load()) {
+            while (EventPtr event{xcb_poll_for_event(conn)}) handle(event.get());
+            if (xcb_connection_has_error(conn)) {
+                log.error("X connection lost; clipboard unavailable");
+                break;
+            }
+            runCommands();
+            expireTransfers();
+            pollfd fds[2] = {{xcb_get_file_descriptor(conn), POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
+            xcb_flush(conn);
+            if (poll(fds, 2, 100) > 0 && (fds[1].revents & POLLIN)) {
+                char buffer[64];
+                [[maybe_unused]] auto got = read(wakePipe[0], buffer, sizeof buffer);
+            }
+        }
+        running = false;
+        // Wake any writer still waiting.
+        std::lock_guard lock(commandMutex);
+        for (auto& command : commands) command->done = true;
+        commands.clear();
+        commandDone.notify_all();
+    }
+
+    void handle(const xcb_generic_event_t* event) {
+        const auto type = eventType(event);
+        if (type == XCB_SELECTION_REQUEST) {
+            serve(reinterpret_cast<const xcb_selection_request_event_t*>(event));
+        } else if (type == XCB_SELECTION_CLEAR) {
+            auto clear = reinterpret_cast<const xcb_selection_clear_event_t*>(event);
+            if (clear->selection == clipboard) {
+                // Another client owns it now; XFixes tells the count.
+                std::lock_guard lock(stateMutex);
+                owned = false;
+                offers.clear();
+            }
+        } else if (type == XCB_PROPERTY_NOTIFY) {
+            auto notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            if (notify->state == XCB_PROPERTY_DELETE) {
+                continueTransfer(notify->window, notify->atom);
+            }
+        } else if (type == xfixesEventBase + XCB_XFIXES_SELECTION_NOTIFY) {
+            auto notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(event);
+            // Our own ownership changes were counted when we made them.
+            if (notify->selection == clipboard && notify->owner != window) {
+                ++changeCount;
+            }
+        }
+    }
+
+    void runCommands() {
+        while (true) {
+            std::shared_ptr<WriteCommand> command;
+            {
+                std::lock_guard lock(commandMutex);
+                if (commands.empty()) {
+                    return;
+                }
+                command = commands.front();
+                commands.pop_front();
+                if (command->cancelled) {
+                    continue;
+                }
+            }
+            takeOwnership(std::move(command->items));
+            std::lock_guard lock(commandMutex);
+            command->done = true;
+            commandDone.notify_all();
+        }
+    }
+
+    std::vector<Offer> buildOffers(std::vector<PasteboardItem> items) {
+        std::vector<Offer> result;
+        if (items.empty()) {
+            return result;
+        }
+        if (items.size() > 1) {
+            log.info("the clipboard holds one item; %{public}ld more dropped",
+                     static_cast<int64_t>(items.size() - 1));
+        }
+        auto& item = items.front();
+        std::set<std::string> names;
+        auto add = [&](Offer offer) {
+            if (names.insert(offer.name).second) {
+                offer.target = atom(offer.name);
+                if (offer.type == XCB_ATOM_NONE) {
+                    offer.type = offer.target;
+                }
+                result.push_back(std::move(offer));
+            }
+        };
+        bool transient = false;
+        for (auto& [type, data] : item.data) {
+            transient = transient || type == kTransientPasteboardType;
+            add(Offer{type, XCB_ATOM_NONE, type == "TEXT" ? utf8 : kNoAtom, data, nullptr, {}});
+        }
+        for (const auto& type : item.promisedTypes) {
+            if (type == "UTF8_STRING") {
+                // Every text target a client may ask for, each one a read.
+                for (const char* name :
+                     {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "STRING", "TEXT"}) {
+                    add(Offer{name, XCB_ATOM_NONE, std::strcmp(name, "TEXT") == 0 ? utf8 : kNoAtom,
+                              std::nullopt, item.provider, type});
+                }
+            } else {
+                add(Offer{type, XCB_ATOM_NONE, XCB_ATOM_NONE, std::nullopt, item.provider, type});
+            }
+        }
+        if (transient) {
+            // The hint Linux clipboard managers honour.
+            add(Offer{kPasswordHint,
+                      XCB_ATOM_NONE,
+                      XCB_ATOM_NONE,
+                      PasteboardBytes("secret"),
+                      nullptr,
+                      {}});
+        }
+        return result;
+    }
+
+    xcb_timestamp_t serverTime() {
+        // A zero-length append makes the server report the time.
+        xcb_change_property(conn, XCB_PROP_MODE_APPEND, window, timeProperty, integer, 32, 0,
+                            nullptr);
+        auto event = waitForEvent(
+            conn,
+            [this](const xcb_generic_event_t* e) {
+                if (eventType(e) != XCB_PROPERTY_NOTIFY) {
+                    return false;
+                }
+                auto p = reinterpret_cast<const xcb_property_notify_event_t*>(e);
+                return p->window == window && p->atom == timeProperty;
+            },
+            0.2, {}, [this](const xcb_generic_event_t* e) { handle(e); });
+        return event ? reinterpret_cast<xcb_property_notify_event_t*>(event.get())->time
+                     : XCB_CURRENT_TIME;
+    }
+
+    void takeOwnership(std::vector<PasteboardItem> items) {
+        auto built = buildOffers(std::move(items));
+        const auto time = serverTime();
+        {
+            // Publish before owning: a request may come the moment we own it.
+            std::lock_guard lock(stateMutex);
+            offers = std::move(built);
+            ownedAt = time;
+        }
+        xcb_set_selection_owner(conn, window, clipboard, time);
+        XcbPtr<xcb_get_selection_owner_reply_t> reply(
+            xcb_get_selection_owner_reply(conn, xcb_get_selection_owner(conn, clipboard), nullptr));
+        const bool ours = reply && reply->owner == window;
+        {
+            std::lock_guard lock(stateMutex);
+            owned = ours;
+            if (!ours) {
+                offers.clear();
+            }
+        }
+        if (!ours) {
+            log.error("could not take the clipboard");
+        }
+        ++changeCount;
+    }
+
+    void notify(const xcb_selection_request_event_t* request, xcb_atom_t property) {
+        xcb_selection_notify_event_t reply{};
+        reply.response_type = XCB_SELECTION_NOTIFY;
+        reply.time = request->time;
+        reply.requestor = request->requestor;
+        reply.selection = request->selection;
+        reply.target = request->target;
+        reply.property = property;
+        xcb_send_event(conn, 0, request->requestor, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&reply));
+        xcb_flush(conn);
+    }
+
+    void serve(const xcb_selection_request_event_t* request) {
+        // Obsolete clients leave the property out and mean the target.
+        const xcb_atom_t property =
+            request->property == XCB_ATOM_NONE ? request->target : request->property;
+        std::optional<Offer> offer;
+        std::vector<xcb_atom_t> list;
+        xcb_timestamp_t since = 0;
+        {
+            std::lock_guard lock(stateMutex);
+            // Our own snapshot reader never reads our promise: it is no read.
+            if (!owned || request->selection != clipboard || request->requestor == readerWindow) {
+                notify(request, XCB_ATOM_NONE);
+                return;
+            }
+            since = ownedAt;
+            list = {targets, timestamp};
+            for (const auto& o : offers) {
+                list.push_back(o.target);
+                if (o.target == request->target) {
+                    offer = o;
+                }
+            }
+        }
+        if (request->target == targets) {
+            xcb_change_property(conn, XCB_PROP_MODE_REPLACE, request->requestor, property, atomType,
+                                32, static_cast<uint32_t>(list.size()), list.data());
+            notify(request, property);
+            return;
+        }
+        if (request->target == timestamp) {
+            xcb_change_property(conn, XCB_PROP_MODE_REPLACE, request->requestor, property, integer,
+                                32, 1, &since);
+            notify(request, property);
+            return;
+        }
+        // MULTIPLE and unknown targets are refused.
+        auto data = offer ? offer->produce() : std::nullopt;
+        if (!data) {
+            notify(request, XCB_ATOM_NONE);
+            return;
+        }
+        if (data->size() <= chunkBytes) {
+            xcb_change_property(conn, XCB_PROP_MODE_REPLACE, request->requestor, property,
+                                offer->type, 8, static_cast<uint32_t>(data->size()), data->data());
+            notify(request, property);
+            return;
+        }
+        // Too big for one request: hand it over in chunks as the requestor
+        // deletes each one.
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(conn, request->requestor, XCB_CW_EVENT_MASK, &mask);
+        const auto size = static_cast<uint32_t>(std::min<size_t>(data->size(), UINT32_MAX));
+        xcb_change_property(conn, XCB_PROP_MODE_REPLACE, request->requestor, property, incr, 32, 1,
+                            &size);
+        transfers.push_back(OutgoingTransfer{request->requestor, property, offer->type,
+                                             std::move(*data), 0, Clock::now()});
+        notify(request, property);
+    }
+
+    void continueTransfer(xcb_window_t requestor, xcb_atom_t property) {
+        for (auto it = transfers.begin(); it != transfers.end(); ++it) {
+            if (it->requestor != requestor || it->property != property) {
+                continue;
+            }
+            const size_t left = it->data.size() - it->offset;
+            const size_t count = std::min(left, chunkBytes);
+            xcb_change_property(conn, XCB_PROP_MODE_REPLACE, requestor, property, it->type, 8,
+                                static_cast<uint32_t>(count), it->data.data() + it->offset);
+            xcb_flush(conn);
+            if (count == 0) {
+                transfers.erase(it);  // the empty chunk ends it
+            } else {
+                it->offset += count;
+                it->lastActivity = Clock::now();
+            }
+            return;
+        }
+    }
+
+    void expireTransfers() {
+        const auto now = Clock::now();
+        transfers.remove_if([&](const OutgoingTransfer& t) {
+            return std::chrono::duration<double>(now - t.lastActivity).count() >
+                   kOutgoingIdleSeconds;
+        });
+    }
+};
+
+namespace {
+
+// Our own contents, read from memory.
+class OwnItemReader : public PasteboardItemReader {
+  public:
+    explicit OwnItemReader(std::vector<Offer> offers) : m_offers(std::move(offers)) {}
+    std::vector<std::string> types() override {
+        std::vector<std::string> names;
+        for (const auto& offer : m_offers) names.push_back(offer.name);
+        return names;
+    }
+    std::optional<PasteboardBytes> data(const std::string& type,
+                                        const std::function<bool()>&) override {
+        for (const auto& offer : m_offers) {
+            if (offer.name == type) {
+                return offer.produce();
+            }
+        }
+        return std::nullopt;
+    }
+
+  private:
+    std::vector<Offer> m_offers;
+};
+
+}  // namespace
+
+X11Pasteboard::X11Pasteboard() : X11Pasteboard(Bounds{}) {}
+
+X11Pasteboard::X11Pasteboard(Bounds bounds) : m_impl(std::make_shared<Impl>()) {
+    m_impl->bounds = bounds;
+}
+
+X11Pasteboard::~X11Pasteboard() {
+    stop();
+}
+
+bool X11Pasteboard::start(const std::string& display, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) {
+            *error = why;
+        }
+        log.error("clipboard unavailable: %{public}s", why);
+        return false;
+    };
+    auto& impl = *m_impl;
+    if (impl.running) {
+        return true;
+    }
+    const char* name = display.empty() ? nullptr : display.c_str();
+    impl.conn = xcb_connect(name, nullptr);
+    impl.reader = std::make_shared<X11SelectionReader>(X11SelectionReader::Bounds{
+        impl.bounds.replySeconds, impl.bounds.chunkSeconds, impl.bounds.maxTargets});
+    if (xcb_connection_has_error(impl.conn) || !impl.reader->connect(name)) {
+        return fail("cannot connect to the X server");
+    }
+    impl.readerWindow = impl.reader->window();
+    const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(impl.conn, &xcb_xfixes_id);
+    if (!xfixes || !xfixes->present) {
+        return fail("the X server lacks XFIXES");
+    }
+    impl.xfixesEventBase = xfixes->first_event;
+    XcbPtr<xcb_xfixes_query_version_reply_t> version(xcb_xfixes_query_version_reply(
+        impl.conn, xcb_xfixes_query_version(impl.conn, 5, 0), nullptr));
+    if (!version) {
+        return fail("XFIXES does not answer");
+    }
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(impl.conn)).data;
+    impl.root = screen->root;
+    impl.window = makeHiddenWindow(impl.conn, screen);
+
+    impl.clipboard = impl.atom("CLIPBOARD");
+    impl.targets = impl.atom("TARGETS");
+    impl.timestamp = impl.atom("TIMESTAMP");
+    impl.multiple = impl.atom("MULTIPLE");
+    impl.incr = impl.atom("INCR");
+    impl.utf8 = impl.atom("UTF8_STRING");
+    impl.string = XCB_ATOM_STRING;
+    impl.text = impl.atom("TEXT");
+    impl.atomType = XCB_ATOM_ATOM;
+    impl.integer = XCB_ATOM_INTEGER;
+    impl.timeProperty = impl.atom("_VELMARUNE_TIME");
+
+    xcb_xfixes_select_selection_input(impl.conn, impl.root, impl.clipboard,
+                                      XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    // Leave room for the request header in every chunk we send.
+    const size_t maxRequestBytes = xcb_get_maximum_request_length(impl.conn) * size_t{4};
+    impl.chunkBytes = std::min<size_t>(256 * 1024, maxRequestBytes - 64);
+    xcb_flush(impl.conn);
+
+    if (pipe2(impl.wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return fail("cannot create a pipe");
+    }
+    impl.stopping = false;
+    impl.running = true;
+    impl.thread = std::thread([impl = m_impl] { impl->run(); });
+    return true;
+}
+
+void X11Pasteboard::stop() {
+    if (m_impl->thread.joinable()) {
+        m_impl->stopping = true;
+        m_impl->wake();
+        m_impl->thread.join();
+    }
+}
+
+int64_t X11Pasteboard::changeCount() const {
+    return m_impl->changeCount.load();
+}
+
+void X11Pasteboard::setItems(std::vector<PasteboardItem> items) {
+    auto& impl = *m_impl;
+    if (!impl.running) {
+        ++impl.changeCount;  // a write that could not happen still ends what was there
+        return;
+    }
+    auto command = std::make_shared<WriteCommand>();
+    command->items = std::move(items);
+    std::unique_lock lock(impl.commandMutex);
+    impl.commands.push_back(command);
+    impl.wake();
+    const bool done =
+        impl.commandDone.wait_for(lock, std::chrono::duration<double>(impl.bounds.writeSeconds),
+                                  [&] { return command->done; });
+    if (!done) {
+        command->cancelled = true;
+        ++impl.changeCount;
+        log.error("clipboard write timed out");
+    }
+}
+
+std::vector<std::shared_ptr<PasteboardItemReader>> X11Pasteboard::readItems() {
+    auto& impl = *m_impl;
+    std::vector<std::shared_ptr<PasteboardItemReader>> result;
+    if (!impl.reader) {
+        return result;
+    }
+    const xcb_window_t owner = impl.reader->owner();
+    if (owner == XCB_WINDOW_NONE) {
+        return result;
+    }
+    if (owner == impl.window) {
+        std::lock_guard lock(impl.stateMutex);
+        result.push_back(std::make_shared<OwnItemReader>(impl.offers));
+        return result;
+    }
+    result.push_back(impl.reader->itemReader(owner));
+    return result;
+}
+
+std::vector<std::string> X11Pasteboard::preferredTypes() const {
+    return {
+        "UTF8_STRING", "text/plain;charset=utf-8", "STRING", "TEXT", "text/uri-list", "text/html",
+        "text/rtf"};
+}
+
+}  // namespace velmarune

@@ -1,0 +1,351 @@
+#include <gtest/gtest.h>
+
+#include "delivery/ClipboardPaster.h"
+#include "foundation/ManualMainQueue.h"
+#include "foundation/SerialQueue.h"
+#include "platform/fake/FakeKeyboard.h"
+#include "platform/fake/FakePasteboard.h"
+
+namespace velmarune {
+namespace {
+
+using Items = std::vector<std::vector<std::pair<std::string, PasteboardBytes>>>;
+
+struct PasterRig {
+    ManualMainQueue clock;
+    ManualExecutor snapshotQueue;
+    FakePasteboard pasteboard;
+    FakePasteKeystroke keystroke;
+    std::vector<std::string> recorded;
+    std::optional<int64_t> pressID = 1;  // the recorder's current press; absent: off
+    std::shared_ptr<ClipboardPaster> paster;
+    int noReads = 0, firstReads = 0, afterPastes = 0;
+
+    PasterRig() {
+        PasteRecorder recorder;
+        auto tag = [](int64_t id) { return "#" + std::to_string(id) + " "; };
+        recorder.currentPressID = [this] { return pressID; };
+        recorder.snapshot = [this, tag](int64_t id, bool complete, const std::string& skipped) {
+            recorded.push_back(tag(id) + (complete ? "snapshot complete" : "snapshot partial") +
+                               (skipped.empty() ? "" : " [" + skipped + "]"));
+        };
+        recorder.pasteboardWrite = [this, tag](int64_t id, int64_t before, int64_t after) {
+            recorded.push_back(tag(id) + "write " + std::to_string(before) + "->" +
+                               std::to_string(after));
+        };
+        recorder.keystroke = [this, tag](int64_t id) { recorded.push_back(tag(id) + "keystroke"); };
+        recorder.read = [this, tag](int64_t id, int64_t reads) {
+            recorded.push_back(tag(id) + "read " + std::to_string(reads));
+        };
+        recorder.pasteEnd = [this, tag](int64_t id, const std::string& result,
+                                        const std::string& outcome) {
+            recorded.push_back(tag(id) + "end " + result + " / " + outcome);
+        };
+        // Unit tests never block: an unfinished snapshot is claimed at once.
+        paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
+            pasteboard, clock, snapshotQueue, [this] { keystroke.post(); }, recorder, 0.0});
+    }
+
+    void insert(const std::string& text, bool diagnose = true) {
+        paster->insert(
+            text, diagnose, [this] { ++noReads; }, [this] { ++firstReads; },
+            [this] { ++afterPastes; });
+    }
+    // An application reads the promised string; its notice reaches the main thread.
+    std::optional<PasteboardBytes> read() {
+        auto data = pasteboard.readAsApplication("UTF8_STRING");
+        clock.runPending();
+        return data;
+    }
+    std::optional<PasteboardBytes> current(const std::string& type = "UTF8_STRING") {
+        return pasteboard.peek(type);
+    }
+};
+
+TEST(ClipboardPaster, ReadsMoveTheRestoreAndTheFormerContentsComeBack) {
+    PasterRig rig;
+    rig.pasteboard.userCopy({{{"text/html", "<b>before</b>"}, {"UTF8_STRING", "before"}}});
+    rig.paster->prepare();
+    rig.snapshotQueue.runAll();
+    rig.insert("hello");
+
+    EXPECT_EQ(rig.keystroke.posts, 0);
+    rig.clock.advance(0.029);
+    EXPECT_EQ(rig.keystroke.posts, 0);
+    rig.clock.advance(0.001);  // keystroke at 0.03 s
+    EXPECT_EQ(rig.keystroke.posts, 1);
+    EXPECT_EQ(rig.afterPastes, 1);
+
+    rig.clock.advance(0.2);
+    EXPECT_EQ(rig.read(), "hello");
+    rig.clock.advance(0.7);
+    EXPECT_EQ(rig.read(), "hello");
+    EXPECT_EQ(rig.firstReads, 1);
+
+    rig.clock.advance(0.999);  // 1.0 s after the second read is the restore
+    EXPECT_EQ(rig.current(), "(promised)");
+    rig.clock.advance(0.001);
+    EXPECT_EQ(rig.current(), "before");
+    EXPECT_EQ(rig.current("text/html"), "<b>before</b>");
+    // Back in the item's own order, marked once.
+    EXPECT_EQ(rig.pasteboard.types(), (std::vector<std::vector<std::string>>{
+                                          {"text/html", "UTF8_STRING", kTransientPasteboardType}}));
+    rig.clock.advance(10);
+    EXPECT_EQ(rig.noReads, 0);
+    EXPECT_EQ(rig.recorded,
+              (std::vector<std::string>{"#1 snapshot complete", "#1 write 1->2", "#1 keystroke",
+                                        "#1 read 1", "#1 read 2", "#1 end restored / pasted"}));
+}
+
+TEST(ClipboardPaster, NothingReadGivesTheNoReadNoticeAndRestoresAfterFiveSeconds) {
+    PasterRig rig;
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
+    rig.insert("hello");
+    rig.snapshotQueue.runAll();  // too late: the snapshot was claimed unfinished
+    rig.clock.advance(0.03);
+    rig.clock.advance(1.499);
+    EXPECT_EQ(rig.noReads, 0);
+    rig.clock.advance(0.001);
+    EXPECT_EQ(rig.noReads, 1);
+    rig.clock.advance(3.499);
+    EXPECT_EQ(rig.current(), "(promised)");
+    rig.clock.advance(0.001);
+    // The unfinished snapshot held nothing: the pasteboard is cleared.
+    EXPECT_TRUE(rig.pasteboard.types().empty());
+    EXPECT_EQ(rig.recorded, (std::vector<std::string>{"#1 snapshot partial [incomplete]",
+                                                      "#1 write 1->2", "#1 keystroke",
+                                                      "#1 end restored after no read / no read"}));
+}
+
+TEST(ClipboardPaster, ASecondPasteBeforeTheRestoreSupersedesTheFirst) {
+    PasterRig rig;
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
+    rig.paster->prepare();
+    rig.snapshotQueue.runAll();
+    rig.insert("one");
+    rig.clock.advance(0.5);
+    rig.pressID = 2;
+    rig.insert("two");
+    EXPECT_EQ(rig.snapshotQueue.pendingCount(), 0u);  // no second snapshot
+    rig.clock.advance(0.03);
+    EXPECT_EQ(rig.keystroke.posts, 2);
+    EXPECT_EQ(rig.read(), "two");
+    rig.clock.advance(0.999);
+    EXPECT_EQ(rig.current(), "(promised)");
+    rig.clock.advance(0.001);
+    EXPECT_EQ(rig.current(), "before");
+    rig.clock.advance(10);
+    EXPECT_EQ(rig.noReads, 0);  // the first paste's check was void
+    // Each paste's steps go to its own press, the superseded one's end included.
+    EXPECT_EQ(rig.recorded,
+              (std::vector<std::string>{"#1 snapshot complete", "#1 write 1->2", "#1 keystroke",
+                                        "#1 end superseded / no read before next paste",
+                                        "#2 snapshot complete", "#2 write 2->3", "#2 keystroke",
+                                        "#2 read 1", "#2 end restored / pasted"}));
+}
+
+TEST(ClipboardPaster, AHistoryToolReadingBeforeTheKeystrokeIsCountedButIsNoFirstRead) {
+    PasterRig rig;
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
+    rig.paster->prepare();
+    rig.snapshotQueue.runAll();
+    rig.insert("hello");
+    rig.clock.advance(0.01);
+    EXPECT_EQ(rig.read(), "hello");
+    rig.clock.advance(0.02);
+    EXPECT_EQ(rig.keystroke.posts, 1);
+    EXPECT_EQ(rig.firstReads, 0);
+    EXPECT_EQ(rig.paster->readCount(), 1u);
+    // Due 1.0 s after the later of keystroke and read: the keystroke.
+    rig.clock.advance(0.999);
+    EXPECT_EQ(rig.current(), "(promised)");
+    rig.clock.advance(0.001);
+    EXPECT_EQ(rig.current(), "before");
+    rig.clock.advance(10);
+    EXPECT_EQ(rig.noReads, 0);
+}
+
+TEST(ClipboardPaster, ANewerCopyByTheUserIsKept) {
+    PasterRig rig;
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
+    rig.paster->prepare();
+    rig.snapshotQueue.runAll();
+    rig.insert("hello");
+    rig.clock.advance(2.03);
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "newer"}}});
+    rig.clock.advance(10);
+    EXPECT_EQ(rig.current(), "newer");
+    EXPECT_EQ(rig.recorded.back(), "#1 end kept newer copy / no read");
+    EXPECT_FALSE(rig.paster->holdsSnapshot());
+}
+
+TEST(ClipboardPaster, ForgetBetweenWriteAndKeystrokeStillPostsButNeverRestores) {
+    PasterRig rig;
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
+    rig.paster->prepare();
+    rig.snapshotQueue.runAll();
+    rig.insert("hello");
+    rig.clock.advance(0.01);
+    rig.paster->forget();
+    rig.clock.advance(0.02);
+    EXPECT_EQ(rig.keystroke.posts, 1);
+    EXPECT_EQ(rig.afterPastes, 1);
+    rig.clock.advance(20);
+    EXPECT_EQ(rig.noReads, 0);
+    EXPECT_EQ(rig.current(), "(promised)");
+    EXPECT_EQ(rig.recorded,
+              (std::vector<std::string>{"#1 snapshot complete", "#1 write 1->2", "#1 keystroke"}));
+    EXPECT_EQ(rig.clock.pendingCount(), 0u);
+}
+
+TEST(ClipboardPaster, ABigImageIsSkippedAndTheStringComesBack) {
+    PasterRig rig;
+    const PasteboardBytes image(30 * 1024 * 1024, '\x89');
+    rig.pasteboard.userCopy({{{"image/png", image}, {"UTF8_STRING", "caption"}}});
+    rig.paster->prepare();
+    rig.snapshotQueue.runAll();
+    rig.insert("hello");
+    rig.clock.advance(10);
+    EXPECT_EQ(rig.current(), "caption");
+    EXPECT_FALSE(rig.current("image/png"));
+    EXPECT_EQ(rig.recorded.front(), "#1 snapshot partial [image/png:31457280]");
+}
+
+TEST(ClipboardPaster, PreferredTypesCountTowardTheBudgetButAreNeverSkipped) {
+    PasterRig rig;
+    const PasteboardBytes text(15 * 1024 * 1024, 'a');
+    const PasteboardBytes small(6 * 1024 * 1024, 'b');
+    const PasteboardBytes html(2 * 1024 * 1024, 'c');
+    const PasteboardBytes tiny(1024, 'd');
+    rig.pasteboard.userCopy({{{"application/x-a", small}, {"UTF8_STRING", text}},
+                             {{"application/x-b", tiny}, {"text/html", html}}});
+    rig.paster->prepare();
+    rig.snapshotQueue.runAll();
+    rig.insert("hello");
+    rig.clock.advance(10);
+    EXPECT_EQ(rig.recorded.front(), "#1 snapshot partial [application/x-a:6291456]");
+    EXPECT_EQ(rig.pasteboard.types(),
+              (std::vector<std::vector<std::string>>{
+                  {"UTF8_STRING", kTransientPasteboardType},
+                  {"application/x-b", "text/html", kTransientPasteboardType}}));
+}
+
+TEST(ClipboardPaster, EveryRestoredItemCarriesTheMarkerOnce) {
+    PasterRig rig;
+    rig.pasteboard.userCopy(
+        {{{"UTF8_STRING", "a"}, {kTransientPasteboardType, ""}}, {{"UTF8_STRING", "b"}}, {}});
+    rig.paster->prepare();
+    rig.snapshotQueue.runAll();
+    rig.insert("hello", false);
+    rig.clock.advance(10);
+    EXPECT_EQ(rig.pasteboard.types(),
+              (std::vector<std::vector<std::string>>{{"UTF8_STRING", kTransientPasteboardType},
+                                                     {"UTF8_STRING", kTransientPasteboardType}}));
+    EXPECT_TRUE(rig.recorded.empty());  // not a recorded paste
+}
+
+TEST(ClipboardPaster, AnEmptyPasteboardIsEmptyAgainAfterThePaste) {
+    PasterRig rig;
+    rig.paster->prepare();
+    rig.snapshotQueue.runAll();
+    rig.insert("hello");
+    rig.clock.advance(10);
+    EXPECT_TRUE(rig.pasteboard.types().empty());
+    EXPECT_EQ(rig.pasteboard.writes(), 2);
+}
+
+TEST(ClipboardPaster, AFreshPendingSnapshotIsReusedAndAStaleOneReplaced) {
+    PasterRig rig;
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "first"}}});
+    rig.paster->prepare();
+    rig.paster->prepare();
+    EXPECT_EQ(rig.snapshotQueue.pendingCount(), 1u);
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "second"}}});
+    rig.paster->prepare();
+    EXPECT_EQ(rig.snapshotQueue.pendingCount(), 2u);
+    rig.snapshotQueue.runAll();
+    rig.insert("hello");
+    EXPECT_EQ(rig.snapshotQueue.pendingCount(), 0u);
+    rig.clock.advance(10);
+    EXPECT_EQ(rig.current(), "second");
+    // While a snapshot is held, prepare takes none.
+    rig.insert("again");
+    rig.paster->prepare();
+    EXPECT_FALSE(rig.paster->hasPendingSnapshot());
+}
+
+TEST(ClipboardPaster, CopyAbandonsThePasteAndLeavesAPlainCopy) {
+    PasterRig rig;
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
+    rig.paster->prepare();
+    rig.snapshotQueue.runAll();
+    rig.insert("hello");
+    rig.clock.advance(0.5);
+    rig.paster->copy("hello");
+    rig.clock.advance(10);
+    EXPECT_EQ(rig.pasteboard.types(), (std::vector<std::vector<std::string>>{{"UTF8_STRING"}}));
+    EXPECT_EQ(rig.current(), "hello");
+    EXPECT_EQ(rig.noReads, 0);
+    EXPECT_EQ(rig.recorded.size(), 3u);  // snapshot, write and keystroke; no end of paste
+}
+
+TEST(ClipboardPaster, NothingIsRecordedWhileRecordingIsOff) {
+    PasterRig rig;
+    rig.pressID.reset();
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
+    rig.insert("hello");
+    rig.clock.advance(0.03);
+    rig.read();
+    rig.clock.advance(10);
+    EXPECT_TRUE(rig.recorded.empty());
+    EXPECT_EQ(rig.firstReads, 1);
+}
+
+TEST(ClipboardPaster, AFailedKeystrokeEndsAsNoRead) {
+    PasterRig rig;
+    rig.keystroke.failing = true;
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
+    rig.paster->prepare();
+    rig.snapshotQueue.runAll();
+    rig.insert("hello");
+    rig.clock.advance(5.03);
+    EXPECT_EQ(rig.noReads, 1);
+    EXPECT_EQ(rig.current(), "before");
+}
+
+TEST(ClipboardPaster, DelayedStepsDoNothingOnceThePasterIsGone) {
+    PasterRig rig;
+    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
+    rig.insert("hello");
+    rig.paster.reset();
+    rig.clock.advance(10);
+    EXPECT_EQ(rig.keystroke.posts, 0);
+    EXPECT_EQ(rig.current(), "(promised)");
+    EXPECT_EQ(rig.noReads, 0);
+}
+
+TEST(ClipboardPaster, AnUnfinishedSnapshotIsWaitedForOnlyBriefly) {
+    // The real queue and the real 0.15 s bound: a capture stuck on a slow owner.
+    ManualMainQueue clock;
+    SerialQueue queue(kClipboardSnapshotQueueName);
+    queue.start();
+    FakePasteboard pasteboard;
+    pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
+    std::mutex gate;
+    gate.lock();
+    queue.async([&] { std::lock_guard hold(gate); });  // blocks the queue
+    auto paster = std::make_shared<ClipboardPaster>(
+        ClipboardPaster::Dependencies{pasteboard, clock, queue, [] {}, {}});
+    paster->prepare();
+    const auto started = std::chrono::steady_clock::now();
+    paster->insert("hello", false, nullptr, nullptr, nullptr);
+    const double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    gate.unlock();
+    queue.stop();
+    EXPECT_GE(waited, 0.14);
+    EXPECT_LT(waited, 1.0);
+}
+
+}  // namespace
+}  // namespace velmarune

@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include "delivery/PasteLastDictation.h"
+#include "delivery/RecentDictations.h"
+#include "foundation/Log.h"
+#include "foundation/ManualMainQueue.h"
+#include "hotkeys/ModifierCombo.h"
+#include "platform/fake/FakeSessionEvents.h"
+
+namespace velmarune {
+namespace {
+
+TEST(RecentDictations, KeepsFiveNonBlankTextsNewestFirstWithGrowingIDs) {
+    ManualMainQueue clock;
+    auto store = std::make_shared<RecentDictations>(clock);
+    int changes = 0;
+    store->onChange = [&] { ++changes; };
+    EXPECT_EQ(store->add("   "), std::nullopt);
+    EXPECT_EQ(store->add(" \n\t"), std::nullopt);
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(store->add("  word "), 1);
+    EXPECT_EQ(store->entries().front().text, "  word ");
+    for (int i = 2; i <= 6; ++i) EXPECT_EQ(store->add("text " + std::to_string(i)), i);
+    ASSERT_EQ(store->entries().size(), 5u);
+    EXPECT_EQ(store->entries().front().id, 6);
+    EXPECT_EQ(store->entries().back().id, 2);
+    EXPECT_EQ(changes, 6);
+    EXPECT_EQ(store->entry(1), std::nullopt);
+}
+
+TEST(RecentDictations, EachEntryExpiresTenMinutesAfterItWasDictated) {
+    ManualMainQueue clock;
+    auto store = std::make_shared<RecentDictations>(clock);
+    store->add("early");
+    clock.advance(300);
+    store->add("later");
+    clock.advance(299.9);
+    EXPECT_EQ(store->entries().size(), 2u);
+    clock.advance(0.1);
+    ASSERT_EQ(store->entries().size(), 1u);
+    EXPECT_EQ(store->entries().front().text, "later");
+    clock.advance(300);
+    EXPECT_TRUE(store->entries().empty());
+}
+
+TEST(RecentDictations, LockAndSleepClearTheListAndEndTheSession) {
+    struct Case {
+        SessionEvent event;
+        std::optional<std::string> reason;
+    };
+    const std::vector<Case> cases = {
+        {SessionEvent::screenLocked, "screen locked"},
+        {SessionEvent::displaySlept, "display slept"},
+        {SessionEvent::willSleep, "Mac sleeping"},
+        {SessionEvent::screenUnlocked, std::nullopt},
+        {SessionEvent::didWake, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        auto sink = std::make_shared<CapturingLogSink>();
+        ScopedLogSink scoped(sink);
+        ManualMainQueue clock;
+        FakeSessionEvents events;
+        auto store = std::make_shared<RecentDictations>(clock);
+        store->observe(events);
+        std::vector<std::string> ended;
+        store->onSessionEnded = [&](const std::string& reason) { ended.push_back(reason); };
+        store->add("one");
+        store->add("two");
+        events.emit(c.event);
+        if (c.reason) {
+            EXPECT_TRUE(store->entries().empty());
+            EXPECT_EQ(sink->messages("RecentDictations"),
+                      std::vector<std::string>{"cleared (" + *c.reason + "): 2 entries"});
+            EXPECT_EQ(ended, std::vector<std::string>{*c.reason});
+        } else {
+            EXPECT_EQ(store->entries().size(), 2u);
+            EXPECT_TRUE(ended.empty());
+        }
+    }
+}
+
+TEST(RecentDictations, StopsObservingWhenGone) {
+    ManualMainQueue clock;
+    FakeSessionEvents events;
+    auto store = std::make_shared<RecentDictations>(clock);
+    store->observe(events);
+    EXPECT_EQ(events.observerCount(), 1u);
+    store.reset();
+    EXPECT_EQ(events.observerCount(), 0u);
+    events.emit(SessionEvent::screenLocked);
+}
+
+TEST(RecentDictations, MenuTitles) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"one two three four five six seven eight nine ten", "one two three four five six…"},
+        {"alpha bravo charlie delta echo foxtrot golf hotel india juliet",
+         "alpha bravo charlie delta echo foxtrot…"},
+        {"abcdefghijklmnopqrstuvwxyz abcdefghijklmn opqrstu",
+         "abcdefghijklmnopqrstuvwxyz abcdefghijklm…"},
+        {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa bbbbbbbbbb",
+         "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa…"},
+        {"  hello \n\t world ", "hello world"},
+        {"", ""},
+        {"שלום עולם", "שלום עולם"},
+        {std::string(20, 'a') + " " + std::string(30, 'b'),
+         std::string(20, 'a') + " " + std::string(19, 'b') + "…"},
+    };
+    for (const auto& [text, title] : cases) {
+        EXPECT_EQ(RecentDictations::menuTitle(text), title) << text;
+    }
+    // Forty Hebrew letters are forty characters, not eighty bytes.
+    std::string hebrew;
+    for (int i = 0; i < 45; ++i) hebrew += "\u05e9";
+    std::string expected;
+    for (int i = 0; i < 40; ++i) expected += "\u05e9";
+    EXPECT_EQ(RecentDictations::menuTitle(hebrew), expected + "…");
+}
+
+struct PasteLastRig {
+    ManualMainQueue clock;
+    std::shared_ptr<RecentDictations> store = std::make_shared<RecentDictations>(clock);
+    std::vector<std::pair<std::string, TimePoint>> pasted;
+    std::vector<std::function<void()>> firstReads;
+    std::vector<int64_t> windowPasted;
+    std::vector<std::string> notices;
+    bool held = false;
+    int cancels = 0;
+    std::shared_ptr<PasteLastDictation> command;
+
+    PasteLastRig() {
+        command = std::make_shared<PasteLastDictation>(PasteLastDictation::Dependencies{
+            store,
+            [this](const std::string& text, std::function<void()> onFirstRead) {
+                pasted.emplace_back(text, clock.now());
+                firstReads.push_back(std::move(onFirstRead));
+            },
+            [this](int64_t id) { windowPasted.push_back(id); },
+            [this](const std::string& message) { notices.push_back(message); },
+            [this] { return held; }, clock, [this] { ++cancels; }});
+    }
+    double secondsSince(TimePoint start, size_t paste = 0) const {
+        return secondsBetween(start, pasted.at(paste).second);
+    }
+};
+
+TEST(PasteLastDictation, WithAnEmptyListItOnlyShowsTheNotice) {
+    PasteLastRig rig;
+    rig.command->perform();
+    rig.command->paste(std::nullopt);
+    rig.store->add("gone");
+    rig.command->paste(7);
+    rig.clock.advance(5);
+    EXPECT_EQ(rig.cancels, 1);
+    EXPECT_TRUE(rig.pasted.empty());
+    EXPECT_EQ(rig.notices,
+              std::vector<std::string>(3, "Nothing to paste. Recent Dictations is empty."));
+}
+
+TEST(PasteLastDictation, WaitsForReleasedModifiersAtMostOneSecond) {
+    struct Case {
+        double releaseAfter;  // seconds; negative: keys already up
+        double pastedAt;
+    };
+    for (const Case c : {Case{-1, 0.0}, Case{0.05, 0.06}, Case{0.5, 0.5}, Case{5, 1.0}}) {
+        PasteLastRig rig;
+        rig.store->add("older");
+        rig.store->add("newest");
+        rig.held = c.releaseAfter >= 0;
+        if (rig.held) {
+            rig.clock.postAfter(c.releaseAfter - 0.001, [&] { rig.held = false; });
+        }
+        const auto start = rig.clock.now();
+        rig.command->perform();
+        rig.clock.advance(3);
+        ASSERT_EQ(rig.pasted.size(), 1u) << c.releaseAfter;
+        EXPECT_EQ(rig.pasted[0].first, "newest");
+        EXPECT_NEAR(rig.secondsSince(start), c.pastedAt, 1e-6) << c.releaseAfter;
+        rig.firstReads[0]();
+        EXPECT_EQ(rig.windowPasted, std::vector<int64_t>{2});
+    }
+}
+
+TEST(PasteLastDictation, TheMenuPastesAfterAShortDelayAndOnlyTheNewestClosesItsPrompt) {
+    PasteLastRig rig;
+    const auto first = *rig.store->add("first");
+    rig.store->add("second");
+    const auto start = rig.clock.now();
+    rig.command->paste(first);
+    rig.command->paste(std::nullopt);
+    rig.clock.advance(0.149);
+    EXPECT_TRUE(rig.pasted.empty());
+    rig.clock.advance(0.001);
+    ASSERT_EQ(rig.pasted.size(), 2u);
+    EXPECT_EQ(rig.pasted[0].first, "first");
+    EXPECT_EQ(rig.pasted[1].first, "second");
+    EXPECT_NEAR(rig.secondsSince(start, 0), 0.15, 1e-6);
+    for (auto& read : rig.firstReads) read();
+    EXPECT_EQ(rig.windowPasted, std::vector<int64_t>{2});
+    EXPECT_EQ(rig.cancels, 0);
+}
+
+}  // namespace
+}  // namespace velmarune

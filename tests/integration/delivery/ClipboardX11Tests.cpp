@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <thread>
+
+#include "X11TestClients.h"
+#include "delivery/ClipboardPaster.h"
+#include "delivery/TerminalPasteClasses.h"
+#include "foundation/ManualMainQueue.h"
+#include "foundation/SerialQueue.h"
+#include "platform/x11/X11FrontApplication.h"
+#include "platform/x11/X11Keyboard.h"
+#include "platform/x11/X11Pasteboard.h"
+#include "support/XRig.h"
+
+namespace velmarune::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool waitUntil(const std::function<bool()>& condition, double seconds) {
+    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return condition();
+}
+
+// Standard output of a shell command (bounded by `timeout`).
+std::string output(const std::string& command) {
+    std::string result;
+    FILE* pipe = popen(("timeout 10 " + command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) {
+        return result;
+    }
+    std::array<char, 65536> buffer;
+    size_t got;
+    while ((got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        result.append(buffer.data(), got);
+    pclose(pipe);
+    return result;
+}
+
+// The clipboard owned by xclip, as a user's copy from another application.
+ChildProcess xclipOwner(const TempDir& dir, const std::string& data,
+                        const std::string& type = "UTF8_STRING") {
+    const auto file = dir / ("copy-" + std::to_string(std::hash<std::string>{}(data)));
+    writeFile(file, data);
+    return ChildProcess(
+        {"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i", file.string()});
+}
+
+struct X11PasteRig {
+    // A window manager only where a window must get the focus.
+    explicit X11PasteRig(bool windowManager = true) : x(XRig::Options{windowManager}) {}
+
+    XRig x;
+    TempDir dir{"velmarune-delivery"};
+    X11Pasteboard pasteboard;
+    X11PasteKeystroke keystroke{[] { return defaultTerminalPasteClasses(); }};
+    ManualMainQueue clock;
+    SerialQueue queue{kClipboardSnapshotQueueName};
+    std::shared_ptr<ClipboardPaster> paster;
+    int noReads = 0, firstReads = 0;
+
+    bool start() {
+        if (!x.ok() || !requireProgram("xclip", "xclip")) {
+            return false;
+        }
+        std::string error;
+        if (!pasteboard.start("", &error) || !keystroke.start("", &error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        queue.start();
+        // Generous claim wait: the test owns the timing, not the machine's load.
+        paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
+            pasteboard, clock, queue, [this] { keystroke.post(); }, {}, 3.0});
+        return true;
+    }
+    ~X11PasteRig() {
+        paster.reset();
+        queue.stop();
+        pasteboard.stop();
+    }
+    void insert(const std::string& text) {
+        paster->insert(
+            text, false, [this] { ++noReads; }, [this] { ++firstReads; }, nullptr);
+    }
+    // Runs the main queue until `condition` holds, in real time.
+    bool pump(const std::function<bool()>& condition, double seconds = 5.0) {
+        return waitUntil(
+            [&] {
+                clock.runPending();
+                return condition();
+            },
+            seconds);
+    }
+    bool countReaches(int64_t count) {
+        return waitUntil([&] { return pasteboard.changeCount() >= count; }, 5.0);
+    }
+};
+
+TEST(ClipboardX11, PastesIntoTheFocusedWindowAndPutsThePreviousCopyBack) {
+    X11PasteRig rig;
+    ASSERT_TRUE(rig.start());
+    auto previous = xclipOwner(rig.dir, "previous copy");
+    ASSERT_TRUE(rig.countReaches(1));
+    PasteTarget target("Target");
+    ASSERT_TRUE(target.waitUntilActive(5.0));
+
+    rig.paster->prepare();
+    rig.insert("שלום, hello");
+    rig.clock.advance(0.03);
+    EXPECT_EQ(target.waitForPaste(5.0), "שלום, hello");
+    EXPECT_FALSE(target.lastPasteHadShift());
+    ASSERT_TRUE(rig.pump([&] { return rig.firstReads == 1; }));
+
+    // Clipboard managers are told to skip our item.
+    const auto targets = output("xclip -o -selection clipboard -t TARGETS");
+    EXPECT_NE(targets.find("org.nspasteboard.TransientType"), std::string::npos) << targets;
+    EXPECT_NE(targets.find("x-kde-passwordManagerHint"), std::string::npos) << targets;
+    EXPECT_EQ(output("xclip -o -selection clipboard -t x-kde-passwordManagerHint"), "secret");
+
+    rig.clock.advance(1.0);
+    EXPECT_EQ(output("xclip -o -selection clipboard"), "previous copy");
+    EXPECT_EQ(output("xsel -b -o </dev/null"), "previous copy");
+    EXPECT_EQ(rig.noReads, 0);
+}
+
+TEST(ClipboardX11, AReaderCountsAsAReadAndANewerCopyIsKept) {
+    X11PasteRig rig(false);
+    ASSERT_TRUE(rig.start());
+    auto previous = xclipOwner(rig.dir, "previous");
+    ASSERT_TRUE(rig.countReaches(1));
+    rig.insert("transcript");
+    const auto ours = rig.pasteboard.changeCount();
+    EXPECT_EQ(output("xclip -o -selection clipboard"), "transcript");
+    ASSERT_TRUE(rig.pump([&] { return rig.paster->readCount() == 1; }));
+    EXPECT_EQ(rig.pasteboard.changeCount(), ours);  // reading changes nothing
+
+    auto newer = xclipOwner(rig.dir, "newer");
+    ASSERT_TRUE(rig.countReaches(ours + 1));
+    rig.clock.advance(10);
+    EXPECT_EQ(output("xclip -o -selection clipboard"), "newer");
+}
+
+TEST(ClipboardX11, ALargeImageGoesBothWaysInChunks) {
+    X11PasteRig rig(false);
+    ASSERT_TRUE(rig.start());
+    std::string image(6 * 1024 * 1024, '\0');
+    std::mt19937 random(7);
+    for (auto& byte : image) byte = static_cast<char>(random());
+    auto previous = xclipOwner(rig.dir, image, "image/png");
+    ASSERT_TRUE(rig.countReaches(1));
+    rig.paster->prepare();
+    rig.insert("caption");
+    rig.clock.advance(10);
+    const auto restored = output("xclip -o -selection clipboard -t image/png");
+    EXPECT_EQ(restored.size(), image.size());
+    EXPECT_TRUE(restored == image);
+}
+
+TEST(ClipboardX11, TerminalsGetControlShiftV) {
+    X11PasteRig rig;
+    ASSERT_TRUE(rig.start());
+    X11FrontApplication front;
+    ASSERT_TRUE(front.start(""));
+    std::atomic<int> activations{0};
+    front.setOnActivation([&] { ++activations; });
+    for (const auto& [wmClass, shift] :
+         std::vector<std::pair<std::string, bool>>{{"Gedit", false}, {"XTerm", true}}) {
+        const int before = activations;
+        PasteTarget target(wmClass);
+        ASSERT_TRUE(target.waitUntilActive(5.0));
+        EXPECT_TRUE(waitUntil([&] { return activations > before; }, 2.0));
+        // No _NET_WM_PID on the test window: the id reads 0.
+        EXPECT_EQ(front.frontmost(), wmClass + ":0");
+        rig.insert("ls");
+        rig.clock.advance(0.03);
+        EXPECT_EQ(target.waitForPaste(5.0), "ls") << wmClass;
+        EXPECT_EQ(target.lastPasteHadShift(), shift) << wmClass;
+    }
+}
+
+TEST(ClipboardX11, PastesWhileAHebrewLayoutIsActiveAndGivesTheGroupBack) {
+    X11PasteRig rig;
+    ASSERT_TRUE(rig.start());
+    if (!requireProgram("setxkbmap", "x11-xkb-utils")) {
+        return;
+    }
+    ASSERT_EQ(std::system("setxkbmap -layout us,il"), 0);
+    PasteTarget target("Target");
+    ASSERT_TRUE(target.waitUntilActive(5.0));
+    lockKeyboardGroup(1);
+    ASSERT_EQ(lockedKeyboardGroup(), 1);
+    rig.insert("עברית");
+    rig.clock.advance(0.03);
+    EXPECT_EQ(target.waitForPaste(5.0), "עברית");
+    EXPECT_EQ(target.lastPasteGroup(), 0);  // typed as a Latin V
+    EXPECT_EQ(lockedKeyboardGroup(), 1);
+
+    // With the Latin group active nothing is switched.
+    lockKeyboardGroup(0);
+    rig.insert("again");
+    rig.clock.advance(0.03);
+    EXPECT_EQ(target.waitForPaste(5.0), "again");
+    EXPECT_EQ(lockedKeyboardGroup(), 0);
+}
+
+TEST(ClipboardX11, ModifierStateFollowsHeldKeys) {
+    X11PasteRig rig(false);
+    ASSERT_TRUE(rig.start());
+    if (!requireProgram("xdotool", "xdotool")) {
+        return;
+    }
+    X11ModifierState state;
+    ASSERT_TRUE(state.start(""));
+    EXPECT_EQ(state.combinedFlags(), 0u);
+    ASSERT_EQ(std::system("xdotool keydown Control_L keydown Shift_L keydown Super_L"), 0);
+    EXPECT_TRUE(waitUntil([&] { return state.combinedFlags() == 0x160000u; }, 5.0))
+        << std::hex << state.combinedFlags();
+    EXPECT_EQ(state.hardwareFlags(), 0x160000u);
+    ASSERT_EQ(std::system("xdotool keyup Control_L keyup Shift_L keyup Super_L"), 0);
+    EXPECT_TRUE(waitUntil([&] { return state.combinedFlags() == 0; }, 5.0));
+}
+
+TEST(ClipboardX11, MisbehavingOwnersCostBoundedTimeAndNothingElse) {
+    XRig x(XRig::Options{false});
+    ASSERT_TRUE(x.ok());
+    // Without a window manager the server resets whenever its last client
+    // leaves; keep one connected across the cases.
+    std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t*)> keeper(
+        xcb_connect(nullptr, nullptr), xcb_disconnect);
+    for (auto mode : {RogueOwner::Mode::silent, RogueOwner::Mode::garbageTargets,
+                      RogueOwner::Mode::stalledIncr}) {
+        X11Pasteboard pasteboard({0.3, 0.3, 1.0, 256});
+        std::string error;
+        ASSERT_TRUE(pasteboard.start("", &error)) << error << " mode " << static_cast<int>(mode);
+        const auto before = pasteboard.changeCount();
+        RogueOwner owner(mode);
+        ASSERT_TRUE(waitUntil([&] { return pasteboard.changeCount() > before; }, 5.0));
+
+        const auto started = Clock::now();
+        auto snapshot = std::make_shared<ClipboardSnapshot>(pasteboard.changeCount());
+        snapshot->capture(pasteboard, ClipboardPaster::kSnapshotBudgetBytes);
+        const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+        EXPECT_LT(seconds, 2.5) << static_cast<int>(mode);
+        EXPECT_TRUE(snapshot->finished());
+        const auto items = snapshot->items();
+        if (mode == RogueOwner::Mode::garbageTargets) {
+            // Only real atoms survive, once each: the answer of the text target.
+            ASSERT_EQ(items.size(), 1u);
+            ASSERT_EQ(items[0].size(), 1u);
+            EXPECT_EQ(items[0][0].type, "UTF8_STRING");
+            EXPECT_EQ(items[0][0].data, "rogue");
+        } else {
+            for (const auto& item : items) EXPECT_TRUE(item.empty());
+        }
+    }
+}
+
+TEST(ClipboardX11, AnOwnerThatDiesMidTransferAndAServerThatGoesAway) {
+    auto x = std::make_unique<XRig>(XRig::Options{false});
+    ASSERT_TRUE(x->ok());
+    X11Pasteboard pasteboard({0.5, 0.5, 0.5, 256});
+    ASSERT_TRUE(pasteboard.start(""));
+    auto owner = std::make_unique<RogueOwner>(RogueOwner::Mode::stalledIncr);
+    ASSERT_TRUE(waitUntil([&] { return pasteboard.changeCount() >= 1; }, 5.0));
+    auto readers = pasteboard.readItems();
+    ASSERT_EQ(readers.size(), 1u);
+    const auto types = readers[0]->types();
+    owner->die();
+    EXPECT_TRUE(waitUntil([&] { return pasteboard.changeCount() >= 2; }, 5.0));
+    for (const auto& type : types) EXPECT_FALSE(readers[0]->data(type, {}));
+
+    x.reset();  // the X server goes away
+    const auto started = Clock::now();
+    pasteboard.setItems({});
+    EXPECT_TRUE(pasteboard.readItems().empty());
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - started).count(), 2.0);
+    pasteboard.stop();
+}
+
+}  // namespace
+}  // namespace velmarune::testing

@@ -65,6 +65,11 @@ void DictationPipeline::startNextTranscription() {
                 }
             });
         } catch (const std::exception& error) {
+            // A decode stopped by its cancellation is no failure: its job is gone.
+            if (token.isCancelled()) {
+                log.info("transcribe Task cancelled mid-flight, discarding result length=%{public}ld", 0);
+                return;
+            }
             log.info("Transcription error: %{public}s", error.what());
             mainQueue->post([weak, serial] {
                 if (auto self = weak.lock()) {

@@ -251,6 +251,15 @@ TEST_F(Pipeline, ADecodeCancelledInFlightDeliversNothing) {
     EXPECT_EQ(state->mode.get(), AppMode::idle);
 }
 
+TEST_F(Pipeline, ADecodeThatStopsOnCancellationIsNoError) {
+    throwOnDecode = true;
+    dictate();
+    pipeline->stopEverything();
+    finishDecoding();
+    EXPECT_FALSE(logSink->contains("Transcription error: engine exploded"));
+    EXPECT_TRUE(logSink->contains("transcribe Task cancelled mid-flight, discarding result length=0"));
+}
+
 TEST_F(Pipeline, ATranscriptionErrorDropsTheJobAndTheNextOneRuns) {
     throwOnDecode = true;
     dictate();

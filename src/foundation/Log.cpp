@@ -201,7 +201,7 @@ std::string renderLogFormat(std::string_view format, const std::vector<LogArg>& 
     return out;
 }
 
-void Logger::emit(LogLevel level, std::string message) const {
+void Logger::write(LogLevel level, std::string message) const {
     LogSinks::dispatch(LogRecord{level, m_category, std::move(message)});
 }
 

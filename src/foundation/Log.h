@@ -99,7 +99,7 @@ class Logger {
     }
     template <typename... Args>
     void log(LogLevel level, std::string_view format, const Args&... args) const {
-        emit(level, renderLogFormat(format, {detail::toLogArg(args)...}));
+        write(level, renderLogFormat(format, {detail::toLogArg(args)...}));
     }
 
     // Writes "[Velmarune.<category>] <message>" under the "Console" category,
@@ -109,7 +109,7 @@ class Logger {
     const std::string& category() const { return m_category; }
 
   private:
-    void emit(LogLevel level, std::string message) const;
+    void write(LogLevel level, std::string message) const;
 
     std::string m_category;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/Log.h"
+#include "shell/DesktopApplication.h"
 #include "shell/ModelsCommand.h"
 #include "shell/TranscribeCommand.h"
 
@@ -41,8 +42,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmarune: unknown command '%s'\n", args[0].c_str());
         return usage(stderr);
     }
-    std::fprintf(stderr,
-                 "velmarune: the desktop application is not built yet; "
-                 "see `velmarune --help` for what this build can do.\n");
-    return 1;
+    return velmarune::runDesktopApplication(argc, argv);
 }

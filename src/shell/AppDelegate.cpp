@@ -1,0 +1,530 @@
+#include "shell/AppDelegate.h"
+
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QIcon>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/AutoResetScheduler.h"
+#include "app/Bootstrap.h"
+#include "app/CaptureWakeWatcher.h"
+#include "app/DictationPipeline.h"
+#include "app/QuitController.h"
+#include "audio/AudioCaptureEngine.h"
+#include "delivery/ClipboardPaster.h"
+#include "delivery/DidntPasteList.h"
+#include "delivery/PasteLastDictation.h"
+#include "delivery/PasteRecorder.h"
+#include "delivery/RecentDictations.h"
+#include "delivery/TerminalPasteClasses.h"
+#include "diagnostics/PasteDiagnostics.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/Paths.h"
+#include "foundation/SerialQueue.h"
+#include "foundation/UserDefaults.h"
+#include "hotkeys/GlobalHotKey.h"
+#include "hotkeys/HotkeyConflictScanner.h"
+#include "hotkeys/HotkeyManager.h"
+#include "hotkeys/PasteShortcut.h"
+#include "models/ModelDownloadManager.h"
+#include "models/ModelLocator.h"
+#include "platform/linux/DBusSessionEvents.h"
+#include "platform/linux/LinuxDesktopShortcutSource.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
+#include "platform/pulse/PulseCaptureSession.h"
+#include "platform/x11/X11FrontApplication.h"
+#include "platform/x11/X11HotKeyService.h"
+#include "platform/x11/X11Keyboard.h"
+#include "platform/x11/X11KeyboardMonitor.h"
+#include "platform/x11/X11Pasteboard.h"
+#include "recognition/DecodeRouter.h"
+#include "recognition/TranscriptCleanup.h"
+#include "recognition/WhisperEngine.h"
+#include "shell/LoggingDidntPastePresenter.h"
+#include "shell/QtMainQueue.h"
+#include "system/PermissionWalk.h"
+
+#ifndef VELMARUNE_VERSION
+#define VELMARUNE_VERSION "0.1.0"
+#endif
+
+namespace velmarune {
+
+namespace {
+const char* const kDefaultInputChanged = "Velmarune.defaultInputChanged";
+
+QIcon trayIcon() {
+    QPixmap pixmap(64, 64);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(40, 110, 200));
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(20, 6, 24, 36, 12, 12);  // a microphone
+    painter.setPen(QPen(QColor(40, 110, 200), 5));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawArc(12, 14, 40, 36, 180 * 16, 180 * 16);
+    painter.drawLine(32, 50, 32, 60);
+    return QIcon(pixmap);
+}
+}  // namespace
+
+// Every long-lived object, declared in start-up order so that destruction
+// runs in reverse.
+struct AppGraph {
+    explicit AppGraph(QApplication& app)
+        : mainQueue(&app),
+          paths(Paths::fromEnvironment()),
+          defaults(paths.settingsFile()),
+          notifications(mainQueue),
+          csv((paths.logsFolder() / "press-diag.csv").string()),
+          captureSession(mainQueue),
+          locator(defaults, paths),
+          loginItem(paths.autostartFolder(), std::filesystem::read_symlink("/proc/self/exe")) {}
+
+    QtMainQueue mainQueue;
+    Paths paths;
+    FileUserDefaults defaults;
+    NotificationCenter notifications;
+    std::shared_ptr<AppState> state = std::make_shared<AppState>();
+    Logger log{"App"};
+
+    // Worker queues.
+    SerialQueue transcriptionQueue{"com.quorin.velmarune.transcription"};
+    SerialQueue loaderQueue{"com.quorin.velmarune.engine-loader"};
+    SerialQueue snapshotQueue{kClipboardSnapshotQueueName};
+
+    // Backends.
+    DiagnosticCsvFile csv;
+    PulseCaptureSession captureSession;
+    X11Pasteboard pasteboard;
+    std::unique_ptr<X11PasteKeystroke> keystroke;
+    X11ModifierState modifierState;
+    X11FrontApplication frontApplication;
+    X11KeyboardMonitor keyboardMonitor;
+    X11HotKeyService hotKeyService;
+    LinuxDesktopShortcutSource desktopShortcuts;
+    std::unique_ptr<DBusSessionEvents> sessionEvents;
+    ImmediatePermissionWalk permissions;
+    ModelLocator locator;
+    XdgAutostartLoginItem loginItem;
+
+    // The core, in start-up order.
+    std::unique_ptr<QSystemTrayIcon> tray;
+    std::shared_ptr<PasteDiagnostics> diagnostics;
+    std::shared_ptr<AudioCaptureEngine> captureEngine;
+    std::shared_ptr<ClipboardPaster> paster;
+    std::shared_ptr<RecentDictations> recents;
+    LoggingDidntPastePresenter didntPastePresenter;
+    std::unique_ptr<DidntPasteList> didntPaste;
+    std::shared_ptr<PasteLastDictation> pasteLast;
+    std::shared_ptr<GlobalHotKey> pasteLastHotKey;
+    std::shared_ptr<DictationPipeline> pipeline;
+    std::shared_ptr<HotkeyManager> hotkeys;
+    std::shared_ptr<Bootstrap> bootstrap;
+    std::shared_ptr<CaptureWakeWatcher> wakeWatcher;
+    std::shared_ptr<AutoResetScheduler> autoReset;
+    std::shared_ptr<QuitController> quit;
+
+    std::vector<Subscription> subscriptions;
+};
+
+AppDelegate::AppDelegate(QApplication& app)
+    : m_app(app), m_graph(std::make_unique<AppGraph>(app)) {}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::launch() {
+    AppGraph& g = *m_graph;
+    const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    std::string error;
+    if (!g.pasteboard.start(display, &error)) {
+        g.log.error("clipboard unavailable: %{public}s", error);
+    }
+    g.keystroke =
+        std::make_unique<X11PasteKeystroke>([&g] { return terminalPasteClasses(g.defaults); });
+    if (!g.keystroke->start(display, &error)) {
+        g.log.error("paste keystroke unavailable: %{public}s", error);
+    }
+    if (!g.modifierState.start(display, &error)) {
+        g.log.error("keyboard state unavailable: %{public}s", error);
+    }
+    if (!g.frontApplication.start(display, &error)) {
+        g.log.error("front window unavailable: %{public}s", error);
+    }
+    g.captureSession.start();
+    g.sessionEvents = std::make_unique<DBusSessionEvents>(g.mainQueue);
+    g.sessionEvents->start();
+
+    // At launch: the status item and the diagnostic recorder.
+    buildTray();
+    g.diagnostics = std::make_shared<PasteDiagnostics>(PasteDiagnostics::Dependencies{
+        [&g] { return g.defaults.boolOr("DiagnosticPasteLog", false); },
+        [&g](const std::string& row) { g.csv.append(row); },
+        [] { return std::chrono::system_clock::now(); },
+        [&g] { return g.frontApplication.frontmost(); }, std::string(VELMARUNE_VERSION) + "(1)"});
+    g.frontApplication.setOnActivation([&g] { g.diagnostics->noteActivation(g.mainQueue.now()); });
+
+    // 1. The capture engine and its 65 s ring.
+    g.captureEngine = std::make_shared<AudioCaptureEngine>(
+        std::make_shared<AudioRingBuffer>(16000, 65.0), g.captureSession, g.defaults);
+    g.state->captureEngine = g.captureEngine;
+
+    // The paster that every paste goes through.
+    g.paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
+        g.pasteboard, g.mainQueue, g.snapshotQueue, [&g] { g.keystroke->post(); },
+        makePasteRecorder(*g.diagnostics, g.modifierState, g.frontApplication)});
+    g.snapshotQueue.start();
+
+    // 2-3. Recent dictations and Paste Last Dictation.
+    g.recents = std::make_shared<RecentDictations>(g.mainQueue);
+    g.recents->observe(*g.sessionEvents);
+    g.didntPaste = std::make_unique<DidntPasteList>(g.didntPastePresenter);
+    auto modifiersHeld = [&g] { return (g.modifierState.combinedFlags() & kModifierMask) != 0; };
+    g.pasteLast = std::make_shared<PasteLastDictation>(PasteLastDictation::Dependencies{
+        g.recents,
+        [&g](const std::string& text, std::function<void()> onFirstRead) {
+            g.paster->insert(text, false, {}, std::move(onFirstRead), {});
+        },
+        [&g](int64_t entryID) { g.didntPaste->windowPasted(entryID); },
+        [&g](const std::string& message) {
+            if (g.tray)
+                g.tray->showMessage("Velmarune", QString::fromStdString(message), QIcon(), 5000);
+        },
+        modifiersHeld, g.mainQueue, [&g] { g.pipeline->cancelForPasteLast(); }});
+
+    // 4. The paste-last hot key.
+    g.pasteLastHotKey = std::make_shared<GlobalHotKey>(g.hotKeyService, g.mainQueue,
+                                                       [&g] { g.pasteLast->perform(); });
+    g.pasteLastHotKey->reload(g.defaults);
+
+    // 5. The pipeline.
+    DictationPipeline::Dependencies deps;
+    deps.mainQueue = &g.mainQueue;
+    deps.transcriptionExecutor = &g.transcriptionQueue;
+    deps.captureEngine = g.captureEngine;
+    deps.appState = g.state;
+    deps.route = [&g](const std::string& language, MicMode micMode,
+                      int64_t preroll) -> std::optional<DecodeFunction> {
+        // The engines of this moment: a reset may replace them while the
+        // dictation waits, and the decode keeps the ones it started with.
+        std::shared_ptr<SpeechRecognizer> hebrew = g.state->hebrewEngine;
+        std::shared_ptr<SpeechRecognizer> multilingual = g.state->multilingualEngine;
+        if (!hebrew && !multilingual) {
+            return std::nullopt;
+        }
+        auto router = std::make_shared<DecodeRouter>([hebrew, multilingual](ModelSlot slot) {
+            return slot == ModelSlot::hebrew ? hebrew : multilingual;
+        });
+        return DecodeFunction([router, language, micMode, preroll](const Samples& samples,
+                                                                   const CancellationToken& token) {
+            return router->decode(samples, language, micMode, preroll, token);
+        });
+    };
+    deps.cleanup = [](const std::string& text, double seconds, std::optional<int64_t> segments) {
+        return cleanUpTranscript(text, seconds, segments);
+    };
+    deps.insertText = [&g](const std::string& text, std::function<void()> onNoRead,
+                           std::function<void()> afterPaste) {
+        g.paster->insert(text, true, std::move(onNoRead), {}, std::move(afterPaste));
+    };
+    deps.prepareClipboard = [&g] { g.paster->prepare(); };
+    deps.showTranscript = [&g](const std::string& text) {
+        g.log.info("pasted %{public}ld characters", static_cast<int64_t>(text.size()));
+    };
+    deps.restartCapture = [&g] {
+        g.captureEngine->stop();
+        g.captureEngine->start();
+    };
+    deps.reselectInput = [&g] {
+        if (auto id = AudioCaptureEngine::resolveDeviceID(g.captureSession, g.defaults)) {
+            g.captureEngine->reconfigure(*id);
+        } else {
+            g.captureEngine->stop();
+            g.captureEngine->start();
+        }
+    };
+    deps.showNotice = [&g](const std::string& text) {
+        if (g.tray)
+            g.tray->showMessage("Velmarune", QString::fromStdString(text), QIcon(), 5000);
+    };
+    deps.pickerLanguage = [&g] { return g.defaults.stringValue("pttLanguage").value_or("auto"); };
+    deps.addRecent = [&g](const std::string& text) { return g.recents->add(text); };
+    deps.pasteShortcut = [&g] { return PasteShortcut::load(g.defaults); };
+    deps.showDidntPaste = [&g](DidntPastePrompt prompt) { g.didntPaste->show(std::move(prompt)); };
+    deps.dismissDidntPaste = [&g] { return g.didntPaste->dismiss(); };
+    deps.restoreDidntPaste = [&g](std::vector<DidntPastePrompt> prompts) {
+        g.didntPaste->restore(std::move(prompts));
+    };
+    deps.repaste = [&g](const std::string& text, std::function<void()> onNoRead) {
+        g.paster->insert(text, false, std::move(onNoRead), {}, {});
+    };
+    deps.modifiersHeld = modifiersHeld;
+    deps.frontApp = [&g] { return g.frontApplication.frontmost(); };
+    deps.micMode = [&g] { return g.captureEngine->micMode(); };
+    deps.diagnostics = g.diagnostics;
+    g.pipeline = DictationPipeline::create(std::move(deps));
+    g.recents->onSessionEnded = [&g](const std::string& reason) {
+        g.pipeline->discardQueue(reason);
+    };
+
+    // 6. The push-to-talk listener.
+    g.hotkeys = std::make_shared<HotkeyManager>(g.defaults, g.mainQueue, g.keyboardMonitor);
+    g.hotkeys->onPTTEvent = [&g](const ModifierMatcher::Event& event) {
+        using Kind = ModifierMatcher::Event::Kind;
+        switch (event.kind) {
+            case Kind::pushToTalkActivated:
+                g.pipeline->press();
+                break;
+            case Kind::pushToTalkReleased:
+                g.pipeline->release(false);
+                break;
+            case Kind::pushToTalkReleasedByAddedModifier:
+                g.pipeline->pushToTalkReleasedByAddedModifier(event.flags);
+                break;
+            case Kind::incidentalKeyDuringPTT:
+                break;
+        }
+    };
+
+    // The settings window's hooks; each holds its target weakly.
+    std::weak_ptr<HotkeyManager> weakHotkeys = g.hotkeys;
+    std::weak_ptr<GlobalHotKey> weakHotKey = g.pasteLastHotKey;
+    g.state->reloadHotkeys = [weakHotkeys] {
+        if (auto h = weakHotkeys.lock())
+            h->reloadBindings();
+    };
+    g.state->reloadPasteShortcut = [weakHotKey, &g] {
+        if (auto h = weakHotKey.lock())
+            h->reload(g.defaults);
+    };
+    g.state->suspendPasteShortcut = [weakHotKey, &g](bool suspended) {
+        if (auto h = weakHotKey.lock())
+            h->suspend(suspended, g.defaults);
+    };
+
+    if (!g.hotkeys->start()) {
+        g.log.console(
+            "HotkeyManager failed to start — Accessibility/Input Monitoring may be missing");
+    }
+
+    // 7. The bootstrap, which loads the engines.
+    g.transcriptionQueue.start();
+    g.loaderQueue.start();
+    Bootstrap::Dependencies bootDeps;
+    bootDeps.mainQueue = &g.mainQueue;
+    bootDeps.loader = &g.loaderQueue;
+    bootDeps.appState = g.state;
+    bootDeps.defaults = &g.defaults;
+    bootDeps.permissions = &g.permissions;
+    bootDeps.loginItem = &g.loginItem;
+    bootDeps.pipeline = g.pipeline;
+    bootDeps.slotsNeedingModels = [&g] { return g.locator.slotsNeedingModels(); };
+    bootDeps.resolveSlot = [&g](ModelSlot slot) { return g.locator.resolve(slot); };
+    bootDeps.loadEngine = [](const std::filesystem::path& path) {
+        return WhisperEngine::create(path);
+    };
+    bootDeps.canonicalMultilingualPath = [&g] {
+        const auto entries = g.locator.entries(ModelSlot::multilingual);
+        return entries.empty() ? std::filesystem::path() : g.locator.installPath(entries.front());
+    };
+    bootDeps.countHotkeyConflicts = [&g] {
+        HotkeyConflictScanner::startupCount(g.desktopShortcuts);
+    };
+    bootDeps.observeModelDownloads = [&g](std::function<void()> reload) {
+        return g.notifications.observe(
+            kModelDownloadCompletedNotification,
+            [reload = std::move(reload)](const std::string&) { reload(); });
+    };
+    g.bootstrap = std::make_shared<Bootstrap>(std::move(bootDeps));
+    std::weak_ptr<DictationPipeline> weakPipeline = g.pipeline;
+    g.bootstrap->setOnEngineReady([weakPipeline] {
+        if (auto p = weakPipeline.lock())
+            p->startCapture();
+    });
+    std::weak_ptr<Bootstrap> weakBootstrap = g.bootstrap;
+    g.state->reloadEngine = [weakBootstrap] {
+        if (auto b = weakBootstrap.lock())
+            b->loadEngines();
+    };
+    g.state->resetEngine = [weakBootstrap] {
+        if (auto b = weakBootstrap.lock())
+            b->performReset();
+    };
+    g.bootstrap->start();
+
+    // 8. The wake watcher and the hourly reset.
+    g.wakeWatcher = std::make_shared<CaptureWakeWatcher>(CaptureWakeWatcher::Dependencies{
+        &g.mainQueue, [&g] { return g.pipeline->isRecording(); },
+        [&g](const std::string&) {
+            if (g.pipeline->isRecording() ||
+                g.state->engineStatus.get() != WhisperStatus::ready()) {
+                return;
+            }
+            g.captureEngine->stop();
+            g.captureEngine->resetRing();
+            g.captureEngine->start();
+        },
+        [&g] {
+            return g.captureEngine->deviceID() !=
+                   AudioCaptureEngine::resolveDeviceID(g.captureSession, g.defaults);
+        }});
+    g.wakeWatcher->start(*g.state);
+    g.autoReset = std::make_shared<AutoResetScheduler>(g.mainQueue, g.state, [weakBootstrap] {
+        if (auto b = weakBootstrap.lock())
+            b->performReset();
+    });
+    g.autoReset->start();
+    wireSessionEvents();
+
+    g.quit = std::make_shared<QuitController>(QuitController::Dependencies{
+        &g.mainQueue, g.pipeline, [&g] { return g.frontApplication.frontmost(); },
+        [](const QuitAlert& alert) -> size_t {
+            QMessageBox box;
+            box.setIcon(QMessageBox::Warning);
+            box.setText(QString::fromStdString(alert.message));
+            box.setInformativeText(QString::fromStdString(alert.informativeText));
+            std::vector<QAbstractButton*> buttons;
+            for (const auto& title : alert.buttons) {
+                buttons.push_back(
+                    box.addButton(QString::fromStdString(title), QMessageBox::AcceptRole));
+            }
+            box.activateWindow();
+            box.exec();
+            for (size_t i = 0; i < buttons.size(); ++i) {
+                if (box.clickedButton() == buttons[i])
+                    return i;
+            }
+            return buttons.size();  // closed without a choice: quit
+        },
+        // The window manager gives the focus back when the alert closes.
+        [](const std::optional<std::string>&) {}, [this] { terminate(); }});
+}
+
+void AppDelegate::wireSessionEvents() {
+    AppGraph& g = *m_graph;
+    g.subscriptions.push_back(g.sessionEvents->observe([this, &g](SessionEvent event) {
+        const TimePoint now = g.mainQueue.now();
+        switch (event) {
+            case SessionEvent::screenUnlocked:
+                g.diagnostics->noteUnlock(now);
+                g.wakeWatcher->handle(WakeEvent::screenUnlocked);
+                break;
+            case SessionEvent::displayWoke:
+                g.diagnostics->noteScreenWake(now);
+                g.wakeWatcher->handle(WakeEvent::displayWoke);
+                break;
+            case SessionEvent::didWake:
+                g.diagnostics->noteWake(now);
+                g.wakeWatcher->handle(WakeEvent::systemWoke);
+                break;
+            case SessionEvent::willPowerOff:
+                requestQuit(std::string("power off"));
+                break;
+            default:
+                break;
+        }
+    }));
+    g.subscriptions.push_back(g.captureSession.subscribe([&g](const CaptureSessionEvent& event) {
+        using Kind = CaptureSessionEvent::Kind;
+        switch (event.kind) {
+            case Kind::streamFailed:
+                g.wakeWatcher->handle(WakeEvent::captureError);
+                break;
+            case Kind::sourceAdded:
+            case Kind::serverConnected:
+                g.wakeWatcher->handle(WakeEvent::deviceConnected);
+                break;
+            case Kind::defaultSourceChanged:
+            case Kind::sourceRemoved:
+                g.notifications.post(kDefaultInputChanged);
+                break;
+            case Kind::serverDisconnected:
+                break;
+        }
+    }));
+    g.subscriptions.push_back(g.notifications.observe(
+        kDefaultInputChanged, [&g](const std::string&) { g.wakeWatcher->defaultInputChanged(); }));
+}
+
+void AppDelegate::buildTray() {
+    AppGraph& g = *m_graph;
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        g.log.info("no system tray on this desktop; quit with `pkill -TERM velmarune`");
+    }
+    g.tray = std::make_unique<QSystemTrayIcon>(trayIcon());
+    auto* menu = new QMenu();
+    QObject::connect(menu->addAction("Quit Velmarune"), &QAction::triggered,
+                     [this] { requestQuit(); });
+    g.tray->setContextMenu(menu);
+    g.tray->setToolTip("Velmarune");
+    g.tray->show();
+    auto tooltip = [&g] {
+        static const char* statusNames[] = {"needs models", "failed", "not loaded", "loading",
+                                            "ready"};
+        const WhisperStatus& status = g.state->engineStatus.get();
+        std::string text = "Velmarune: " + appModeRawValue(g.state->mode.get()) + ", engines " +
+                           statusNames[static_cast<int>(status.kind)];
+        if (status.kind == WhisperStatus::Kind::failed)
+            text += " (" + status.message + ")";
+        if (g.state->queuedDictations.get() > 0)
+            text += ", " + std::to_string(g.state->queuedDictations.get()) + " queued";
+        g.tray->setToolTip(QString::fromStdString(text));
+    };
+    g.subscriptions.push_back(g.state->mode.subscribe([tooltip](const AppMode&) { tooltip(); }));
+    g.subscriptions.push_back(g.state->engineStatus.subscribe([tooltip,
+                                                               &g](const WhisperStatus& status) {
+        tooltip();
+        if (status.kind == WhisperStatus::Kind::needsModels) {
+            std::string missing;
+            for (ModelSlot slot : status.missingSlots) {
+                missing += (missing.empty() ? "" : ", ") + modelSlotDisplayWord(slot);
+            }
+            g.log.info("engine status: needsModels (%{public}s); `velmarune models` downloads them",
+                       missing);
+        }
+    }));
+    g.subscriptions.push_back(
+        g.state->queuedDictations.subscribe([tooltip](const int64_t&) { tooltip(); }));
+}
+
+void AppDelegate::requestQuit(std::optional<std::string> systemReason) {
+    if (m_graph->quit) {
+        m_graph->quit->requestQuit(std::move(systemReason));
+    } else {
+        terminate();
+    }
+}
+
+void AppDelegate::terminate() {
+    AppGraph& g = *m_graph;
+    if (g.diagnostics)
+        g.diagnostics->setPendingCancelReason("quit");
+    if (g.pipeline)
+        g.pipeline->stopEverything();
+    if (g.recents)
+        g.recents->clear("quit");
+    if (g.autoReset)
+        g.autoReset->stop();
+    if (g.hotkeys)
+        g.hotkeys->stop();
+    if (g.captureEngine)
+        g.captureEngine->stop();
+    g.defaults.flush();
+    g.log.info("Quitting: dictation stopped, settings flushed, exiting without static destructors");
+    std::fflush(nullptr);
+    // Worker threads may still be inside whisper or the audio server: end the
+    // process now rather than unwinding every object under them.
+    _exit(0);
+}
+
+}  // namespace velmarune

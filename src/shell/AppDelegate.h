@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+class QApplication;
+class QSystemTrayIcon;
+
+namespace velmarune {
+
+struct AppGraph;
+
+// Builds every long-lived object with the real backends, in start-up order,
+// wires their callbacks and owns them for the life of the process.
+class AppDelegate {
+  public:
+    explicit AppDelegate(QApplication& app);
+    ~AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // The launch sequence; afterwards the event loop runs everything.
+    void launch();
+    // Quit from the menu, or from the session (`systemReason`: never asks).
+    void requestQuit(std::optional<std::string> systemReason = std::nullopt);
+
+  private:
+    void buildTray();
+    void wireSessionEvents();
+    [[noreturn]] void terminate();
+
+    QApplication& m_app;
+    std::unique_ptr<AppGraph> m_graph;
+};
+
+}  // namespace velmarune

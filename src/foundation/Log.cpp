@@ -76,9 +76,9 @@ std::string asString(const LogArg& arg) {
 }
 
 template <typename T>
-std::string formatOne(const std::string& spec, T value) {
+std::string formatOne(const std::string& directive, T value) {
     char small[128];
-    int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+    int n = std::snprintf(small, sizeof small, directive.c_str(), value);
     if (n < 0) {
         return {};
     }
@@ -86,7 +86,7 @@ std::string formatOne(const std::string& spec, T value) {
         return std::string(small, static_cast<size_t>(n));
     }
     std::string big(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), spec.c_str(), value);
+    std::snprintf(big.data(), big.size(), directive.c_str(), value);
     big.resize(static_cast<size_t>(n));
     return big;
 }
@@ -144,13 +144,13 @@ std::string renderLogFormat(std::string_view format, const std::vector<LogArg>& 
             boolAnnotation = annotation.find("bool") != std::string_view::npos;
             i = close + 1;
         }
-        std::string spec = "%";
+        std::string directive = "%";
         while (i < format.size() &&
                std::string_view("-+ #0").find(format[i]) != std::string_view::npos) {
-            spec += format[i++];
+            directive += format[i++];
         }
         while (i < format.size() && ((format[i] >= '0' && format[i] <= '9') || format[i] == '.')) {
-            spec += format[i++];
+            directive += format[i++];
         }
         while (i < format.size() &&
                std::string_view("hljztLq").find(format[i]) != std::string_view::npos) {
@@ -168,16 +168,16 @@ std::string renderLogFormat(std::string_view format, const std::vector<LogArg>& 
             case 'd':
             case 'i':
                 if (boolAnnotation) {
-                    out += formatOne(spec + "s", asBool(arg) ? "true" : "false");
+                    out += formatOne(directive + "s", asBool(arg) ? "true" : "false");
                 } else {
-                    out += formatOne(spec + "lld", static_cast<long long>(asSigned(arg)));
+                    out += formatOne(directive + "lld", static_cast<long long>(asSigned(arg)));
                 }
                 break;
             case 'u':
             case 'x':
             case 'X':
             case 'o':
-                out += formatOne(spec + "ll" + conversion,
+                out += formatOne(directive + "ll" + conversion,
                                  static_cast<unsigned long long>(asUnsigned(arg)));
                 break;
             case 'f':
@@ -188,13 +188,13 @@ std::string renderLogFormat(std::string_view format, const std::vector<LogArg>& 
             case 'G':
             case 'a':
             case 'A':
-                out += formatOne(spec + conversion, asDouble(arg));
+                out += formatOne(directive + conversion, asDouble(arg));
                 break;
             case 'c':
-                out += formatOne(spec + "c", static_cast<int>(asSigned(arg)));
+                out += formatOne(directive + "c", static_cast<int>(asSigned(arg)));
                 break;
             default:  // 's', '@' and anything unexpected: print the text.
-                out += formatOne(spec + "s", asString(arg).c_str());
+                out += formatOne(directive + "s", asString(arg).c_str());
                 break;
         }
     }

@@ -14,6 +14,7 @@
 
 #include "audio/AudioCaptureEngine.h"
 #include "audio/BufferConverter.h"
+#include "audio/TrailingSilence.h"
 #include "foundation/ManualMainQueue.h"
 #include "platform/pulse/PulseCaptureSession.h"
 #include "support/PulseRig.h"
@@ -63,6 +64,26 @@ BENCHMARK(BM_Convert48kStereoTo16kMono)
     ->Arg(960)
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime();
+
+// A 60 s recording: 57 s of speech-like bursts, then 3 s of room noise that
+// the trim cuts down to 600 ms.
+void BM_Trim60sRecording(benchmark::State& state) {
+    std::vector<float> samples(60 * 16000);
+    uint32_t noise = 1;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        const float hiss = (static_cast<float>(noise >> 8) / 16777216.0f - 0.5f) * 0.002f;
+        const bool speaking = i < 57 * 16000 && (i / 4000) % 3 != 2;
+        samples[i] = hiss + (speaking ? 0.2f * std::sin(static_cast<float>(i) * 0.05f) : 0.0f);
+    }
+    for (auto _ : state) {
+        const auto means = TrailingSilence::frameMeans(samples);
+        auto result = TrailingSilence::trim(samples, means, MicMode::standard, 8000);
+        benchmark::DoNotOptimize(result);
+        benchmark::DoNotOptimize(TrailingSilence::zeroMs(means, 8000));
+    }
+}
+BENCHMARK(BM_Trim60sRecording)->Unit(benchmark::kMicrosecond);
 
 double processCpuSeconds() {
     rusage usage{};

@@ -95,14 +95,15 @@ TEST_F(DictationE2E, ThreeDictationsBackToBackArePastedInTheOrderSpoken) {
     PasteTarget target("E2eTarget");
     ASSERT_TRUE(target.waitUntilActive(5.0));
 
-    // The second press starts while the first is being transcribed; the
-    // third while the second waits for its paste.
+    // The second press follows the first at once, while it is transcribed;
+    // its paste waits for the second to end.
     rig.dictate();
-    ASSERT_TRUE(rig.waitForLog("-> queued", 10.0));
     rig.dictate();
-    // A chord pressed while the application types its own paste keystroke
-    // is lost (its Control+V reaches the same key tracking), so the third
-    // press starts once the first paste is done.
+    // The application checks for held keys before it starts a paste, not
+    // when it types the keystroke ~30 ms later: a chord pressed in between
+    // turns its Control+V into Control+Shift+V and the chord is lost. So the
+    // third press waits until the first paste is typed; the second's paste
+    // then waits for it.
     ASSERT_TRUE(rig.waitForLog("-> paste complete", 30.0));
     rig.dictate();
 

@@ -95,15 +95,14 @@ TEST_F(DictationE2E, ThreeDictationsBackToBackArePastedInTheOrderSpoken) {
     PasteTarget target("E2eTarget");
     ASSERT_TRUE(target.waitUntilActive(5.0));
 
-    // The second press follows the first at once, while it is transcribed;
-    // its paste waits for the second to end.
+    // The second press follows the first release at once: it is recorded
+    // while the first is transcribed, whose paste waits for it to end.
     rig.dictate();
     rig.dictate();
-    // The application checks for held keys before it starts a paste, not
-    // when it types the keystroke ~30 ms later: a chord pressed in between
-    // turns its Control+V into Control+Shift+V and the chord is lost. So the
-    // third press waits until the first paste is typed; the second's paste
-    // then waits for it.
+    // Two transcripts ready at the same moment are typed one right after the
+    // other, the second before the target has read the first (the press
+    // ends as "no read before next paste"). So the third press starts once
+    // the first paste is done, and its transcription spaces the later two.
     ASSERT_TRUE(rig.waitForLog("-> paste complete", 30.0));
     rig.dictate();
 

@@ -95,13 +95,38 @@ void ClipboardPaster::insert(const std::string& text, bool diagnose, std::functi
         m_deps.recorder.pasteboardWrite(*pressID, changeCountBefore, m_ourChangeCount);
     }
 
-    m_deps.clock.postAfter(kKeystrokeDelaySeconds, [weak, diagnose, pressID, generation,
+    const TimePoint deadline =
+        addSeconds(m_deps.clock.now(), kKeystrokeDelaySeconds + kKeysHeldWaitSeconds);
+    m_deps.clock.postAfter(kKeystrokeDelaySeconds, [weak, diagnose, pressID, generation, deadline,
                                                     afterPaste = std::move(afterPaste),
                                                     onNoRead = std::move(onNoRead)]() mutable {
         if (auto self = weak.lock()) {
-            self->afterKeystroke(diagnose, pressID, generation, afterPaste, std::move(onNoRead));
+            self->keystrokeWhenKeysUp(diagnose, pressID, generation, std::move(afterPaste),
+                                      std::move(onNoRead), deadline);
         }
     });
+}
+
+void ClipboardPaster::keystrokeWhenKeysUp(bool diagnose, std::optional<int64_t> pressID,
+                                          int64_t generation, std::function<void()> afterPaste,
+                                          std::function<void()> onNoRead, TimePoint deadline) {
+    // A chord pressed since the paste started (the next dictation) would
+    // join the keystroke (Control+Shift+V is no paste), and the keystroke's
+    // own Control release and V would break that chord.
+    if (m_deps.keysHeld && m_deps.clock.now() < deadline && m_deps.keysHeld()) {
+        std::weak_ptr<ClipboardPaster> weak = weak_from_this();
+        m_deps.clock.postAfter(
+            kKeystrokeDelaySeconds,
+            [weak, diagnose, pressID, generation, deadline, afterPaste = std::move(afterPaste),
+             onNoRead = std::move(onNoRead)]() mutable {
+                if (auto self = weak.lock()) {
+                    self->keystrokeWhenKeysUp(diagnose, pressID, generation, std::move(afterPaste),
+                                              std::move(onNoRead), deadline);
+                }
+            });
+        return;
+    }
+    afterKeystroke(diagnose, pressID, generation, afterPaste, std::move(onNoRead));
 }
 
 void ClipboardPaster::afterKeystroke(bool diagnose, std::optional<int64_t> pressID,

@@ -31,6 +31,7 @@ class ClipboardPaster : public std::enable_shared_from_this<ClipboardPaster> {
     static constexpr double kNoReadCheckSeconds = 1.5;
     static constexpr double kRestoreAfterReadSeconds = 1.0;
     static constexpr double kRestoreWithoutReadSeconds = 5.0;
+    static constexpr double kKeysHeldWaitSeconds = 10.0;
 
     struct Dependencies {
         Pasteboard& pasteboard;
@@ -40,6 +41,9 @@ class ClipboardPaster : public std::enable_shared_from_this<ClipboardPaster> {
         PasteRecorder recorder;       // empty in builds and tests that record nothing
         // Longest the paste waits for an unfinished snapshot.
         double claimWaitSeconds = kClaimWaitSeconds;
+        // Whether modifier keys are held now; the keystroke waits (at most
+        // kKeysHeldWaitSeconds) until they are up. Empty: never waits.
+        std::function<bool()> keysHeld = nullptr;
     };
 
     explicit ClipboardPaster(Dependencies deps);
@@ -64,6 +68,9 @@ class ClipboardPaster : public std::enable_shared_from_this<ClipboardPaster> {
   private:
     std::shared_ptr<ClipboardSnapshot> takeSnapshot();
     std::shared_ptr<ClipboardSnapshot> claimSnapshot();
+    void keystrokeWhenKeysUp(bool diagnose, std::optional<int64_t> pressID, int64_t generation,
+                             std::function<void()> afterPaste, std::function<void()> onNoRead,
+                             TimePoint deadline);
     void afterKeystroke(bool diagnose, std::optional<int64_t> pressID, int64_t generation,
                         const std::function<void()>& afterPaste, std::function<void()> onNoRead);
     void handleRead(int64_t generation);

@@ -182,7 +182,9 @@ void AppDelegate::launch() {
     // The paster that every paste goes through.
     g.paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
         g.pasteboard, g.mainQueue, g.snapshotQueue, [&g] { g.keystroke->post(); },
-        makePasteRecorder(*g.diagnostics, g.modifierState, g.frontApplication)});
+        makePasteRecorder(*g.diagnostics, g.modifierState, g.frontApplication),
+        ClipboardPaster::kClaimWaitSeconds,
+        [&g] { return (g.modifierState.combinedFlags() & kModifierMask) != 0; }});
     g.snapshotQueue.start();
 
     // 2-3. Recent dictations and Paste Last Dictation.

@@ -20,6 +20,7 @@ struct PasterRig {
     std::optional<int64_t> pressID = 1;  // the recorder's current press; absent: off
     std::shared_ptr<ClipboardPaster> paster;
     int noReads = 0, firstReads = 0, afterPastes = 0;
+    bool keysDown = false;
 
     PasterRig() {
         PasteRecorder recorder;
@@ -43,7 +44,8 @@ struct PasterRig {
         };
         // Unit tests never block: an unfinished snapshot is claimed at once.
         paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
-            pasteboard, clock, snapshotQueue, [this] { keystroke.post(); }, recorder, 0.0});
+            pasteboard, clock, snapshotQueue, [this] { keystroke.post(); }, recorder, 0.0,
+            [this] { return keysDown; }});
     }
 
     void insert(const std::string& text, bool diagnose = true) {
@@ -95,6 +97,27 @@ TEST(ClipboardPaster, ReadsMoveTheRestoreAndTheFormerContentsComeBack) {
     EXPECT_EQ(rig.recorded,
               (std::vector<std::string>{"#1 snapshot complete", "#1 write 1->2", "#1 keystroke",
                                         "#1 read 1", "#1 read 2", "#1 end restored / pasted"}));
+}
+
+TEST(ClipboardPaster, TheKeystrokeWaitsForKeysPressedSinceThePasteStarted) {
+    PasterRig rig;
+    rig.insert("hello");
+    rig.keysDown = true;  // the next dictation's chord, pressed right away
+    rig.clock.advance(1.0);
+    EXPECT_EQ(rig.keystroke.posts, 0);
+    EXPECT_EQ(rig.afterPastes, 0);
+    rig.keysDown = false;
+    rig.clock.advance(0.03);
+    EXPECT_EQ(rig.keystroke.posts, 1);
+    EXPECT_EQ(rig.afterPastes, 1);
+
+    // Keys that stay down delay it ten seconds at most.
+    rig.keysDown = true;
+    rig.insert("again");
+    rig.clock.advance(9.9);
+    EXPECT_EQ(rig.keystroke.posts, 1);
+    rig.clock.advance(0.3);
+    EXPECT_EQ(rig.keystroke.posts, 2);
 }
 
 TEST(ClipboardPaster, NothingReadGivesTheNoReadNoticeAndRestoresAfterFiveSeconds) {

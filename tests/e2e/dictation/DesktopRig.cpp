@@ -1,0 +1,211 @@
+#include "DesktopRig.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "hotkeys/XTestKeyboard.h"
+#include "support/TestModels.h"
+
+namespace velmarune::testing {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+bool waitUntil(const std::function<bool()>& condition, double seconds) {
+    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return condition();
+}
+
+std::vector<std::string> splitCsvLine(const std::string& line) {
+    // The diagnostic CSV never quotes: its writer replaces commas in values.
+    std::vector<std::string> fields;
+    std::stringstream in(line);
+    std::string field;
+    while (std::getline(in, field, ',')) fields.push_back(field);
+    if (!line.empty() && line.back() == ',')
+        fields.emplace_back();
+    return fields;
+}
+}  // namespace
+
+DesktopRig::DesktopRig() {
+    for (const auto& [program, package] :
+         std::vector<std::pair<std::string, std::string>>{{"espeak-ng", "espeak-ng"},
+                                                          {"paplay", "pulseaudio-utils"},
+                                                          {"dbus-daemon", "dbus-bin"},
+                                                          {"xclip", "xclip"},
+                                                          {"xdotool", "xdotool"}}) {
+        if (!requireProgram(program, package)) {
+            return;
+        }
+    }
+    for (const char* sub : {"home", "config", "data", "state", "cache", "run"}) {
+        std::filesystem::create_directories(m_dir / sub);
+        chmod((m_dir / sub).c_str(), 0700);
+    }
+    m_x = std::make_unique<XRig>();
+    if (!m_x->ok()) {
+        return;
+    }
+    m_keyboard = std::make_unique<XTestKeyboard>();
+    m_pulse = std::make_unique<PulseRig>();
+    m_pulse->start();
+    m_pulse->addVirtualMic("virtmic", 48000, 1);
+    m_pulse->setDefaultSource("virtmic");
+    m_speech = m_pulse->makeSpeech("hello", "Hello world.");
+
+    // One private bus stands in for both the system and the session bus.
+    const auto busSocket = m_dir / "run" / "bus";
+    m_bus = ChildProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                          "--address=unix:path=" + busSocket.string()});
+    if (!waitUntil([&] { return std::filesystem::exists(busSocket); }, 10.0)) {
+        ADD_FAILURE() << "dbus-daemon did not start within 10 s";
+        return;
+    }
+    m_ok = true;
+}
+
+DesktopRig::~DesktopRig() {
+    m_app.stop(5.0);
+    m_clipboardOwner.stop();
+    m_bus.stop();
+    m_keyboard.reset();
+    m_pulse.reset();
+    m_x.reset();
+}
+
+std::filesystem::path DesktopRig::settingsFile() const {
+    return m_dir / "config" / "velmarune" / "settings.json";
+}
+
+std::filesystem::path DesktopRig::diagnosticsFile() const {
+    return m_dir / "state" / "Velmarune" / "press-diag.csv";
+}
+
+void DesktopRig::installModels() {
+    nlohmann::json settings = {
+        {"hebrewModelPath", testModelPath(TestModel::hebrew).string()},
+        {"multilingualModelPath", testModelPath(TestModel::english).string()},
+        {"DiagnosticPasteLog", true},
+    };
+    std::filesystem::create_directories(settingsFile().parent_path());
+    writeFile(settingsFile(), settings.dump(2));
+}
+
+std::map<std::string, std::string> DesktopRig::applicationEnvironment() const {
+    const auto bus = "unix:path=" + (m_dir / "run" / "bus").string();
+    return {
+        {"HOME", (m_dir / "home").string()},
+        {"XDG_CONFIG_HOME", (m_dir / "config").string()},
+        {"XDG_DATA_HOME", (m_dir / "data").string()},
+        {"XDG_STATE_HOME", (m_dir / "state").string()},
+        {"XDG_CACHE_HOME", (m_dir / "cache").string()},
+        {"XDG_RUNTIME_DIR", (m_dir / "run").string()},
+        {"DISPLAY", m_x->display()},
+        {"PULSE_SERVER", m_pulse->serverAddress()},
+        {"DBUS_SESSION_BUS_ADDRESS", bus},
+        {"DBUS_SYSTEM_BUS_ADDRESS", bus},
+        {"QT_QPA_PLATFORM", "xcb"},
+        {"XDG_SESSION_TYPE", "x11"},
+    };
+}
+
+void DesktopRig::startApplication() {
+    m_logCursor = 0;
+    m_app = ChildProcess({std::string(VELMARUNE_BINARY_DIR) + "/src/shell/velmarune"},
+                         applicationEnvironment(), "/dev/null", (m_dir / "velmarune.log").string());
+}
+
+int DesktopRig::terminateApplication(double seconds) {
+    const int status = m_app.stop(seconds);
+    if (status == -1 || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+std::string DesktopRig::log() const {
+    return readFile(m_dir / "velmarune.log");
+}
+
+bool DesktopRig::waitForLog(const std::string& text, double seconds) {
+    return waitUntil(
+        [&] {
+            const auto contents = log();
+            const auto at = contents.find(text, m_logCursor);
+            if (at == std::string::npos) {
+                return false;
+            }
+            m_logCursor = at + text.size();
+            return true;
+        },
+        seconds);
+}
+
+void DesktopRig::speak() {
+    const pid_t player = m_pulse->play(m_speech, "virtmic_out");
+    ASSERT_TRUE(PulseRig::waitForExit(player, 15.0)) << "paplay did not finish";
+}
+
+void DesktopRig::dictate() {
+    m_keyboard->press("Control_L");
+    m_keyboard->press("Shift_L");
+    speak();
+    // The capture runs slightly behind the player.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    m_keyboard->release("Shift_L");
+    m_keyboard->release("Control_L");
+}
+
+void DesktopRig::setClipboard(const std::string& text) {
+    const auto file = m_dir / "clipboard.txt";
+    writeFile(file, text);
+    // -quiet keeps xclip in the foreground, so it is stopped by PID.
+    m_clipboardOwner =
+        ChildProcess({"xclip", "-quiet", "-selection", "clipboard", "-i", file.string()});
+    ASSERT_TRUE(waitUntil([&] { return clipboard() == text; }, 5.0))
+        << "xclip did not take the clipboard";
+}
+
+std::string DesktopRig::clipboard() {
+    return runCommand({"xclip", "-selection", "clipboard", "-o"}, 5.0).output;
+}
+
+std::vector<std::map<std::string, std::string>> DesktopRig::diagnosticRows() const {
+    std::ifstream in(diagnosticsFile());
+    std::string line;
+    std::vector<std::string> header;
+    std::vector<std::map<std::string, std::string>> rows;
+    while (std::getline(in, line)) {
+        if (line.empty()) {
+            continue;
+        }
+        auto fields = splitCsvLine(line);
+        if (header.empty()) {
+            header = std::move(fields);
+            continue;
+        }
+        std::map<std::string, std::string> row;
+        for (size_t i = 0; i < header.size() && i < fields.size(); ++i) {
+            row[header[i]] = fields[i];
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+}  // namespace velmarune::testing

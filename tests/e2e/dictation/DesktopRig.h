@@ -1,0 +1,79 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/Process.h"
+#include "support/PulseRig.h"
+#include "support/TempDir.h"
+#include "support/XRig.h"
+
+namespace velmarune::testing {
+class XTestKeyboard;
+}
+
+namespace velmarune::testing {
+
+// Everything the application meets on a desktop, private to one test: an X
+// server with a window manager, an audio server whose default input is a
+// real-time virtual microphone, a session bus, and a temporary home. Starts
+// the real `velmarune` binary in it and stops it by PID.
+class DesktopRig {
+  public:
+    DesktopRig();
+    ~DesktopRig();
+    DesktopRig(const DesktopRig&) = delete;
+    DesktopRig& operator=(const DesktopRig&) = delete;
+
+    bool ok() const { return m_ok; }
+
+    // Writes settings.json with both model slots filled with generated
+    // known-transcript models and the diagnostic CSV switched on.
+    void installModels();
+    // Starts the application, its standard error going to the log file.
+    void startApplication();
+    // SIGTERM; returns the exit status, or -1 when it did not end within
+    // `seconds`.
+    int terminateApplication(double seconds = 10.0);
+    pid_t applicationPid() const { return m_app.pid(); }
+
+    // Waits for a log line containing `text` that appeared after the last
+    // match (so repeated events are counted one by one).
+    bool waitForLog(const std::string& text, double seconds);
+    std::string log() const;
+
+    // Holds Control+Shift, plays the phrase into the microphone, releases.
+    void dictate();
+    // Plays the phrase into the microphone and waits until it has been played.
+    void speak();
+    XTestKeyboard& keyboard() { return *m_keyboard; }
+
+    // Owns CLIPBOARD with `text` from a separate client until replaced.
+    void setClipboard(const std::string& text);
+    std::string clipboard();
+
+    std::filesystem::path settingsFile() const;
+    std::filesystem::path diagnosticsFile() const;
+    // The CSV's rows as column name -> value.
+    std::vector<std::map<std::string, std::string>> diagnosticRows() const;
+
+  private:
+    std::map<std::string, std::string> applicationEnvironment() const;
+
+    TempDir m_dir{"velmarune-e2e"};
+    std::unique_ptr<XRig> m_x;
+    std::unique_ptr<PulseRig> m_pulse;
+    std::unique_ptr<XTestKeyboard> m_keyboard;
+    ChildProcess m_bus;
+    ChildProcess m_clipboardOwner;
+    ChildProcess m_app;
+    std::filesystem::path m_speech;
+    size_t m_logCursor = 0;
+    bool m_ok = false;
+};
+
+}  // namespace velmarune::testing

@@ -1,0 +1,176 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "DesktopRig.h"
+#include "delivery/X11TestClients.h"
+#include "hotkeys/XTestKeyboard.h"
+#include "support/TestModels.h"
+
+namespace velmarune::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+// The application, started as a user would start it, with generated models
+// that always hear " Hello world." in English.
+class DictationE2E : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(rig.ok());
+        rig.installModels();
+        rig.startApplication();
+        ASSERT_TRUE(rig.waitForLog("capture engine started", 60.0)) << rig.log();
+        // The virtual microphone delivers its first audio about two seconds
+        // after a capture opens it; a press before then hears nothing.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    }
+
+    void TearDown() override {
+        if (::testing::Test::HasFailure()) {
+            std::cerr << "---- velmarune log ----\n" << rig.log() << "----\n";
+        }
+    }
+
+    DesktopRig rig;
+};
+
+std::string expectedPaste() {
+    return kEnglishTestTranscript;
+}
+
+std::vector<std::map<std::string, std::string>> waitForRows(DesktopRig& rig, size_t count) {
+    std::vector<std::map<std::string, std::string>> rows;
+    for (int i = 0; i < 200 && rows.size() < count; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        rows = rig.diagnosticRows();
+    }
+    return rows;
+}
+
+TEST_F(DictationE2E, SpokenDictationIsPastedAndTheClipboardGivenBack) {
+    rig.setClipboard("what the user had copied");
+    PasteTarget target("E2eTarget");
+    ASSERT_TRUE(target.waitUntilActive(5.0));
+
+    rig.dictate();
+
+    const auto pasted = target.waitForPaste(30.0);
+    ASSERT_TRUE(pasted) << "nothing was pasted";
+    EXPECT_THAT(*pasted, HasSubstr(expectedPaste()));
+    ASSERT_TRUE(rig.waitForLog("-> paste complete", 10.0));
+
+    // The row is written once the clipboard has been given back, which waits
+    // for readers to go quiet: reading the clipboard before would delay it.
+    const auto rows = waitForRows(rig, 1);
+    EXPECT_EQ(rig.clipboard(), "what the user had copied");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].at("outcome"), "pasted");
+    EXPECT_EQ(rows[0].at("gate"), "pass");
+    EXPECT_FALSE(rows[0].at("route").empty());
+    EXPECT_EQ(rows[0].at("language"), "en");
+    EXPECT_EQ(rows[0].at("restore"), "restored");
+
+    // A tap of the chord is no dictation.
+    rig.keyboard().press("Control_L");
+    rig.keyboard().press("Shift_L");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    rig.keyboard().release("Shift_L");
+    rig.keyboard().release("Control_L");
+    EXPECT_TRUE(rig.waitForLog("TAP:", 10.0));
+    EXPECT_FALSE(target.waitForPaste(1.5)) << "a tap pasted something";
+
+    // Paste Last Dictation's hot key pastes the same text again.
+    for (const char* key : {"Control_L", "Shift_L", "Super_L", "v"}) rig.keyboard().press(key);
+    for (const char* key : {"v", "Super_L", "Shift_L", "Control_L"}) rig.keyboard().release(key);
+    const auto again = target.waitForPaste(10.0);
+    ASSERT_TRUE(again) << "Paste Last Dictation pasted nothing";
+    EXPECT_EQ(*again, *pasted);
+}
+
+TEST_F(DictationE2E, ThreeDictationsBackToBackArePastedInTheOrderSpoken) {
+    PasteTarget target("E2eTarget");
+    ASSERT_TRUE(target.waitUntilActive(5.0));
+
+    // The second press follows the first release at once: it is recorded
+    // while the first is transcribed, whose paste waits for it to end.
+    rig.dictate();
+    rig.dictate();
+    // Two transcripts ready at the same moment are typed one right after the
+    // other, the second before the target has read the first (the press
+    // ends as "no read before next paste"). So the third press starts once
+    // the first paste is done, and its transcription spaces the later two.
+    ASSERT_TRUE(rig.waitForLog("-> paste complete", 30.0));
+    rig.dictate();
+
+    for (int i = 0; i < 3; ++i) {
+        const auto pasted = target.waitForPaste(30.0);
+        ASSERT_TRUE(pasted) << "paste " << i + 1 << " missing";
+        EXPECT_THAT(*pasted, HasSubstr(expectedPaste()));
+    }
+    const auto rows = waitForRows(rig, 3);
+    ASSERT_EQ(rows.size(), 3u);
+    std::string previousKeyDown;
+    std::string previousPress;
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.at("outcome"), "pasted");
+        // Rows are written as pastes end: in spoken order each is a later press.
+        EXPECT_GE(row.at("key_down"), previousKeyDown);
+        EXPECT_GT(std::stoi(row.at("press")), previousPress.empty() ? 0 : std::stoi(previousPress));
+        previousKeyDown = row.at("key_down");
+        previousPress = row.at("press");
+    }
+    EXPECT_FALSE(target.waitForPaste(1.0)) << "more pastes than dictations";
+}
+
+TEST_F(DictationE2E, DictationIsNotPastedIntoAWindowThatReplacedTheTarget) {
+    PasteTarget target("E2eTarget");
+    ASSERT_TRUE(target.waitUntilActive(5.0));
+
+    // Shift up ends the dictation; Control still held keeps the paste waiting
+    // while another application's window takes the focus.
+    rig.keyboard().press("Control_L");
+    rig.keyboard().press("Shift_L");
+    rig.speak();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    rig.keyboard().release("Shift_L");
+    ASSERT_TRUE(rig.waitForLog("-> queued", 10.0));
+    PasteTarget other("E2eOther");
+    ASSERT_TRUE(other.waitUntilActive(5.0));
+    rig.keyboard().release("Control_L");
+
+    EXPECT_TRUE(rig.waitForLog("NOT_PASTED: app changed", 20.0));
+    EXPECT_TRUE(rig.waitForLog("didn't paste: 1 prompt(s) offered", 5.0));
+    EXPECT_FALSE(other.waitForPaste(1.0)) << "pasted into the window that took the focus";
+    EXPECT_FALSE(target.waitForPaste(0.1)) << "pasted into a window no longer in front";
+}
+
+TEST_F(DictationE2E, SigtermQuitsCleanlyAndKeepsTheSettings) {
+    const auto before = nlohmann::json::parse(readFile(rig.settingsFile()));
+    EXPECT_THAT(rig.log(), HasSubstr("Engine load — both ready"));
+
+    EXPECT_EQ(rig.terminateApplication(), 0);
+
+    EXPECT_THAT(rig.log(), HasSubstr("Quitting: dictation stopped, settings flushed"));
+    const auto after = nlohmann::json::parse(readFile(rig.settingsFile()));
+    for (const char* key : {"hebrewModelPath", "multilingualModelPath", "DiagnosticPasteLog"}) {
+        EXPECT_EQ(after.value(key, nlohmann::json()), before[key]) << key;
+    }
+}
+
+TEST(DictationE2EWithoutModels, StartsNeedingBothModelsAndQuitsOnSigterm) {
+    DesktopRig rig;
+    ASSERT_TRUE(rig.ok());
+    rig.startApplication();
+    EXPECT_TRUE(rig.waitForLog("engine status: needsModels (Hebrew, Multilingual)", 60.0))
+        << rig.log();
+    EXPECT_THAT(rig.log(), ::testing::Not(HasSubstr("capture engine started")));
+    EXPECT_EQ(rig.terminateApplication(), 0) << rig.log();
+    EXPECT_THAT(rig.log(), HasSubstr("Quitting:"));
+}
+
+}  // namespace
+}  // namespace velmarune::testing

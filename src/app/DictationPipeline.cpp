@@ -396,6 +396,7 @@ void DictationPipeline::stopEverything() {
     }
     m_jobs.clear();
     m_pastesHeld = false;
+    m_awaitingReadSerial.reset();
     m_deps.captureEngine->stop();
     m_deps.captureEngine->resetRing();
     updateState();

@@ -46,6 +46,8 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
     static constexpr double kPollIntervalSeconds = 0.02;
     static constexpr int64_t kEmptyTranscriptLimit = 3;
     static constexpr double kSampleRateHz = 16000.0;
+    // Longest the next paste waits for the target to read the previous one.
+    static constexpr double kReadWaitSeconds = 0.5;
 
     struct Dependencies {
         MainQueue* mainQueue = nullptr;
@@ -70,10 +72,11 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
         // absent: the text is used as decoded.
         std::function<CleanupResult(const std::string&, double, std::optional<int64_t>)> cleanup;
 
-        // Pastes `text`; afterPaste runs once the keystroke is posted, onNoRead
-        // when nobody read the clipboard.
+        // Pastes `text`; afterPaste runs once the keystroke is posted,
+        // onFirstRead when the target first reads the clipboard, onNoRead when
+        // nobody read it.
         std::function<void(const std::string& text, std::function<void()> onNoRead,
-                           std::function<void()> afterPaste)>
+                           std::function<void()> onFirstRead, std::function<void()> afterPaste)>
             insertText;
         std::function<void()> prepareClipboard;
         std::function<void(const std::string&)> showTranscript;
@@ -171,7 +174,8 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
     void pump();
     void schedulePoll();
     void pasteHead();
-    void afterPaste(int64_t serial, const std::string& text);
+    void afterPaste(int64_t serial, const std::string& text, bool alreadyRead);
+    void endReadWait(int64_t serial);
     void dropHead(const std::string& reason);
     void offerDidntPaste(const std::string& text, std::optional<int64_t> recentID);
     void restorePromptsClosedBy(int64_t serial);
@@ -196,6 +200,10 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
     std::deque<Job> m_jobs;
     std::optional<BackgroundTask> m_decodeTask;
     bool m_pasteInFlight = false;
+    // The clipboard answers reads with the newest text, so the next paste
+    // waits until the target has read the previous one (or a bound passes):
+    // otherwise a slow target would get the later text twice.
+    std::optional<int64_t> m_awaitingReadSerial;
     bool m_pollScheduled = false;
     std::function<void()> m_onQueueEmpty;
     bool m_pastesHeld = false;

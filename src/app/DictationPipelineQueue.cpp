@@ -67,7 +67,9 @@ void DictationPipeline::startNextTranscription() {
         } catch (const std::exception& error) {
             // A decode stopped by its cancellation is no failure: its job is gone.
             if (token.isCancelled()) {
-                log.info("transcribe Task cancelled mid-flight, discarding result length=%{public}ld", 0);
+                log.info(
+                    "transcribe Task cancelled mid-flight, discarding result length=%{public}ld",
+                    0);
                 return;
             }
             log.info("Transcription error: %{public}s", error.what());
@@ -173,7 +175,7 @@ void DictationPipeline::pump() {
         return;
     }
     for (;;) {
-        if (m_pasteInFlight || m_jobs.empty() ||
+        if (m_pasteInFlight || m_awaitingReadSerial || m_jobs.empty() ||
             m_jobs.front().phase.kind != Job::Phase::Kind::ready) {
             updateState();
             return;
@@ -246,6 +248,7 @@ void DictationPipeline::pasteHead() {
     const std::string text = head.phase.text;
     const auto recentID = head.recentID;
     std::weak_ptr<DictationPipeline> weak = weak_from_this();
+    auto readSeen = std::make_shared<bool>(false);
     m_deps.insertText(
         text,
         [weak, text, recentID] {
@@ -254,14 +257,20 @@ void DictationPipeline::pasteHead() {
                 self->offerDidntPaste(text, recentID);
             }
         },
-        [weak, serial, text] {
+        [weak, serial, readSeen] {
+            *readSeen = true;
             if (auto self = weak.lock()) {
-                self->afterPaste(serial, text);
+                self->endReadWait(serial);
+            }
+        },
+        [weak, serial, text, readSeen] {
+            if (auto self = weak.lock()) {
+                self->afterPaste(serial, text, *readSeen);
             }
         });
 }
 
-void DictationPipeline::afterPaste(int64_t serial, const std::string& text) {
+void DictationPipeline::afterPaste(int64_t serial, const std::string& text, bool alreadyRead) {
     auto it = std::find_if(m_jobs.begin(), m_jobs.end(),
                            [&](const Job& job) { return job.serial == serial; });
     if (it != m_jobs.end()) {
@@ -272,8 +281,24 @@ void DictationPipeline::afterPaste(int64_t serial, const std::string& text) {
     if (m_deps.showTranscript) {
         m_deps.showTranscript(text);
     }
+    if (!alreadyRead) {
+        m_awaitingReadSerial = serial;
+        std::weak_ptr<DictationPipeline> weak = weak_from_this();
+        m_deps.mainQueue->postAfter(kReadWaitSeconds, [weak, serial] {
+            if (auto self = weak.lock()) {
+                self->endReadWait(serial);
+            }
+        });
+    }
     updateState();
     pump();
+}
+
+void DictationPipeline::endReadWait(int64_t serial) {
+    if (m_awaitingReadSerial == serial) {
+        m_awaitingReadSerial.reset();
+        pump();
+    }
 }
 
 void DictationPipeline::dropHead(const std::string& reason) {

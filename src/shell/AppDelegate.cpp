@@ -236,8 +236,9 @@ void AppDelegate::launch() {
         return cleanUpTranscript(text, seconds, segments);
     };
     deps.insertText = [&g](const std::string& text, std::function<void()> onNoRead,
-                           std::function<void()> afterPaste) {
-        g.paster->insert(text, true, std::move(onNoRead), {}, std::move(afterPaste));
+                           std::function<void()> onFirstRead, std::function<void()> afterPaste) {
+        g.paster->insert(text, true, std::move(onNoRead), std::move(onFirstRead),
+                         std::move(afterPaste));
     };
     deps.prepareClipboard = [&g] { g.paster->prepare(); };
     deps.showTranscript = [&g](const std::string& text) {

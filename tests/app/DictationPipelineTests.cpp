@@ -138,6 +138,29 @@ TEST_F(Pipeline, PastesInSpokenOrderAndNeverWhileRecording) {
     EXPECT_EQ(pastes[1].text, "second");
 }
 
+TEST_F(Pipeline, TheNextPasteWaitsUntilTheTargetHasReadThePreviousOne) {
+    results = {"first", "second", "third"};
+    dictate();
+    dictate();
+    dictate();
+    finishDecoding();
+    ASSERT_EQ(pastes.size(), 1u);
+    // Keystroke posted but not read yet: the clipboard must keep "first".
+    pastes[0].afterPaste();
+    EXPECT_EQ(pastes.size(), 1u);
+    pastes[0].onFirstRead();
+    ASSERT_EQ(pastes.size(), 2u);
+    EXPECT_EQ(pastes[1].text, "second");
+
+    // A target that never reads holds the next paste back for a bounded time.
+    pastes[1].afterPaste();
+    queue.advance(DictationPipeline::kReadWaitSeconds - 0.01);
+    EXPECT_EQ(pastes.size(), 2u);
+    queue.advance(0.01);
+    ASSERT_EQ(pastes.size(), 3u);
+    EXPECT_EQ(pastes[2].text, "third");
+}
+
 TEST_F(Pipeline, HeldModifiersDelayThePasteAndDropItAfterTenSeconds) {
     modifiersDown = true;
     dictate();
@@ -257,7 +280,8 @@ TEST_F(Pipeline, ADecodeThatStopsOnCancellationIsNoError) {
     pipeline->stopEverything();
     finishDecoding();
     EXPECT_FALSE(logSink->contains("Transcription error: engine exploded"));
-    EXPECT_TRUE(logSink->contains("transcribe Task cancelled mid-flight, discarding result length=0"));
+    EXPECT_TRUE(
+        logSink->contains("transcribe Task cancelled mid-flight, discarding result length=0"));
 }
 
 TEST_F(Pipeline, ATranscriptionErrorDropsTheJobAndTheNextOneRuns) {

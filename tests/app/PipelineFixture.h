@@ -23,6 +23,7 @@ class PipelineFixture : public ::testing::Test {
     struct PasteCall {
         std::string text;
         std::function<void()> onNoRead;
+        std::function<void()> onFirstRead;
         std::function<void()> afterPaste;
     };
 
@@ -55,8 +56,10 @@ class PipelineFixture : public ::testing::Test {
             return t;
         };
         deps.insertText = [this](const std::string& text, std::function<void()> onNoRead,
+                                 std::function<void()> onFirstRead,
                                  std::function<void()> afterPaste) {
-            pastes.push_back({text, std::move(onNoRead), std::move(afterPaste)});
+            pastes.push_back(
+                {text, std::move(onNoRead), std::move(onFirstRead), std::move(afterPaste)});
         };
         deps.prepareClipboard = [this] { ++clipboardPrepares; };
         deps.showTranscript = [this](const std::string& text) { shownTranscripts.push_back(text); };
@@ -105,9 +108,11 @@ class PipelineFixture : public ::testing::Test {
         }
     }
 
+    // The keystroke is posted and the target reads the text at once.
     void completePaste(size_t index) {
         ASSERT_LT(index, pastes.size());
         pastes[index].afterPaste();
+        pastes[index].onFirstRead();
     }
 
     std::shared_ptr<CapturingLogSink> logSink = std::make_shared<CapturingLogSink>();

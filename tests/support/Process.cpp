@@ -104,6 +104,17 @@ int ChildProcess::stop(double graceSeconds) {
     return status;
 }
 
+bool waitUntil(const std::function<bool()>& condition, double seconds, double pollSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::duration<double>(pollSeconds));
+    }
+    return condition();
+}
+
 std::string findProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::stringstream dirs(path ? path : "/usr/bin:/bin");

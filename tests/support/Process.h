@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ class ChildProcess {
   private:
     pid_t m_pid = -1;
 };
+
+// Polls `condition` every `pollSeconds` until it holds or `seconds` pass;
+// returns its last answer. For waits on other processes, which have no event
+// to wait on.
+bool waitUntil(const std::function<bool()>& condition, double seconds, double pollSeconds = 0.02);
 
 // The path of a program on PATH, or empty.
 std::string findProgram(const std::string& name);

@@ -10,15 +10,6 @@
 namespace velmarune::testing {
 
 namespace {
-bool waitUntil(const std::function<bool()>& condition, double seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-}
 
 int run(const std::string& command) {
     return std::system(command.c_str());

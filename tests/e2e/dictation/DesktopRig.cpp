@@ -17,18 +17,6 @@
 namespace velmarune::testing {
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-bool waitUntil(const std::function<bool()>& condition, double seconds) {
-    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    while (Clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return condition();
-}
 
 std::vector<std::string> splitCsvLine(const std::string& line) {
     // The diagnostic CSV never quotes: its writer replaces commas in values.

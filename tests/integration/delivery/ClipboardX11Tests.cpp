@@ -22,17 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool waitUntil(const std::function<bool()>& condition, double seconds) {
-    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
-    while (Clock::now() < deadline) {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
-}
-
 // Standard output of a shell command (bounded by `timeout`).
 std::string output(const std::string& command) {
     std::string result;

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 
+#include "foundation/ObserverList.h"
 #include "platform/SessionEvents.h"
 
 namespace velmarune {
@@ -15,14 +16,10 @@ class FakeSessionEvents : public SessionEvents {
 
     // Delivers the event to every current observer, at once.
     void emit(SessionEvent event);
-    size_t observerCount() const { return m_observers->callbacks.size(); }
+    size_t observerCount() const { return m_observers.size(); }
 
   private:
-    struct Observers {
-        uint64_t nextID = 0;
-        std::map<uint64_t, Observer> callbacks;
-    };
-    std::shared_ptr<Observers> m_observers = std::make_shared<Observers>();
+    ObserverList<SessionEvent> m_observers;
 };
 
 }  // namespace velmarune

@@ -131,24 +131,7 @@ DBusSessionEvents::~DBusSessionEvents() {
 }
 
 Subscription DBusSessionEvents::observe(Observer observer) {
-    const uint64_t id = m_observers->nextID++;
-    m_observers->callbacks.emplace(id, std::move(observer));
-    std::weak_ptr<Observers> weak = m_observers;
-    return Subscription([weak, id] {
-        if (auto observers = weak.lock()) {
-            observers->callbacks.erase(id);
-        }
-    });
-}
-
-void DBusSessionEvents::deliver(const std::shared_ptr<Observers>& observers, SessionEvent event) {
-    // Copy first: an observer may subscribe or unsubscribe while called.
-    auto snapshot = observers->callbacks;
-    for (auto& [id, observer] : snapshot) {
-        if (observers->callbacks.count(id) != 0) {
-            observer(event);
-        }
-    }
+    return m_observers.add(std::move(observer));
 }
 
 void DBusSessionEvents::start() {
@@ -325,12 +308,7 @@ void DBusSessionEvents::report(SessionEvent event) {
             break;
     }
     m_log.debug("%{public}s", eventName(event));
-    std::weak_ptr<Observers> weak = m_observers;
-    m_mainQueue.post([weak, event] {
-        if (auto observers = weak.lock()) {
-            deliver(observers, event);
-        }
-    });
+    m_mainQueue.post([notify = m_observers.weakNotifier(), event] { notify(event); });
 }
 
 }  // namespace velmarune

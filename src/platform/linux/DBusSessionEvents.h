@@ -11,6 +11,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
+#include "foundation/ObserverList.h"
 #include "platform/SessionEvents.h"
 
 namespace velmarune {
@@ -51,11 +52,6 @@ class DBusSessionEvents : public SessionEvents {
     bool waitUntilListening(double timeoutSeconds);
 
   private:
-    struct Observers {
-        uint64_t nextID = 0;
-        std::map<uint64_t, Observer> callbacks;
-    };
-
     void run();
     void listenToLogind(DBusSignalWatch& bus);
     void listenToLockOf(DBusSignalWatch& bus, const std::string& sessionPath);
@@ -64,11 +60,10 @@ class DBusSessionEvents : public SessionEvents {
     void setListening();
     // Listening thread: applies the change rule and posts the event.
     void report(SessionEvent event);
-    static void deliver(const std::shared_ptr<Observers>& observers, SessionEvent event);
 
     MainQueue& m_mainQueue;
     Logger m_log{"SessionEvents"};
-    std::shared_ptr<Observers> m_observers = std::make_shared<Observers>();
+    ObserverList<SessionEvent> m_observers;
 
     std::thread m_thread;
     std::atomic<bool> m_stopRequested{false};

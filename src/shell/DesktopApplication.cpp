@@ -15,6 +15,7 @@
 #include "foundation/Log.h"
 #include "platform/linux/JournalLogSink.h"
 #include "shell/AppDelegate.h"
+#include "shell/MainThreadWatch.h"
 
 namespace velmarune {
 
@@ -89,6 +90,7 @@ int runDesktopApplication(int argc, char** argv) {
     }
 
     delegate.launch();
+    watchMainThread(&app);
     return QApplication::exec();
 }
 

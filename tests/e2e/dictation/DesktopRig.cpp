@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -96,7 +97,7 @@ void DesktopRig::installModels() {
 
 std::map<std::string, std::string> DesktopRig::applicationEnvironment() const {
     const auto bus = "unix:path=" + (m_dir / "run" / "bus").string();
-    return {
+    std::map<std::string, std::string> environment{
         {"HOME", (m_dir / "home").string()},
         {"XDG_CONFIG_HOME", (m_dir / "config").string()},
         {"XDG_DATA_HOME", (m_dir / "data").string()},
@@ -110,12 +111,17 @@ std::map<std::string, std::string> DesktopRig::applicationEnvironment() const {
         {"QT_QPA_PLATFORM", "xcb"},
         {"XDG_SESSION_TYPE", "x11"},
     };
+    environment.insert(extraEnvironment.begin(), extraEnvironment.end());
+    return environment;
 }
 
 void DesktopRig::startApplication() {
     m_logCursor = 0;
-    m_app = ChildProcess({std::string(VELMARUNE_BINARY_DIR) + "/src/shell/velmarune"},
-                         applicationEnvironment(), "/dev/null", (m_dir / "velmarune.log").string());
+    // A benchmark may compare another build of the application.
+    const char* other = std::getenv("VELMARUNE_RIG_APPLICATION");
+    m_app = ChildProcess(
+        {other ? std::string(other) : std::string(VELMARUNE_BINARY_DIR) + "/src/shell/velmarune"},
+        applicationEnvironment(), "/dev/null", (m_dir / "velmarune.log").string());
 }
 
 int DesktopRig::terminateApplication(double seconds) {

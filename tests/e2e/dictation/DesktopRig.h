@@ -40,6 +40,12 @@ class DesktopRig {
     // `seconds`.
     int terminateApplication(double seconds = 10.0);
     pid_t applicationPid() const { return m_app.pid(); }
+    // The servers the application talks to, to stop and continue them.
+    pid_t audioServerPid() const { return m_pulse->pid(); }
+    pid_t busPid() const { return m_bus.pid(); }
+    pid_t clipboardOwnerPid() const { return m_clipboardOwner.pid(); }
+    // Added to the application's environment at its next start.
+    std::map<std::string, std::string> extraEnvironment;
 
     // Waits for a log line containing `text` that appeared after the last
     // match (so repeated events are counted one by one).

@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -89,6 +91,28 @@ TEST_F(DictationE2E, SpokenDictationIsPastedAndTheClipboardGivenBack) {
     const auto again = target.waitForPaste(10.0);
     ASSERT_TRUE(again) << "Paste Last Dictation pasted nothing";
     EXPECT_EQ(*again, *pasted);
+}
+
+// The audio server stops answering (SIGSTOP) as the chord is released: the
+// dictation already recorded is still queued, decoded and pasted, and the
+// application carries on once the server does.
+TEST_F(DictationE2E, AReleaseWithTheAudioServerStoppedIsStillPasted) {
+    PasteTarget target("E2eTarget");
+    ASSERT_TRUE(target.waitUntilActive(5.0));
+    rig.keyboard().press("Control_L");
+    rig.keyboard().press("Shift_L");
+    rig.speak();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(kill(rig.audioServerPid(), SIGSTOP), 0);
+    rig.keyboard().release("Shift_L");
+    rig.keyboard().release("Control_L");
+    const auto pasted = target.waitForPaste(30.0);
+    kill(rig.audioServerPid(), SIGCONT);
+    ASSERT_TRUE(pasted) << "nothing was pasted";
+    EXPECT_THAT(*pasted, HasSubstr(expectedPaste()));
+
+    rig.dictate();
+    EXPECT_TRUE(target.waitForPaste(30.0)) << "no dictation after the server went on";
 }
 
 TEST_F(DictationE2E, ThreeDictationsBackToBackArePastedInTheOrderSpoken) {

@@ -14,11 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "ProcessFigures.h"
 #include "delivery/X11TestClients.h"
 #include "dictation/DesktopRig.h"
 
 namespace {
 
+using velmarune::bench::cpuTicks;
+using velmarune::bench::residentKiB;
 using velmarune::testing::DesktopRig;
 using velmarune::testing::PasteTarget;
 
@@ -32,37 +35,6 @@ double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     const size_t index = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
     return values[std::min(index, values.size() - 1)];
-}
-
-long cpuTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    // Fields after the command name (which may hold spaces); utime and stime
-    // are the 14th and 15th fields.
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int i = 3; rest >> field; ++i) {
-        if (i == 14) {
-            utime = std::stol(field);
-        } else if (i == 15) {
-            stime = std::stol(field);
-            break;
-        }
-    }
-    return utime + stime;
-}
-
-long residentKiB(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return 0;
 }
 
 double number(const std::string& text) {

@@ -22,35 +22,18 @@
 #include <string>
 #include <thread>
 
+#include "ProcessFigures.h"
 #include "delivery/X11TestClients.h"
 #include "dictation/DesktopRig.h"
-#include "hotkeys/XTestKeyboard.h"
 
 namespace {
 
+using velmarune::bench::cpuTicks;
 using velmarune::testing::DesktopRig;
 using velmarune::testing::PasteTarget;
 
 constexpr int kIdleSeconds = 60;
 constexpr const char* kBusy = "main thread busy ";
-
-long cpuTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int i = 3; rest >> field; ++i) {
-        if (i == 14) {
-            utime = std::stol(field);
-        } else if (i == 15) {
-            stime = std::stol(field);
-            break;
-        }
-    }
-    return utime + stime;
-}
 
 long switches(const std::filesystem::path& status) {
     std::ifstream in(status);
@@ -157,16 +140,11 @@ void BM_MainThreadStalls(benchmark::State& state) {
             if (server > 0 && phase.stopBeforePress) {
                 kill(server, SIGSTOP);
             }
-            auto& keyboard = rig.keyboard();
-            keyboard.press("Control_L");
-            keyboard.press("Shift_L");
-            rig.speak();
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            if (server > 0 && !phase.stopBeforePress) {
-                kill(server, SIGSTOP);
-            }
-            keyboard.release("Shift_L");
-            keyboard.release("Control_L");
+            rig.dictate([&] {
+                if (server > 0 && !phase.stopBeforePress) {
+                    kill(server, SIGSTOP);
+                }
+            });
             bool pasted = target.waitForPaste(15.0).has_value();
             // The clipboard is given back a second after the paste was read.
             std::this_thread::sleep_for(std::chrono::milliseconds(2500));

@@ -155,12 +155,15 @@ void DesktopRig::speak() {
     ASSERT_TRUE(PulseRig::waitForExit(player, 15.0)) << "paplay did not finish";
 }
 
-void DesktopRig::dictate() {
+void DesktopRig::dictate(const std::function<void()>& beforeRelease) {
     m_keyboard->press("Control_L");
     m_keyboard->press("Shift_L");
     speak();
     // The capture runs slightly behind the player.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (beforeRelease) {
+        beforeRelease();
+    }
     m_keyboard->release("Shift_L");
     m_keyboard->release("Control_L");
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -52,8 +53,9 @@ class DesktopRig {
     bool waitForLog(const std::string& text, double seconds);
     std::string log() const;
 
-    // Holds Control+Shift, plays the phrase into the microphone, releases.
-    void dictate();
+    // Holds Control+Shift, plays the phrase into the microphone, releases;
+    // `beforeRelease` runs just before the keys go up.
+    void dictate(const std::function<void()>& beforeRelease = {});
     // Plays the phrase into the microphone and waits until it has been played.
     void speak();
     XTestKeyboard& keyboard() { return *m_keyboard; }

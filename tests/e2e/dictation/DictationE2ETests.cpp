@@ -99,13 +99,7 @@ TEST_F(DictationE2E, SpokenDictationIsPastedAndTheClipboardGivenBack) {
 TEST_F(DictationE2E, AReleaseWithTheAudioServerStoppedIsStillPasted) {
     PasteTarget target("E2eTarget");
     ASSERT_TRUE(target.waitUntilActive(5.0));
-    rig.keyboard().press("Control_L");
-    rig.keyboard().press("Shift_L");
-    rig.speak();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ASSERT_EQ(kill(rig.audioServerPid(), SIGSTOP), 0);
-    rig.keyboard().release("Shift_L");
-    rig.keyboard().release("Control_L");
+    rig.dictate([&] { kill(rig.audioServerPid(), SIGSTOP); });
     const auto pasted = target.waitForPaste(30.0);
     kill(rig.audioServerPid(), SIGCONT);
     ASSERT_TRUE(pasted) << "nothing was pasted";

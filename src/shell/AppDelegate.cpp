@@ -316,8 +316,7 @@ void AppDelegate::launch() {
     };
 
     if (!g.hotkeys->start()) {
-        g.log.console(
-            "HotkeyManager failed to start — Accessibility/Input Monitoring may be missing");
+        g.log.console("HotkeyManager failed to start — keyboard access (XInput2) may be missing");
     }
 
     // 7. The bootstrap, which loads the engines.

@@ -56,7 +56,7 @@ class AudioCaptureEngine : public CaptureSource {
     const std::shared_ptr<AudioRingBuffer>& ringBuffer() const { return m_ringBuffer; }
 
     // CaptureSource
-    std::vector<float> ringTail(int64_t frames) override { return m_ringBuffer->tail(frames); }
+    RingTail ringTail(int64_t frames) override;
     void resetRing() override;
     CaptureStats statsSnapshot() const override;
     void start() override;
@@ -65,7 +65,7 @@ class AudioCaptureEngine : public CaptureSource {
     std::optional<std::string> deviceName() const override;
     std::optional<std::string> deviceID() const override;
     void setOnBufferReceived(std::function<void()> callback) override;
-    void setOnSamplesAppended(std::function<void(const float*, size_t)> callback) override;
+    void setOnSamplesAppended(SamplesAppended callback) override;
 
   private:
     void control(std::function<void()> work);
@@ -85,7 +85,7 @@ class AudioCaptureEngine : public CaptureSource {
 
     // Set once at launch, before the first start; read on the delivery queue.
     std::function<void()> m_onBufferReceived;
-    std::function<void(const float*, size_t)> m_onSamplesAppended;
+    SamplesAppended m_onSamplesAppended;
 
     // Control work runs here when Control::ownThread; stopped first on destruction.
     std::unique_ptr<SerialQueue> m_controlQueue;

@@ -5,7 +5,6 @@
 #include <string>
 
 class QApplication;
-class QSystemTrayIcon;
 
 namespace velmarune {
 
@@ -26,7 +25,7 @@ class AppDelegate {
     void requestQuit(std::optional<std::string> systemReason = std::nullopt);
 
   private:
-    void buildTray();
+    void buildViews();
     void wireSessionEvents();
     [[noreturn]] void terminate();
 

@@ -464,6 +464,8 @@ void AppDelegate::presentRequirementsThen(std::function<void()> next) {
             next();
         },
         [this] { requestQuit(); });
+    g.log.info("requirements window shown (%{public}s)",
+               checkOutcomeRawValue(g.hardwareCheck->report().get().outcome));
     g.requirementsWindow->show();
     g.requirementsWindow->raise();
     g.requirementsWindow->activateWindow();

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "ui/RequirementsWindowModel.h"
@@ -79,6 +80,9 @@ RequirementsWindow::RequirementsWindow(HardwareCheckModel& model, std::function<
     setWindowTitle("Velmarune");
     m_layout = new QVBoxLayout(this);
     m_layout->setContentsMargins(24, 24, 24, 20);
+    // Escape leaves, as in any dialog: the same as "Quit".
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] { m_onQuit(); });
     rebuild(m_model.report().get());
     m_subscription =
         m_model.report().subscribe([this](const CheckReport& report) { rebuild(report); });

@@ -6,7 +6,6 @@
 #include <string>
 
 class QApplication;
-class QSystemTrayIcon;
 
 namespace velmarune {
 
@@ -27,7 +26,7 @@ class AppDelegate {
     void requestQuit(std::optional<std::string> systemReason = std::nullopt);
 
   private:
-    void buildTray();
+    void buildViews();
     // The requirements window on a new installation; `next` goes on with start-up.
     void presentRequirementsThen(std::function<void()> next);
     void startFirstDownloads();

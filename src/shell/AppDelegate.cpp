@@ -431,8 +431,10 @@ void AppDelegate::presentRequirementsThen(std::function<void()> next) {
     }
     g.machineFacts = makeDesktopFacts(g.captureSession, 1.0);
     g.hardwareCheck = std::make_unique<HardwareCheckModel>([&g] {
-        return runHardwareCheck(*g.machineFacts, g.locator,
-                                resourcesFolder() / "requirements.json");
+        CheckReport report =
+            runHardwareCheck(*g.machineFacts, g.locator, resourcesFolder() / "requirements.json");
+        g.log.info("requirements check: %{public}s", checkOutcomeRawValue(report.outcome));
+        return report;
     });
     g.requirementsWindow = std::make_unique<RequirementsWindow>(
         *g.hardwareCheck,

@@ -15,13 +15,16 @@ namespace {
 int usage(FILE* out) {
     std::fprintf(out,
                  "usage: velmarune [COMMAND]\n"
+                 "       velmarune --version | --help\n"
                  "\n"
                  "Without a command, starts the push-to-talk dictation application.\n"
                  "\n"
                  "  models    list, download or choose the speech models\n"
                  "  transcribe FILE [--language auto|he|en] [--hebrew-model PATH]\n"
                  "            [--multilingual-model PATH] [--json]\n"
-                 "            transcribe an audio file as a dictation would be\n");
+                 "            transcribe an audio file as a dictation would be\n"
+                 "\n"
+                 "See velmarune(1) for more.\n");
     return out == stdout ? 0 : 2;
 }
 
@@ -31,6 +34,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
         return usage(stdout);
+    }
+    if (!args.empty() && args[0] == "--version") {
+        std::printf("velmarune %s\n", VELMARUNE_VERSION);
+        return 0;
     }
     if (!args.empty() && args[0] == "models") {
         return velmarune::ModelsCommand::main({args.begin() + 1, args.end()});

@@ -89,7 +89,12 @@ struct AppGraph {
           csv((paths.logsFolder() / "press-diag.csv").string()),
           captureSession(mainQueue),
           locator(defaults, paths),
-          loginItem(paths.autostartFolder(), std::filesystem::read_symlink("/proc/self/exe")) {}
+          loginItem(paths.autostartFolder(), executable(),
+                    XdgAutostartLoginItem::isInstalledExecutable(executable())) {}
+
+    static std::filesystem::path executable() {
+        return std::filesystem::read_symlink("/proc/self/exe");
+    }
 
     QtMainQueue mainQueue;
     Paths paths;
@@ -330,6 +335,7 @@ void AppDelegate::launch() {
     bootDeps.defaults = &g.defaults;
     bootDeps.permissions = &g.permissions;
     bootDeps.loginItem = &g.loginItem;
+    g.loginItem.refreshRegistration();  // the program may have moved since the entry was written
     bootDeps.pipeline = g.pipeline;
     bootDeps.slotsNeedingModels = [&g] { return g.locator.slotsNeedingModels(); };
     bootDeps.resolveSlot = [&g](ModelSlot slot) { return g.locator.resolve(slot); };

@@ -29,6 +29,7 @@
 #include "diagnostics/PasteDiagnostics.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Paths.h"
+#include "foundation/Resources.h"
 #include "foundation/SerialQueue.h"
 #include "foundation/UserDefaults.h"
 #include "hotkeys/GlobalHotKey.h"
@@ -90,7 +91,8 @@ struct AppGraph {
           captureSession(mainQueue),
           locator(defaults, paths),
           loginItem(paths.autostartFolder(), executable(),
-                    XdgAutostartLoginItem::isInstalledExecutable(executable())) {}
+                    // Installed when the prefix carries our resources.
+                    !findResourcesFolder(executable(), {}).empty()) {}
 
     static std::filesystem::path executable() {
         return std::filesystem::read_symlink("/proc/self/exe");

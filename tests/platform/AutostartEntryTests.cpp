@@ -84,12 +84,5 @@ TEST(AutostartEntry, RefreshRewritesStaleEntriesInPlaceAndRespectsTheUsersChoice
     }
 }
 
-TEST(AutostartEntry, InstalledMeansThePrefixCarriesTheResources) {
-    TempDir dir;
-    std::filesystem::create_directories(dir / "usr/share/velmarune");
-    EXPECT_TRUE(XdgAutostartLoginItem::isInstalledExecutable(dir / "usr/bin/velmarune"));
-    EXPECT_FALSE(XdgAutostartLoginItem::isInstalledExecutable(dir / "build/src/shell/velmarune"));
-}
-
 }  // namespace
 }  // namespace velmarune

@@ -121,12 +121,6 @@ XdgAutostartLoginItem::XdgAutostartLoginItem(std::filesystem::path autostartFold
       m_executable(std::move(executable)),
       m_installed(installed) {}
 
-bool XdgAutostartLoginItem::isInstalledExecutable(const std::filesystem::path& executable) {
-    std::error_code ec;
-    return std::filesystem::is_directory(
-        executable.parent_path().parent_path() / "share" / "velmarune", ec);
-}
-
 std::string XdgAutostartLoginItem::entryText(bool enabled) const {
     std::string escapedPath;
     for (char c : m_executable.string()) {

@@ -33,10 +33,6 @@ class XdgAutostartLoginItem : public LoginItem {
 
     std::filesystem::path entryPath() const { return m_folder / "velmarune.desktop"; }
 
-    // Whether `executable` runs from an installation (its prefix has
-    // share/velmarune) rather than from a build folder.
-    static bool isInstalledExecutable(const std::filesystem::path& executable);
-
   private:
     std::string entryText(bool enabled) const;
     std::optional<std::string> write(const std::string& text);

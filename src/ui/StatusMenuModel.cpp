@@ -47,8 +47,7 @@ StatusMenuModel::Menu StatusMenuModel::menu() const {
                                     ? m_deps.dictationChord()
                                     : ModifierCombo{kModifierControl | kModifierShift};
     menu.hotkeyReminder = "Hold " + modifierText(chord) + " to dictate";
-    menu.modelsNeededVisible =
-        m_deps.state.engineStatus.get().kind == WhisperStatus::Kind::needsModels;
+    menu.modelsNeededVisible = modelsNeeded();
     menu.checkForUpdatesVisible = static_cast<bool>(m_checkForUpdates);
 
     auto store = m_recent.lock();
@@ -67,6 +66,10 @@ StatusMenuModel::Menu StatusMenuModel::menu() const {
         menu.recent.push_back({std::nullopt, "None"});
     }
     return menu;
+}
+
+bool StatusMenuModel::modelsNeeded() const {
+    return m_deps.state.engineStatus.get().kind == WhisperStatus::Kind::needsModels;
 }
 
 bool StatusMenuModel::hasRecentEntries() const {

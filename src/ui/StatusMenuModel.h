@@ -65,6 +65,8 @@ class StatusMenuModel {
     void attachUpdater(std::function<void()> checkForUpdates);
 
     TrayStatus trayStatus() const;
+    bool modelsNeeded() const;
+    // Reads the stored shortcuts: built when the menu opens.
     Menu menu() const;
 
     // The menu's commands; each does nothing when its target is not attached.

@@ -184,12 +184,36 @@ TEST(DictationE2EStartUp, ReachesReadyAndRegistersTheProgramThatRanForLogin) {
 TEST(DictationE2EWithoutModels, StartsNeedingBothModelsAndQuitsOnSigterm) {
     DesktopRig rig;
     ASSERT_TRUE(rig.ok());
+    std::filesystem::create_directories(rig.settingsFile().parent_path());
+    writeFile(rig.settingsFile(), R"({"didFirstRunBootstrap": true})");
     rig.startApplication();
     EXPECT_TRUE(rig.waitForLog("engine status: needsModels (Hebrew, Multilingual)", 60.0))
         << rig.log();
     EXPECT_THAT(rig.log(), ::testing::Not(HasSubstr("capture engine started")));
     EXPECT_EQ(rig.terminateApplication(), 0) << rig.log();
     EXPECT_THAT(rig.log(), HasSubstr("Quitting:"));
+}
+
+TEST(DictationE2EFirstStart, RequirementsWindowComesFirstAndEscapeQuits) {
+    DesktopRig rig;
+    ASSERT_TRUE(rig.ok());
+    ASSERT_TRUE(requireProgram("xdotool", "xdotool"));
+    rig.startApplication();
+    ASSERT_TRUE(rig.waitForLog("requirements window shown", 60.0)) << rig.log();
+    // Start-up waits for the user: no engine is loaded behind the window.
+    EXPECT_THAT(rig.log(), ::testing::Not(HasSubstr("Engine load")));
+    const CommandResult escape =
+        runCommand({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Velmarune$",
+                    "windowactivate", "--sync", "key", "Escape"},
+                   20.0);
+    EXPECT_EQ(escape.exitCode, 0) << escape.output;
+    EXPECT_TRUE(waitUntil([&] { return rig.log().find("Quitting:") != std::string::npos; }, 20.0))
+        << rig.log();
+    // Left before the first start was over: the window comes again next time.
+    if (std::filesystem::exists(rig.settingsFile())) {
+        EXPECT_THAT(readFile(rig.settingsFile()),
+                    ::testing::Not(HasSubstr("didFirstRunBootstrap")));
+    }
 }
 
 }  // namespace

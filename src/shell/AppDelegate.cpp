@@ -81,7 +81,13 @@ struct AppGraph {
           csv((paths.logsFolder() / "press-diag.csv").string()),
           captureSession(mainQueue),
           locator(defaults, paths),
-          loginItem(paths.autostartFolder(), std::filesystem::read_symlink("/proc/self/exe")) {}
+          loginItem(paths.autostartFolder(), executable(),
+                    // Installed when the prefix carries our resources.
+                    !findResourcesFolder(executable(), {}).empty()) {}
+
+    static std::filesystem::path executable() {
+        return std::filesystem::read_symlink("/proc/self/exe");
+    }
 
     QtMainQueue mainQueue;
     Paths paths;
@@ -338,6 +344,7 @@ void AppDelegate::launch() {
         &g.explainer, [&g] { return modifierText(HotkeyBindings::load(g.defaults).pushToTalk); }});
     bootDeps.permissions = g.readiness.get();
     bootDeps.loginItem = &g.loginItem;
+    g.loginItem.refreshRegistration();  // the program may have moved since the entry was written
     bootDeps.pipeline = g.pipeline;
     bootDeps.slotsNeedingModels = [&g] { return g.locator.slotsNeedingModels(); };
     bootDeps.resolveSlot = [&g](ModelSlot slot) { return g.locator.resolve(slot); };

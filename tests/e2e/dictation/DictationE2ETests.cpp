@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -155,6 +157,28 @@ TEST_F(DictationE2E, SigtermQuitsCleanlyAndKeepsTheSettings) {
     for (const char* key : {"hebrewModelPath", "multilingualModelPath", "DiagnosticPasteLog"}) {
         EXPECT_EQ(after.value(key, nlohmann::json()), before[key]) << key;
     }
+}
+
+// The package test runs this against the installed program too.
+TEST(DictationE2EStartUp, ReachesReadyAndRegistersTheProgramThatRanForLogin) {
+    DesktopRig rig;
+    ASSERT_TRUE(rig.ok());
+    rig.installModels();
+    const auto start = std::chrono::steady_clock::now();
+    rig.startApplication();
+    ASSERT_TRUE(rig.waitForLog("Engine load — both ready", 60.0)) << rig.log();
+    const auto readyMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
+    std::cout << "start-up to ready: " << readyMs << " ms (" << rig.applicationBinary().string()
+              << ")\n";
+
+    // The first start registers it for login, naming the program that ran.
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(rig.autostartEntry()); }, 5.0));
+    const std::string entry = readFile(rig.autostartEntry());
+    EXPECT_THAT(entry, HasSubstr("\nExec=\"" + rig.applicationBinary().string() + "\"\n"));
+    EXPECT_THAT(entry, HasSubstr("\nX-GNOME-Autostart-enabled=true\n"));
+    EXPECT_EQ(rig.terminateApplication(), 0);
 }
 
 TEST(DictationE2EWithoutModels, StartsNeedingBothModelsAndQuitsOnSigterm) {

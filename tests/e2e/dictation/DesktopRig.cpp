@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -89,6 +90,8 @@ void DesktopRig::installModels() {
         {"hebrewModelPath", testModelPath(TestModel::hebrew).string()},
         {"multilingualModelPath", testModelPath(TestModel::english).string()},
         {"DiagnosticPasteLog", true},
+        // Past its first start: no requirements window waits for a click.
+        {"didFirstRunBootstrap", true},
     };
     std::filesystem::create_directories(settingsFile().parent_path());
     writeFile(settingsFile(), settings.dump(2));
@@ -112,10 +115,21 @@ std::map<std::string, std::string> DesktopRig::applicationEnvironment() const {
     };
 }
 
+std::filesystem::path DesktopRig::applicationBinary() {
+    const char* chosen = std::getenv("VELMARUNE_E2E_BINARY");
+    return chosen != nullptr && *chosen != '\0'
+               ? std::filesystem::path(chosen)
+               : std::filesystem::path(VELMARUNE_BINARY_DIR) / "src/shell/velmarune";
+}
+
+std::filesystem::path DesktopRig::autostartEntry() const {
+    return m_dir / "config" / "autostart" / "velmarune.desktop";
+}
+
 void DesktopRig::startApplication() {
     m_logCursor = 0;
-    m_app = ChildProcess({std::string(VELMARUNE_BINARY_DIR) + "/src/shell/velmarune"},
-                         applicationEnvironment(), "/dev/null", (m_dir / "velmarune.log").string());
+    m_app = ChildProcess({applicationBinary().string()}, applicationEnvironment(), "/dev/null",
+                         (m_dir / "velmarune.log").string());
 }
 
 int DesktopRig::terminateApplication(double seconds) {

@@ -36,6 +36,10 @@ class DesktopRig {
     void installModels();
     // Starts the application, its standard error going to the log file.
     void startApplication();
+    // The program started: $VELMARUNE_E2E_BINARY (the package test points it
+    // at the installed one), else the build tree's.
+    static std::filesystem::path applicationBinary();
+    std::filesystem::path autostartEntry() const;
     // SIGTERM; returns the exit status, or -1 when it did not end within
     // `seconds`.
     int terminateApplication(double seconds = 10.0);

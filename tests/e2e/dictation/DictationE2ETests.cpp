@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -169,15 +171,61 @@ TEST_F(DictationE2E, SigtermQuitsCleanlyAndKeepsTheSettings) {
     }
 }
 
+// The package test runs this against the installed program too.
+TEST(DictationE2EStartUp, ReachesReadyAndRegistersTheProgramThatRanForLogin) {
+    DesktopRig rig;
+    ASSERT_TRUE(rig.ok());
+    rig.installModels();
+    const auto start = std::chrono::steady_clock::now();
+    rig.startApplication();
+    ASSERT_TRUE(rig.waitForLog("Engine load — both ready", 60.0)) << rig.log();
+    const auto readyMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
+    std::cout << "start-up to ready: " << readyMs << " ms (" << rig.applicationBinary().string()
+              << ")\n";
+
+    // The first start registers it for login, naming the program that ran.
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(rig.autostartEntry()); }, 5.0));
+    const std::string entry = readFile(rig.autostartEntry());
+    EXPECT_THAT(entry, HasSubstr("\nExec=\"" + rig.applicationBinary().string() + "\"\n"));
+    EXPECT_THAT(entry, HasSubstr("\nX-GNOME-Autostart-enabled=true\n"));
+    EXPECT_EQ(rig.terminateApplication(), 0);
+}
+
 TEST(DictationE2EWithoutModels, StartsNeedingBothModelsAndQuitsOnSigterm) {
     DesktopRig rig;
     ASSERT_TRUE(rig.ok());
+    std::filesystem::create_directories(rig.settingsFile().parent_path());
+    writeFile(rig.settingsFile(), R"({"didFirstRunBootstrap": true})");
     rig.startApplication();
     EXPECT_TRUE(rig.waitForLog("engine status: needsModels (Hebrew, Multilingual)", 60.0))
         << rig.log();
     EXPECT_THAT(rig.log(), ::testing::Not(HasSubstr("capture engine started")));
     EXPECT_EQ(rig.terminateApplication(), 0) << rig.log();
     EXPECT_THAT(rig.log(), HasSubstr("Quitting:"));
+}
+
+TEST(DictationE2EFirstStart, RequirementsWindowComesFirstAndEscapeQuits) {
+    DesktopRig rig;
+    ASSERT_TRUE(rig.ok());
+    ASSERT_TRUE(requireProgram("xdotool", "xdotool"));
+    rig.startApplication();
+    ASSERT_TRUE(rig.waitForLog("requirements window shown", 60.0)) << rig.log();
+    // Start-up waits for the user: no engine is loaded behind the window.
+    EXPECT_THAT(rig.log(), ::testing::Not(HasSubstr("Engine load")));
+    const CommandResult escape =
+        runCommand({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Velmarune$",
+                    "windowactivate", "--sync", "key", "Escape"},
+                   20.0);
+    EXPECT_EQ(escape.exitCode, 0) << escape.output;
+    EXPECT_TRUE(waitUntil([&] { return rig.log().find("Quitting:") != std::string::npos; }, 20.0))
+        << rig.log();
+    // Left before the first start was over: the window comes again next time.
+    if (std::filesystem::exists(rig.settingsFile())) {
+        EXPECT_THAT(readFile(rig.settingsFile()),
+                    ::testing::Not(HasSubstr("didFirstRunBootstrap")));
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,9 @@ class AppDelegate {
 
   private:
     void buildViews();
+    // The requirements window on a new installation; `next` goes on with start-up.
+    void presentRequirementsThen(std::function<void()> next);
+    void startFirstDownloads();
     void wireSessionEvents();
     [[noreturn]] void terminate();
 

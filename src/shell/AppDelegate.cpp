@@ -50,6 +50,7 @@
 #include "requirements/HardwareCheck.h"
 #include "shell/DesktopFacts.h"
 #include "shell/QtMainQueue.h"
+#include "shell/SoftwareCentre.h"
 #include "system/ReadinessWalk.h"
 #include "ui/DesktopViews.h"
 #include "ui/HeadsUpDisplay.h"
@@ -128,6 +129,8 @@ struct AppGraph {
 
     // The core, in start-up order.
     std::unique_ptr<DesktopViews> views;
+    // Bounds the software-centre query: gone (and the query with it) before the views.
+    std::unique_ptr<QObject> softwareCentreProbe = std::make_unique<QObject>();
     std::shared_ptr<PasteDiagnostics> diagnostics;
     std::shared_ptr<AudioCaptureEngine> captureEngine;
     std::shared_ptr<ClipboardPaster> paster;
@@ -536,6 +539,11 @@ void AppDelegate::buildViews() {
                                                                   },
                                                                   [this] { requestQuit(); }});
     g.views->start();
+    // Updates come from the package manager; the menu offers the software
+    // centre's page only where one handles appstream: links.
+    findSoftwareCentre(g.softwareCentreProbe.get(), [&g](std::function<void()> open) {
+        g.views->menuModel().attachUpdater(std::move(open));
+    });
     g.subscriptions.push_back(g.state->engineStatus.subscribe([&g](const WhisperStatus& status) {
         if (status.kind == WhisperStatus::Kind::needsModels) {
             std::string missing;

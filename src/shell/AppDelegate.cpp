@@ -135,7 +135,7 @@ struct AppGraph {
     std::shared_ptr<AudioCaptureEngine> captureEngine;
     std::shared_ptr<ClipboardPaster> paster;
     std::shared_ptr<RecentDictations> recents;
-    std::unique_ptr<DidntPasteList> didntPaste;
+    std::shared_ptr<DidntPasteList> didntPaste;  // shared: its panel's buttons hold it weakly
     std::shared_ptr<PasteLastDictation> pasteLast;
     std::shared_ptr<GlobalHotKey> pasteLastHotKey;
     std::shared_ptr<DictationPipeline> pipeline;
@@ -200,7 +200,7 @@ void AppDelegate::launch() {
     // 2-3. Recent dictations and Paste Last Dictation.
     g.recents = std::make_shared<RecentDictations>(g.mainQueue);
     g.recents->observe(*g.sessionEvents);
-    g.didntPaste = std::make_unique<DidntPasteList>(g.views->didntPastePresenter());
+    g.didntPaste = std::make_shared<DidntPasteList>(g.views->didntPastePresenter());
     auto modifiersHeld = [&g] { return (g.modifierState.combinedFlags() & kModifierMask) != 0; };
     g.pasteLast = std::make_shared<PasteLastDictation>(PasteLastDictation::Dependencies{
         g.recents,
@@ -441,8 +441,10 @@ void AppDelegate::presentRequirementsThen(std::function<void()> next) {
     }
     g.machineFacts = makeDesktopFacts(g.captureSession, 1.0);
     g.hardwareCheck = std::make_unique<HardwareCheckModel>([&g] {
-        return runHardwareCheck(*g.machineFacts, g.locator,
-                                resourcesFolder() / "requirements.json");
+        CheckReport report =
+            runHardwareCheck(*g.machineFacts, g.locator, resourcesFolder() / "requirements.json");
+        g.log.info("requirements check: %{public}s", checkOutcomeRawValue(report.outcome));
+        return report;
     });
     g.requirementsWindow = std::make_unique<RequirementsWindow>(
         *g.hardwareCheck,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,9 @@ class AppDelegate {
 
   private:
     void buildViews();
+    // The requirements window on a new installation; `next` goes on with start-up.
+    void presentRequirementsThen(std::function<void()> next);
+    void startFirstDownloads();
     void wireSessionEvents();
     // Stops dictation, flushes the settings and ends the event loop; the
     // objects are then destroyed in reverse order of their creation.

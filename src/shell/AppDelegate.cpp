@@ -50,6 +50,7 @@
 #include "requirements/HardwareCheck.h"
 #include "shell/DesktopFacts.h"
 #include "shell/QtMainQueue.h"
+#include "shell/SoftwareCentre.h"
 #include "system/ReadinessWalk.h"
 #include "ui/DesktopViews.h"
 #include "ui/HeadsUpDisplay.h"
@@ -128,11 +129,13 @@ struct AppGraph {
 
     // The core, in start-up order.
     std::unique_ptr<DesktopViews> views;
+    // Bounds the software-centre query: gone (and the query with it) before the views.
+    std::unique_ptr<QObject> softwareCentreProbe = std::make_unique<QObject>();
     std::shared_ptr<PasteDiagnostics> diagnostics;
     std::shared_ptr<AudioCaptureEngine> captureEngine;
     std::shared_ptr<ClipboardPaster> paster;
     std::shared_ptr<RecentDictations> recents;
-    std::unique_ptr<DidntPasteList> didntPaste;
+    std::shared_ptr<DidntPasteList> didntPaste;  // shared: its panel's buttons hold it weakly
     std::shared_ptr<PasteLastDictation> pasteLast;
     std::shared_ptr<GlobalHotKey> pasteLastHotKey;
     std::shared_ptr<DictationPipeline> pipeline;
@@ -197,7 +200,7 @@ void AppDelegate::launch() {
     // 2-3. Recent dictations and Paste Last Dictation.
     g.recents = std::make_shared<RecentDictations>(g.mainQueue);
     g.recents->observe(*g.sessionEvents);
-    g.didntPaste = std::make_unique<DidntPasteList>(g.views->didntPastePresenter());
+    g.didntPaste = std::make_shared<DidntPasteList>(g.views->didntPastePresenter());
     auto modifiersHeld = [&g] { return (g.modifierState.combinedFlags() & kModifierMask) != 0; };
     g.pasteLast = std::make_shared<PasteLastDictation>(PasteLastDictation::Dependencies{
         g.recents,
@@ -540,6 +543,11 @@ void AppDelegate::buildViews() {
                                                                   },
                                                                   [this] { requestQuit(); }});
     g.views->start();
+    // Updates come from the package manager; the menu offers the software
+    // centre's page only where one handles appstream: links.
+    findSoftwareCentre(g.softwareCentreProbe.get(), [&g](std::function<void()> open) {
+        g.views->menuModel().attachUpdater(std::move(open));
+    });
     g.subscriptions.push_back(g.state->engineStatus.subscribe([&g](const WhisperStatus& status) {
         if (status.kind == WhisperStatus::Kind::needsModels) {
             std::string missing;

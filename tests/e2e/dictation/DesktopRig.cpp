@@ -181,6 +181,38 @@ void DesktopRig::setClipboard(const std::string& text) {
         << "xclip did not take the clipboard";
 }
 
+std::optional<DesktopRig::Frame> DesktopRig::waitForWindow(const std::string& titlePattern,
+                                                           double seconds) {
+    std::optional<Frame> frame;
+    waitUntil(
+        [&] {
+            const auto result = runCommand({"xdotool", "search", "--onlyvisible", "--name",
+                                            titlePattern, "getwindowgeometry", "--shell"},
+                                           2.0);
+            std::map<std::string, int> values;
+            std::istringstream lines(result.output);
+            for (std::string line; std::getline(lines, line);) {
+                const auto equals = line.find('=');
+                if (equals != std::string::npos &&
+                    line.find_first_not_of("-0123456789", equals + 1) == std::string::npos) {
+                    values[line.substr(0, equals)] = std::stoi(line.substr(equals + 1));
+                }
+            }
+            if (values.count("WIDTH") && values.count("HEIGHT")) {
+                frame = Frame{values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]};
+            }
+            return frame.has_value();
+        },
+        seconds, 0.01);
+    return frame;
+}
+
+void DesktopRig::click(int x, int y) {
+    runCommand(
+        {"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"},
+        5.0);
+}
+
 std::string DesktopRig::clipboard() {
     return runCommand({"xclip", "-selection", "clipboard", "-o"}, 5.0).output;
 }

@@ -60,6 +60,15 @@ class DesktopRig {
     void setClipboard(const std::string& text);
     std::string clipboard();
 
+    // The frame (x, y, width, height) of a shown window whose title matches
+    // `titlePattern`, waiting at most `seconds`.
+    struct Frame {
+        int x = 0, y = 0, width = 0, height = 0;
+    };
+    std::optional<Frame> waitForWindow(const std::string& titlePattern, double seconds);
+    // A left click through XTest, as a user's.
+    void click(int x, int y);
+
     std::filesystem::path settingsFile() const;
     std::filesystem::path diagnosticsFile() const;
     // The CSV's rows as column name -> value.

@@ -64,6 +64,8 @@ TEST_F(DictationE2E, SpokenDictationIsPastedAndTheClipboardGivenBack) {
     ASSERT_TRUE(pasted) << "nothing was pasted";
     EXPECT_THAT(*pasted, HasSubstr(expectedPaste()));
     ASSERT_TRUE(rig.waitForLog("-> paste complete", 10.0));
+    // The heads-up display shows what was pasted, for 1.5 s.
+    EXPECT_TRUE(rig.waitForWindow(expectedPaste(), 1.5)) << "no heads-up display";
 
     // The row is written once the clipboard has been given back, which waits
     // for readers to go quiet: reading the clipboard before would delay it.
@@ -141,9 +143,19 @@ TEST_F(DictationE2E, DictationIsNotPastedIntoAWindowThatReplacedTheTarget) {
     rig.keyboard().release("Control_L");
 
     EXPECT_TRUE(rig.waitForLog("NOT_PASTED: app changed", 20.0));
-    EXPECT_TRUE(rig.waitForLog("didn't paste: 1 prompt(s) offered", 5.0));
+    const auto panel = rig.waitForWindow("Didn't paste", 5.0);
+    ASSERT_TRUE(panel) << "no didn't-paste panel";
     EXPECT_FALSE(other.waitForPaste(1.0)) << "pasted into the window that took the focus";
     EXPECT_FALSE(target.waitForPaste(0.1)) << "pasted into a window no longer in front";
+
+    // Its Paste button (bottom right, inside the padding) delivers the
+    // dictation to the window in front now, which keeps the focus.
+    rig.click(panel->x + panel->width - 14 - 20, panel->y + panel->height - 14 - 10);
+    const auto pasted = other.waitForPaste(10.0);
+    ASSERT_TRUE(pasted) << "Paste in the panel pasted nothing";
+    EXPECT_THAT(*pasted, HasSubstr(expectedPaste()));
+    EXPECT_TRUE(other.waitUntilActive(0.5));
+    EXPECT_FALSE(rig.waitForWindow("Didn't paste", 0.5)) << "the panel stayed";
 }
 
 TEST_F(DictationE2E, SigtermQuitsCleanlyAndKeepsTheSettings) {
@@ -172,6 +184,11 @@ TEST(DictationE2EStartUp, ReachesReadyAndRegistersTheProgramThatRanForLogin) {
                              .count();
     std::cout << "start-up to ready: " << readyMs << " ms (" << rig.applicationBinary().string()
               << ")\n";
+    // A package build names the ggml CPU code it picked for this processor.
+    const std::string log = rig.log();
+    if (const auto at = log.find("ggml CPU variant: "); at != std::string::npos) {
+        std::cout << log.substr(at, log.find('\n', at) - at) << "\n";
+    }
 
     // The first start registers it for login, naming the program that ran.
     ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(rig.autostartEntry()); }, 5.0));

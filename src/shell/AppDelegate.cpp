@@ -447,8 +447,10 @@ void AppDelegate::launch() {
 void AppDelegate::presentRequirementsThen(std::function<void()> next) {
     AppGraph& g = *m_graph;
     // Once per installation, before its first dictation: a user who quits
-    // here sees the window again at the next start.
-    if (g.defaults.boolValue("didFirstRunBootstrap").value_or(false)) {
+    // here sees the window again at the next start. Slots that already have
+    // their models (set up from the terminal) leave nothing to choose.
+    if (g.defaults.boolValue("didFirstRunBootstrap").value_or(false) ||
+        g.locator.slotsNeedingModels().empty()) {
         next();
         return;
     }

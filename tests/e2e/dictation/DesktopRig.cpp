@@ -90,8 +90,6 @@ void DesktopRig::installModels() {
         {"hebrewModelPath", testModelPath(TestModel::hebrew).string()},
         {"multilingualModelPath", testModelPath(TestModel::english).string()},
         {"DiagnosticPasteLog", true},
-        // Past its first start: no requirements window waits for a click.
-        {"didFirstRunBootstrap", true},
     };
     std::filesystem::create_directories(settingsFile().parent_path());
     writeFile(settingsFile(), settings.dump(2));

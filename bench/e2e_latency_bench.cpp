@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "ProcessFigures.h"
+#include "E2EBench.h"
 #include "delivery/X11TestClients.h"
 #include "dictation/DesktopRig.h"
 
@@ -44,20 +44,10 @@ double number(const std::string& text) {
 void BM_DictationEndToEnd(benchmark::State& state) {
     for (auto _ : state) {
         DesktopRig rig;
-        if (!rig.ok()) {
-            state.SkipWithError("the desktop rig did not start");
-            return;
-        }
-        rig.installModels();
-        rig.startApplication();
-        if (!rig.waitForLog("capture engine started", 60.0)) {
-            state.SkipWithError("the application did not start its capture");
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
         PasteTarget target("BenchTarget");
-        if (!target.waitUntilActive(5.0)) {
-            state.SkipWithError("the paste target did not become active");
+        if (const std::string failure = velmarune::bench::startForDictation(rig, target);
+            !failure.empty()) {
+            state.SkipWithError(failure.c_str());
             return;
         }
         int pasted = 0;

@@ -84,12 +84,6 @@ struct AppGraph {
           loginItem(paths.autostartFolder(), executable(),
                     // Installed when the prefix carries our resources.
                     !findResourcesFolder(executable(), {}).empty()) {}
-    // The X loop calls into the core (activations) and the scan reads a
-    // backend declared after its queue: stop both before anything goes.
-    ~AppGraph() {
-        xLoop->stop();
-        shortcutScanQueue.stop();
-    }
     AppGraph(const AppGraph&) = delete;
     AppGraph& operator=(const AppGraph&) = delete;
 
@@ -166,10 +160,12 @@ struct AppGraph {
             hotkeys->stop();
         if (sessionEvents)
             sessionEvents->stop();
-        frontApplication.stop();
+        // The shared X loop (front window activations among its calls).
+        xLoop->stop();
         if (captureEngine)
             captureEngine->stop();
         transcriptionQueue.stop();
+        shortcutScanQueue.stop();
         loaderQueue.stop();
         snapshotQueue.stop();
     }

@@ -109,6 +109,8 @@ TEST_F(DictationE2E, AReleaseWithTheAudioServerStoppedIsStillPasted) {
     ASSERT_TRUE(pasted) << "nothing was pasted";
     EXPECT_THAT(*pasted, HasSubstr(expectedPaste()));
 
+    // A stream the stop broke is opened again; its first audio takes a moment.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
     rig.dictate();
     EXPECT_TRUE(target.waitForPaste(30.0)) << "no dictation after the server went on";
 }
@@ -237,11 +239,11 @@ TEST(DictationE2EFirstStart, RequirementsWindowComesFirstAndEscapeQuits) {
     ASSERT_TRUE(rig.waitForLog("requirements window shown", 60.0)) << rig.log();
     // Start-up waits for the user: no engine is loaded behind the window.
     EXPECT_THAT(rig.log(), ::testing::Not(HasSubstr("Engine load")));
-    const CommandResult escape =
-        runCommand({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Velmarune$",
-                    "windowactivate", "--sync", "key", "Escape"},
-                   20.0);
-    EXPECT_EQ(escape.exitCode, 0) << escape.output;
+    // The window may be gone before xdotool has sent the key's release (it
+    // then exits 1): the quit below is what counts.
+    runCommand({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Velmarune$",
+                "windowactivate", "--sync", "key", "Escape"},
+               20.0);
     EXPECT_TRUE(waitUntil([&] { return rig.log().find("Quitting:") != std::string::npos; }, 20.0))
         << rig.log();
     // Left before the first start was over: the window comes again next time.

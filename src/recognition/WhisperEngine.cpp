@@ -68,7 +68,10 @@ int64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
 
 std::shared_ptr<WhisperEngine> WhisperEngine::create(const std::filesystem::path& modelPath) {
     routeWhisperLogOnce();
-    loadGgmlCpuBackendOnce();
+    // Without CPU code ggml aborts the process inside whisper_init.
+    if (const auto problem = loadGgmlCpuBackendOnce()) {
+        throw WhisperEngineError::engineCodeMissing(*problem);
+    }
     const auto start = std::chrono::steady_clock::now();
     whisper_context_params params = whisper_context_default_params();
     params.use_gpu = true;

@@ -145,6 +145,15 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::launch() {
     AppGraph& g = *m_graph;
+    // A settings file that cannot be read, was moved aside or could not be
+    // saved: the user hears of it (the settings code logs it as well).
+    g.defaults.setProblemHandler([&g](const std::string& message) {
+        g.mainQueue.post([&g, message] {
+            if (g.tray)
+                g.tray->showMessage("Velmarune", QString::fromStdString("Settings: " + message),
+                                    QIcon(), 5000);
+        });
+    });
     const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
     std::string error;
     if (!g.pasteboard.start(display, &error)) {
@@ -333,8 +342,8 @@ void AppDelegate::launch() {
     bootDeps.pipeline = g.pipeline;
     bootDeps.slotsNeedingModels = [&g] { return g.locator.slotsNeedingModels(); };
     bootDeps.resolveSlot = [&g](ModelSlot slot) { return g.locator.resolve(slot); };
-    bootDeps.loadEngine = [](const std::filesystem::path& path) {
-        return WhisperEngine::create(path);
+    bootDeps.loadEngine = [&g](const std::filesystem::path& path) {
+        return WhisperEngine::create(path, g.locator.catalogueSize(path));
     };
     bootDeps.canonicalMultilingualPath = [&g] {
         const auto entries = g.locator.entries(ModelSlot::multilingual);

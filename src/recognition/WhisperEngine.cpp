@@ -12,6 +12,7 @@
 
 #include "foundation/Log.h"
 #include "models/ModelFileCheck.h"
+#include "recognition/GgmlCpuBackend.h"
 #include "recognition/LastSegmentCheck.h"
 
 namespace velmarune {
@@ -69,6 +70,7 @@ int64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
 std::shared_ptr<WhisperEngine> WhisperEngine::create(const std::filesystem::path& modelPath,
                                                      std::optional<int64_t> expectedSize) {
     routeWhisperLogOnce();
+    loadGgmlCpuBackendOnce();
     const auto start = std::chrono::steady_clock::now();
     // whisper.cpp's loader believes every count in the file: a damaged or
     // hostile one crashes the process or eats memory. Only a file that

@@ -4,13 +4,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QIcon>
-#include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
-#include <QSystemTrayIcon>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,9 +24,11 @@
 #include "diagnostics/PasteDiagnostics.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Paths.h"
+#include "foundation/Resources.h"
 #include "foundation/SerialQueue.h"
 #include "foundation/UserDefaults.h"
 #include "hotkeys/GlobalHotKey.h"
+#include "hotkeys/HotkeyBindings.h"
 #include "hotkeys/HotkeyConflictScanner.h"
 #include "hotkeys/HotkeyManager.h"
 #include "hotkeys/PasteShortcut.h"
@@ -41,6 +38,7 @@
 #include "platform/linux/LinuxDesktopShortcutSource.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "platform/pulse/PulseCaptureSession.h"
+#include "platform/x11/X11DisplayProbe.h"
 #include "platform/x11/X11FrontApplication.h"
 #include "platform/x11/X11HotKeyService.h"
 #include "platform/x11/X11Keyboard.h"
@@ -49,9 +47,17 @@
 #include "recognition/DecodeRouter.h"
 #include "recognition/TranscriptCleanup.h"
 #include "recognition/WhisperEngine.h"
-#include "shell/LoggingDidntPastePresenter.h"
+#include "requirements/HardwareCheck.h"
+#include "shell/DesktopFacts.h"
 #include "shell/QtMainQueue.h"
-#include "system/PermissionWalk.h"
+#include "system/ReadinessWalk.h"
+#include "ui/DesktopViews.h"
+#include "ui/HeadsUpDisplay.h"
+#include "ui/ModelDownloadWindow.h"
+#include "ui/ReadinessExplainerWindow.h"
+#include "ui/RequirementsWindow.h"
+#include "ui/ShortcutText.h"
+#include "ui/StatusMenuModel.h"
 
 #ifndef VELMARUNE_VERSION
 #define VELMARUNE_VERSION "0.1.0"
@@ -62,20 +68,6 @@ namespace velmarune {
 namespace {
 const char* const kDefaultInputChanged = "Velmarune.defaultInputChanged";
 
-QIcon trayIcon() {
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(40, 110, 200));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(20, 6, 24, 36, 12, 12);  // a microphone
-    painter.setPen(QPen(QColor(40, 110, 200), 5));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawArc(12, 14, 40, 36, 180 * 16, 180 * 16);
-    painter.drawLine(32, 50, 32, 60);
-    return QIcon(pixmap);
-}
 }  // namespace
 
 // Every long-lived object, declared in start-up order so that destruction
@@ -89,7 +81,13 @@ struct AppGraph {
           csv((paths.logsFolder() / "press-diag.csv").string()),
           captureSession(mainQueue),
           locator(defaults, paths),
-          loginItem(paths.autostartFolder(), std::filesystem::read_symlink("/proc/self/exe")) {}
+          loginItem(paths.autostartFolder(), executable(),
+                    // Installed when the prefix carries our resources.
+                    !findResourcesFolder(executable(), {}).empty()) {}
+
+    static std::filesystem::path executable() {
+        return std::filesystem::read_symlink("/proc/self/exe");
+    }
 
     QtMainQueue mainQueue;
     Paths paths;
@@ -102,6 +100,8 @@ struct AppGraph {
     SerialQueue transcriptionQueue{"com.quorin.velmarune.transcription"};
     SerialQueue loaderQueue{"com.quorin.velmarune.engine-loader"};
     SerialQueue snapshotQueue{kClipboardSnapshotQueueName};
+    // Looks at the display and the sound server without holding the main thread.
+    SerialQueue readinessQueue{"com.quorin.velmarune.readiness"};
 
     // Backends.
     DiagnosticCsvFile csv;
@@ -114,18 +114,25 @@ struct AppGraph {
     X11HotKeyService hotKeyService;
     LinuxDesktopShortcutSource desktopShortcuts;
     std::unique_ptr<DBusSessionEvents> sessionEvents;
-    ImmediatePermissionWalk permissions;
     ModelLocator locator;
     XdgAutostartLoginItem loginItem;
 
+    // First run: the requirements window, the first downloads, the readiness walk.
+    std::unique_ptr<MachineFacts> machineFacts;
+    std::unique_ptr<HardwareCheckModel> hardwareCheck;
+    std::unique_ptr<RequirementsWindow> requirementsWindow;
+    std::unique_ptr<ModelDownloadManager> downloads;
+    std::unique_ptr<ModelDownloadWindow> downloadWindow;
+    ReadinessExplainerWindow explainer;
+    std::shared_ptr<ReadinessWalk> readiness;
+
     // The core, in start-up order.
-    std::unique_ptr<QSystemTrayIcon> tray;
+    std::unique_ptr<DesktopViews> views;
     std::shared_ptr<PasteDiagnostics> diagnostics;
     std::shared_ptr<AudioCaptureEngine> captureEngine;
     std::shared_ptr<ClipboardPaster> paster;
     std::shared_ptr<RecentDictations> recents;
-    LoggingDidntPastePresenter didntPastePresenter;
-    std::unique_ptr<DidntPasteList> didntPaste;
+    std::shared_ptr<DidntPasteList> didntPaste;  // shared: its panel's buttons hold it weakly
     std::shared_ptr<PasteLastDictation> pasteLast;
     std::shared_ptr<GlobalHotKey> pasteLastHotKey;
     std::shared_ptr<DictationPipeline> pipeline;
@@ -174,8 +181,8 @@ void AppDelegate::launch() {
     g.sessionEvents = std::make_unique<DBusSessionEvents>(g.mainQueue);
     g.sessionEvents->start();
 
-    // At launch: the status item and the diagnostic recorder.
-    buildTray();
+    // At launch: the status item and the other views, and the diagnostic recorder.
+    buildViews();
     g.diagnostics = std::make_shared<PasteDiagnostics>(PasteDiagnostics::Dependencies{
         [&g] { return g.defaults.boolOr("DiagnosticPasteLog", false); },
         [&g](const std::string& row) { g.csv.append(row); },
@@ -199,7 +206,7 @@ void AppDelegate::launch() {
     // 2-3. Recent dictations and Paste Last Dictation.
     g.recents = std::make_shared<RecentDictations>(g.mainQueue);
     g.recents->observe(*g.sessionEvents);
-    g.didntPaste = std::make_unique<DidntPasteList>(g.didntPastePresenter);
+    g.didntPaste = std::make_shared<DidntPasteList>(g.views->didntPastePresenter());
     auto modifiersHeld = [&g] { return (g.modifierState.combinedFlags() & kModifierMask) != 0; };
     g.pasteLast = std::make_shared<PasteLastDictation>(PasteLastDictation::Dependencies{
         g.recents,
@@ -208,8 +215,7 @@ void AppDelegate::launch() {
         },
         [&g](int64_t entryID) { g.didntPaste->windowPasted(entryID); },
         [&g](const std::string& message) {
-            if (g.tray)
-                g.tray->showMessage("Velmarune", QString::fromStdString(message), QIcon(), 5000);
+            g.views->hud().show(message, false, HeadsUpDisplay::kNoticeSeconds);
         },
         modifiersHeld, g.mainQueue, [&g] { g.pipeline->cancelForPasteLast(); }});
 
@@ -251,7 +257,7 @@ void AppDelegate::launch() {
     };
     deps.prepareClipboard = [&g] { g.paster->prepare(); };
     deps.showTranscript = [&g](const std::string& text) {
-        g.log.info("pasted %{public}ld characters", static_cast<int64_t>(text.size()));
+        g.views->hud().show(text, true, HeadsUpDisplay::kTranscriptSeconds);
     };
     deps.restartCapture = [&g] {
         g.captureEngine->stop();
@@ -266,8 +272,7 @@ void AppDelegate::launch() {
         }
     };
     deps.showNotice = [&g](const std::string& text) {
-        if (g.tray)
-            g.tray->showMessage("Velmarune", QString::fromStdString(text), QIcon(), 5000);
+        g.views->hud().show(text, false, HeadsUpDisplay::kMessageSeconds);
     };
     deps.pickerLanguage = [&g] { return g.defaults.stringValue("pttLanguage").value_or("auto"); };
     deps.addRecent = [&g](const std::string& text) { return g.recents->add(text); };
@@ -285,6 +290,7 @@ void AppDelegate::launch() {
     deps.micMode = [&g] { return g.captureEngine->micMode(); };
     deps.diagnostics = g.diagnostics;
     g.pipeline = DictationPipeline::create(std::move(deps));
+    g.views->menuModel().attachRecent(g.recents, g.pasteLast);
     g.recents->onSessionEnded = [&g](const std::string& reason) {
         g.pipeline->discardQueue(reason);
     };
@@ -325,8 +331,7 @@ void AppDelegate::launch() {
     };
 
     if (!g.hotkeys->start()) {
-        g.log.console(
-            "HotkeyManager failed to start — Accessibility/Input Monitoring may be missing");
+        g.log.console("HotkeyManager failed to start — keyboard access (XInput2) may be missing");
     }
 
     // 7. The bootstrap, which loads the engines.
@@ -337,8 +342,18 @@ void AppDelegate::launch() {
     bootDeps.loader = &g.loaderQueue;
     bootDeps.appState = g.state;
     bootDeps.defaults = &g.defaults;
-    bootDeps.permissions = &g.permissions;
+    g.readinessQueue.start();
+    g.readiness = std::make_shared<ReadinessWalk>(ReadinessWalk::Dependencies{
+        &g.mainQueue, &g.readinessQueue,
+        [&g] {
+            const X11DisplayCapabilities display = probeX11Display();
+            return Readiness{microphoneFacts(g.captureSession, 1.0), display.inputListener,
+                             display.pasteKeystroke};
+        },
+        &g.explainer, [&g] { return modifierText(HotkeyBindings::load(g.defaults).pushToTalk); }});
+    bootDeps.permissions = g.readiness.get();
     bootDeps.loginItem = &g.loginItem;
+    g.loginItem.refreshRegistration();  // the program may have moved since the entry was written
     bootDeps.pipeline = g.pipeline;
     bootDeps.slotsNeedingModels = [&g] { return g.locator.slotsNeedingModels(); };
     bootDeps.resolveSlot = [&g](ModelSlot slot) { return g.locator.resolve(slot); };
@@ -372,7 +387,7 @@ void AppDelegate::launch() {
         if (auto b = weakBootstrap.lock())
             b->performReset();
     };
-    g.bootstrap->start();
+    presentRequirementsThen([&g] { g.bootstrap->start(); });
 
     // 8. The wake watcher and the hourly reset.
     g.wakeWatcher = std::make_shared<CaptureWakeWatcher>(CaptureWakeWatcher::Dependencies{
@@ -422,6 +437,60 @@ void AppDelegate::launch() {
         [](const std::optional<std::string>&) {}, [this] { terminate(); }});
 }
 
+void AppDelegate::presentRequirementsThen(std::function<void()> next) {
+    AppGraph& g = *m_graph;
+    // Once per installation, before its first dictation: a user who quits
+    // here sees the window again at the next start.
+    if (g.defaults.boolValue("didFirstRunBootstrap").value_or(false)) {
+        next();
+        return;
+    }
+    g.machineFacts = makeDesktopFacts(g.captureSession, 1.0);
+    g.hardwareCheck = std::make_unique<HardwareCheckModel>([&g] {
+        CheckReport report =
+            runHardwareCheck(*g.machineFacts, g.locator, resourcesFolder() / "requirements.json");
+        g.log.info("requirements check: %{public}s", checkOutcomeRawValue(report.outcome));
+        return report;
+    });
+    g.requirementsWindow = std::make_unique<RequirementsWindow>(
+        *g.hardwareCheck,
+        [this, &g, next] {
+            const CheckReport report = g.hardwareCheck->report().get();
+            g.requirementsWindow->close();
+            g.locator.seedUnassignedSlots(report.hebrewModelID, report.multilingualModelID);
+            startFirstDownloads();
+            next();
+        },
+        [this] { requestQuit(); });
+    g.log.info("requirements window shown (%{public}s)",
+               checkOutcomeRawValue(g.hardwareCheck->report().get().outcome));
+    g.requirementsWindow->show();
+    g.requirementsWindow->raise();
+    g.requirementsWindow->activateWindow();
+}
+
+void AppDelegate::startFirstDownloads() {
+    AppGraph& g = *m_graph;
+    std::vector<ModelEntry> missing;
+    for (ModelSlot slot : g.locator.slotsNeedingModels()) {
+        if (auto entry = g.locator.activeEntry(slot); entry && !g.locator.isInstalled(*entry)) {
+            missing.push_back(*entry);
+        }
+    }
+    if (missing.empty()) {
+        return;
+    }
+    g.downloads = std::make_unique<ModelDownloadManager>(g.mainQueue, g.notifications, g.locator);
+    for (const ModelEntry& entry : missing) {
+        g.downloads->start(entry);
+    }
+    g.downloadWindow = std::make_unique<ModelDownloadWindow>(
+        *g.downloads, g.locator, missing,
+        "The speech models are in place. Once Velmarune has loaded them, hold " +
+            modifierText(HotkeyBindings::load(g.defaults).pushToTalk) + ", speak, and let go.");
+    g.downloadWindow->show();
+}
+
 void AppDelegate::wireSessionEvents() {
     AppGraph& g = *m_graph;
     g.subscriptions.push_back(g.sessionEvents->observe([this, &g](SessionEvent event) {
@@ -468,34 +537,17 @@ void AppDelegate::wireSessionEvents() {
         kDefaultInputChanged, [&g](const std::string&) { g.wakeWatcher->defaultInputChanged(); }));
 }
 
-void AppDelegate::buildTray() {
+void AppDelegate::buildViews() {
     AppGraph& g = *m_graph;
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        g.log.info("no system tray on this desktop; quit with `pkill -TERM velmarune`");
-    }
-    g.tray = std::make_unique<QSystemTrayIcon>(trayIcon());
-    auto* menu = new QMenu();
-    QObject::connect(menu->addAction("Quit Velmarune"), &QAction::triggered,
-                     [this] { requestQuit(); });
-    g.tray->setContextMenu(menu);
-    g.tray->setToolTip("Velmarune");
-    g.tray->show();
-    auto tooltip = [&g] {
-        static const char* statusNames[] = {"needs models", "failed", "not loaded", "loading",
-                                            "ready"};
-        const WhisperStatus& status = g.state->engineStatus.get();
-        std::string text = "Velmarune: " + appModeRawValue(g.state->mode.get()) + ", engines " +
-                           statusNames[static_cast<int>(status.kind)];
-        if (status.kind == WhisperStatus::Kind::failed)
-            text += " (" + status.message + ")";
-        if (g.state->queuedDictations.get() > 0)
-            text += ", " + std::to_string(g.state->queuedDictations.get()) + " queued";
-        g.tray->setToolTip(QString::fromStdString(text));
-    };
-    g.subscriptions.push_back(g.state->mode.subscribe([tooltip](const AppMode&) { tooltip(); }));
-    g.subscriptions.push_back(g.state->engineStatus.subscribe([tooltip,
-                                                               &g](const WhisperStatus& status) {
-        tooltip();
+    g.views =
+        std::make_unique<DesktopViews>(DesktopViews::Dependencies{g.mainQueue, g.state, g.defaults,
+                                                                  [&g](const std::string& text) {
+                                                                      if (g.paster)
+                                                                          g.paster->copy(text);
+                                                                  },
+                                                                  [this] { requestQuit(); }});
+    g.views->start();
+    g.subscriptions.push_back(g.state->engineStatus.subscribe([&g](const WhisperStatus& status) {
         if (status.kind == WhisperStatus::Kind::needsModels) {
             std::string missing;
             for (ModelSlot slot : status.missingSlots) {
@@ -505,8 +557,6 @@ void AppDelegate::buildTray() {
                        missing);
         }
     }));
-    g.subscriptions.push_back(
-        g.state->queuedDictations.subscribe([tooltip](const int64_t&) { tooltip(); }));
 }
 
 void AppDelegate::requestQuit(std::optional<std::string> systemReason) {

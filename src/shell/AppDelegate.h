@@ -1,11 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 class QApplication;
-class QSystemTrayIcon;
 
 namespace velmarune {
 
@@ -26,7 +26,10 @@ class AppDelegate {
     void requestQuit(std::optional<std::string> systemReason = std::nullopt);
 
   private:
-    void buildTray();
+    void buildViews();
+    // The requirements window on a new installation; `next` goes on with start-up.
+    void presentRequirementsThen(std::function<void()> next);
+    void startFirstDownloads();
     void wireSessionEvents();
     [[noreturn]] void terminate();
 

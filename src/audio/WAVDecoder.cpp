@@ -14,7 +14,9 @@ namespace velmarune {
 
 namespace {
 constexpr double kTargetRateHz = 16000.0;
-constexpr sf_count_t kBlockFrames = 65536;
+// Samples read and converted at a time, whatever the channel count.
+constexpr sf_count_t kBlockSamples = 1 << 20;
+constexpr size_t kConvertedBlock = 65536;
 
 struct SndfileCloser {
     void operator()(SNDFILE* file) const { sf_close(file); }
@@ -64,17 +66,16 @@ std::vector<float> WAVDecoder::decode(const std::filesystem::path& path, double 
     }
 
     const auto channels = static_cast<size_t>(info.channels);
+    const sf_count_t blockFrames = std::max<sf_count_t>(1, kBlockSamples / info.channels);
     std::vector<float> interleaved;
-    grow(interleaved, static_cast<size_t>(kBlockFrames) * channels, "source buffer alloc failed");
-    std::vector<float> mono(static_cast<size_t>(kBlockFrames));
+    grow(interleaved, static_cast<size_t>(blockFrames) * channels, "source buffer alloc failed");
+    std::vector<float> mono(static_cast<size_t>(blockFrames));
     std::vector<float> out;
     // A minute at most up front: a header may claim more than the file holds.
     out.reserve(static_cast<size_t>(std::min(claimedSeconds, 60.0) * kTargetRateHz) + 1024);
-    std::vector<float> converted;
-    if (resampler) {
-        grow(converted, static_cast<size_t>(kBlockFrames * kTargetRateHz / sourceRateHz) + 1024,
-             "destination buffer alloc failed");
-    }
+    // The resampler fills this as often as a block needs (a 1 Hz source
+    // makes 16 000 samples of each one).
+    std::vector<float> converted(resampler ? kConvertedBlock : 0);
     // Feeds `count` samples (none: the end of input) through the resampler.
     auto convert = [&](const float* samples, size_t count) {
         if (!resampler) {
@@ -91,6 +92,9 @@ std::vector<float> WAVDecoder::decode(const std::filesystem::path& path, double 
             }
             out.insert(out.end(), converted.begin(),
                        converted.begin() + static_cast<std::ptrdiff_t>(produced));
+            if (consumed == 0 && produced == 0 && samples != nullptr) {
+                return;  // nothing moves: never spin
+            }
             if (consumed > 0) {
                 samples += consumed;
                 count -= consumed;
@@ -104,7 +108,7 @@ std::vector<float> WAVDecoder::decode(const std::filesystem::path& path, double 
 
     sf_count_t read = 0;
     for (;;) {
-        const sf_count_t got = sf_readf_float(file.get(), interleaved.data(), kBlockFrames);
+        const sf_count_t got = sf_readf_float(file.get(), interleaved.data(), blockFrames);
         if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
             throw AudioFileReadError(sf_strerror(file.get()));
         }

@@ -110,9 +110,9 @@ class Cursor {
     uint64_t remaining() const { return m_size - m_position; }
 
     // Reads `count` bytes, or reports `what` as cut off.
-    void read(void* out, size_t count, const std::string& what) {
+    void read(void* out, size_t count, std::string_view what) {
         if (count > remaining()) {
-            damaged("the file ends inside " + what);
+            damaged("the file ends inside " + std::string(what));
         }
         auto* bytes = static_cast<char*>(out);
         while (count > 0) {
@@ -130,14 +130,14 @@ class Cursor {
             count -= chunk;
         }
     }
-    int32_t int32(const std::string& what) {
+    int32_t int32(std::string_view what) {
         int32_t value = 0;
         read(&value, sizeof value, what);
         return value;
     }
-    void skip(uint64_t count, const std::string& what) {
+    void skip(uint64_t count, std::string_view what) {
         if (count > remaining()) {
-            damaged("the file ends inside " + what);
+            damaged("the file ends inside " + std::string(what));
         }
         m_position += count;
     }

@@ -156,9 +156,9 @@ void AppDelegate::launch() {
     // saved: the user hears of it (the settings code logs it as well).
     g.defaults.setProblemHandler([&g](const std::string& message) {
         g.mainQueue.post([&g, message] {
-            if (g.tray)
-                g.tray->showMessage("Velmarune", QString::fromStdString("Settings: " + message),
-                                    QIcon(), 5000);
+            if (g.views)
+                g.views->hud().show("Settings: " + message, false,
+                                    HeadsUpDisplay::kMessageSeconds);
         });
     });
     const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";

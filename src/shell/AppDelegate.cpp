@@ -1,7 +1,5 @@
 #include "shell/AppDelegate.h"
 
-#include <unistd.h>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -146,6 +144,21 @@ struct AppGraph {
     std::shared_ptr<QuitController> quit;
 
     std::vector<Subscription> subscriptions;
+
+    // Threads that call into the objects above end before any of them goes:
+    // the listeners first, then the worker queues (each finishes its work).
+    ~AppGraph() {
+        if (hotkeys)
+            hotkeys->stop();
+        if (sessionEvents)
+            sessionEvents->stop();
+        frontApplication.stop();
+        if (captureEngine)
+            captureEngine->stop();
+        transcriptionQueue.stop();
+        loaderQueue.stop();
+        snapshotQueue.stop();
+    }
 };
 
 AppDelegate::AppDelegate(QApplication& app)
@@ -583,11 +596,21 @@ void AppDelegate::terminate() {
     if (g.captureEngine)
         g.captureEngine->stop();
     g.defaults.flush();
-    g.log.info("Quitting: dictation stopped, settings flushed, exiting without static destructors");
-    std::fflush(nullptr);
-    // Worker threads may still be inside whisper or the audio server: end the
-    // process now rather than unwinding every object under them.
-    _exit(0);
+    g.log.info("Quitting: dictation stopped, settings flushed");
+    QApplication::exit(0);
+}
+
+void AppDelegate::showYourself() {
+    AppGraph& g = *m_graph;
+    g.log.info("showing the running instance");
+    if (g.views) {
+        g.views->hud().show("Velmarune is already running.", false,
+                            HeadsUpDisplay::kMessageSeconds);
+    }
+}
+
+void AppDelegate::flushSettings() {
+    m_graph->defaults.flush();
 }
 
 }  // namespace velmarune

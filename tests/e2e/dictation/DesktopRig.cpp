@@ -134,6 +134,25 @@ void DesktopRig::startApplication() {
                          (m_dir / "velmarune.log").string());
 }
 
+void DesktopRig::killXServer() {
+    m_keyboard.reset();
+    ::kill(m_x->serverPid(), SIGKILL);
+}
+
+int DesktopRig::runVelmarune(const std::vector<std::string>& args, std::string* errorText,
+                             double seconds) const {
+    std::vector<std::string> argv{applicationBinary().string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const auto errors = m_dir / "command-stderr.txt";
+    std::filesystem::remove(errors);
+    ChildProcess command(argv, applicationEnvironment(), "/dev/null", errors.string());
+    const int status = command.wait(seconds);
+    if (errorText != nullptr) {
+        *errorText = readFile(errors);
+    }
+    return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 int DesktopRig::terminateApplication(double seconds) {
     const int status = m_app.stop(seconds);
     if (status == -1 || !WIFEXITED(status)) {

@@ -10,6 +10,7 @@
 #include "DesktopRig.h"
 #include "delivery/X11TestClients.h"
 #include "hotkeys/XTestKeyboard.h"
+#include "models/ModelCatalog.h"
 #include "support/TestModels.h"
 
 namespace velmarune::testing {
@@ -184,6 +185,11 @@ TEST(DictationE2EStartUp, ReachesReadyAndRegistersTheProgramThatRanForLogin) {
                              .count();
     std::cout << "start-up to ready: " << readyMs << " ms (" << rig.applicationBinary().string()
               << ")\n";
+    // A package build names the ggml CPU code it picked for this processor.
+    const std::string log = rig.log();
+    if (const auto at = log.find("ggml CPU variant: "); at != std::string::npos) {
+        std::cout << log.substr(at, log.find('\n', at) - at) << "\n";
+    }
 
     // The first start registers it for login, naming the program that ran.
     ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(rig.autostartEntry()); }, 5.0));
@@ -226,6 +232,39 @@ TEST(DictationE2EFirstStart, RequirementsWindowComesFirstAndEscapeQuits) {
         EXPECT_THAT(readFile(rig.settingsFile()),
                     ::testing::Not(HasSubstr("didFirstRunBootstrap")));
     }
+}
+
+TEST(DictationE2EFirstStart, ContinueGivesTheSlotsTheirModelsAndDictationWorks) {
+    DesktopRig rig;
+    ASSERT_TRUE(rig.ok());
+    ASSERT_TRUE(requireProgram("xdotool", "xdotool"));
+    // The catalogue's files are already in place (as after a download), so
+    // whichever pair the check picks for this machine is installed.
+    std::filesystem::create_directories(rig.modelsFolder());
+    for (const ModelEntry& entry : ModelCatalog::standard().entries()) {
+        const TestModel model = entry.languageTag == "he" ? TestModel::hebrew : TestModel::english;
+        std::filesystem::copy_file(testModelPath(model), rig.modelsFolder() / entry.fileName);
+    }
+    rig.startApplication();
+    ASSERT_TRUE(rig.waitForLog("requirements window shown", 60.0)) << rig.log();
+    const CommandResult press =
+        runCommand({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Velmarune$",
+                    "windowactivate", "--sync", "key", "Return"},
+                   20.0);
+    ASSERT_EQ(press.exitCode, 0) << press.output;
+    ASSERT_TRUE(rig.waitForLog("capture engine started", 60.0)) << rig.log();
+    const auto settings = nlohmann::json::parse(readFile(rig.settingsFile()), nullptr, false);
+    EXPECT_EQ(settings.value("multilingualModelPath", ""),
+              (rig.modelsFolder() / "ggml-large-v3-turbo-q5_0.bin").string());
+    EXPECT_TRUE(settings.value("didFirstRunBootstrap", false));
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // the microphone's first audio
+    PasteTarget target("E2eTarget");
+    ASSERT_TRUE(target.waitUntilActive(5.0));
+    rig.dictate();
+    const auto pasted = target.waitForPaste(30.0);
+    ASSERT_TRUE(pasted) << rig.log();
+    EXPECT_THAT(*pasted, HasSubstr(expectedPaste()));
 }
 
 }  // namespace

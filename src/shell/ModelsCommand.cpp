@@ -57,11 +57,22 @@ std::string progressBar(double fraction, int64_t totalBytes) {
 ModelsCommand::ModelsCommand(Environment environment) : m_env(std::move(environment)) {}
 
 int ModelsCommand::main(const std::vector<std::string>& args) {
-    const Paths paths = Paths::fromEnvironment();
-    FileUserDefaults defaults(paths.settingsFile(), reportSettingsProblem);
-    return ModelsCommand(
-               Environment{paths, defaults, std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1})
-        .run(args);
+    // What escapes is said in the user's words, not the library's.
+    try {
+        const Paths paths = Paths::fromEnvironment();
+        FileUserDefaults defaults(paths.settingsFile(), reportSettingsProblem);
+        return ModelsCommand(
+                   Environment{paths, defaults, std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1})
+            .run(args);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "velmarune models: not enough memory\n";
+    } catch (const std::filesystem::filesystem_error& error) {
+        std::cerr << "velmarune models: " << error.path1().string() << ": "
+                  << error.code().message() << "\n";
+    } catch (const std::exception& error) {
+        std::cerr << "velmarune models: " << error.what() << "\n";
+    }
+    return 1;
 }
 
 int ModelsCommand::run(const std::vector<std::string>& args) {

@@ -99,8 +99,8 @@ set(CPACK_PACKAGE_NAME velmarune)
 set(CPACK_PACKAGE_VENDOR Quorin)
 set(CPACK_PACKAGE_CONTACT "Quorin <velmarune@quorin.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "push-to-talk dictation that stays on this computer")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "push-to-talk dictation that stays on this computer
-Hold Control and Shift, speak, and let go: Velmarune transcribes the
+# The summary (above) becomes the first line.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Hold Control and Shift, speak, and let go: Velmarune transcribes the
 recording on this computer with a whisper speech model and pastes the text
 into the window that has the keyboard focus, then gives the clipboard its
 previous contents back.

@@ -13,8 +13,11 @@ option(VELMARUNE_WHISPER_CLI "Also build whisper.cpp's own whisper-cli (for the 
 # Where the shared whisper, ggml and ggml's CPU modules go when they are
 # modules (VELMARUNE_WHISPER_CPU_VARIANTS): a folder of
 # their own, under the install prefix and in the build tree.
-set(VELMARUNE_PRIVATE_LIB_SUBDIR "lib/velmarune")
-set(VELMARUNE_BUILD_PRIVATE_LIB_DIR "${CMAKE_BINARY_DIR}/${VELMARUNE_PRIVATE_LIB_SUBDIR}")
+# Installed under the library folder (lib/<multiarch>/velmarune in /usr on
+# Debian, which is where a package keeps private libraries).
+include(GNUInstallDirs)
+set(VELMARUNE_PRIVATE_LIB_SUBDIR "${CMAKE_INSTALL_LIBDIR}/velmarune")
+set(VELMARUNE_BUILD_PRIVATE_LIB_DIR "${CMAKE_BINARY_DIR}/lib/velmarune")
 
 if(VELMARUNE_SYSTEM_WHISPER)
     find_package(whisper QUIET)

@@ -23,8 +23,9 @@ std::string cpuBackendVariant(const std::filesystem::path& file);
 // nullptr when none can run on this CPU.
 const CpuBackendCandidate* bestCpuBackend(const std::vector<CpuBackendCandidate>& candidates);
 
-// The folder of the modules: <prefix>/lib/velmarune beside the executable's
-// bin/ when installed, else the build tree's, whose path is compiled in.
+// The folder of the modules: <prefix>/<libdir>/velmarune beside the
+// executable's bin/ when installed, else the build tree's, whose path is
+// compiled in.
 std::filesystem::path ggmlModuleFolder(const std::filesystem::path& executable,
                                        const std::filesystem::path& buildTreeFolder);
 

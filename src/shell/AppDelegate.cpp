@@ -1,7 +1,5 @@
 #include "shell/AppDelegate.h"
 
-#include <unistd.h>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -50,6 +48,7 @@
 #include "requirements/HardwareCheck.h"
 #include "shell/DesktopFacts.h"
 #include "shell/QtMainQueue.h"
+#include "shell/SoftwareCentre.h"
 #include "system/ReadinessWalk.h"
 #include "ui/DesktopViews.h"
 #include "ui/HeadsUpDisplay.h"
@@ -128,6 +127,8 @@ struct AppGraph {
 
     // The core, in start-up order.
     std::unique_ptr<DesktopViews> views;
+    // Bounds the software-centre query: gone (and the query with it) before the views.
+    std::unique_ptr<QObject> softwareCentreProbe = std::make_unique<QObject>();
     std::shared_ptr<PasteDiagnostics> diagnostics;
     std::shared_ptr<AudioCaptureEngine> captureEngine;
     std::shared_ptr<ClipboardPaster> paster;
@@ -143,6 +144,21 @@ struct AppGraph {
     std::shared_ptr<QuitController> quit;
 
     std::vector<Subscription> subscriptions;
+
+    // Threads that call into the objects above end before any of them goes:
+    // the listeners first, then the worker queues (each finishes its work).
+    ~AppGraph() {
+        if (hotkeys)
+            hotkeys->stop();
+        if (sessionEvents)
+            sessionEvents->stop();
+        frontApplication.stop();
+        if (captureEngine)
+            captureEngine->stop();
+        transcriptionQueue.stop();
+        loaderQueue.stop();
+        snapshotQueue.stop();
+    }
 };
 
 AppDelegate::AppDelegate(QApplication& app)
@@ -431,8 +447,10 @@ void AppDelegate::launch() {
 void AppDelegate::presentRequirementsThen(std::function<void()> next) {
     AppGraph& g = *m_graph;
     // Once per installation, before its first dictation: a user who quits
-    // here sees the window again at the next start.
-    if (g.defaults.boolValue("didFirstRunBootstrap").value_or(false)) {
+    // here sees the window again at the next start. Slots that already have
+    // their models (set up from the terminal) leave nothing to choose.
+    if (g.defaults.boolValue("didFirstRunBootstrap").value_or(false) ||
+        g.locator.slotsNeedingModels().empty()) {
         next();
         return;
     }
@@ -538,6 +556,11 @@ void AppDelegate::buildViews() {
                                                                   },
                                                                   [this] { requestQuit(); }});
     g.views->start();
+    // Updates come from the package manager; the menu offers the software
+    // centre's page only where one handles appstream: links.
+    findSoftwareCentre(g.softwareCentreProbe.get(), [&g](std::function<void()> open) {
+        g.views->menuModel().attachUpdater(std::move(open));
+    });
     g.subscriptions.push_back(g.state->engineStatus.subscribe([&g](const WhisperStatus& status) {
         if (status.kind == WhisperStatus::Kind::needsModels) {
             std::string missing;
@@ -573,11 +596,21 @@ void AppDelegate::terminate() {
     if (g.captureEngine)
         g.captureEngine->stop();
     g.defaults.flush();
-    g.log.info("Quitting: dictation stopped, settings flushed, exiting without static destructors");
-    std::fflush(nullptr);
-    // Worker threads may still be inside whisper or the audio server: end the
-    // process now rather than unwinding every object under them.
-    _exit(0);
+    g.log.info("Quitting: dictation stopped, settings flushed");
+    QApplication::exit(0);
+}
+
+void AppDelegate::showYourself() {
+    AppGraph& g = *m_graph;
+    g.log.info("showing the running instance");
+    if (g.views) {
+        g.views->hud().show("Velmarune is already running.", false,
+                            HeadsUpDisplay::kMessageSeconds);
+    }
+}
+
+void AppDelegate::flushSettings() {
+    m_graph->defaults.flush();
 }
 
 }  // namespace velmarune

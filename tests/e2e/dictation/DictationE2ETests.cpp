@@ -184,6 +184,11 @@ TEST(DictationE2EStartUp, ReachesReadyAndRegistersTheProgramThatRanForLogin) {
                              .count();
     std::cout << "start-up to ready: " << readyMs << " ms (" << rig.applicationBinary().string()
               << ")\n";
+    // A package build names the ggml CPU code it picked for this processor.
+    const std::string log = rig.log();
+    if (const auto at = log.find("ggml CPU variant: "); at != std::string::npos) {
+        std::cout << log.substr(at, log.find('\n', at) - at) << "\n";
+    }
 
     // The first start registers it for login, naming the program that ran.
     ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(rig.autostartEntry()); }, 5.0));

@@ -1,7 +1,5 @@
 #include "shell/AppDelegate.h"
 
-#include <unistd.h>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -146,6 +144,21 @@ struct AppGraph {
     std::shared_ptr<QuitController> quit;
 
     std::vector<Subscription> subscriptions;
+
+    // Threads that call into the objects above end before any of them goes:
+    // the listeners first, then the worker queues (each finishes its work).
+    ~AppGraph() {
+        if (hotkeys)
+            hotkeys->stop();
+        if (sessionEvents)
+            sessionEvents->stop();
+        frontApplication.stop();
+        if (captureEngine)
+            captureEngine->stop();
+        transcriptionQueue.stop();
+        loaderQueue.stop();
+        snapshotQueue.stop();
+    }
 };
 
 AppDelegate::AppDelegate(QApplication& app)
@@ -155,6 +168,15 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::launch() {
     AppGraph& g = *m_graph;
+    // A settings file that cannot be read, was moved aside or could not be
+    // saved: the user hears of it (the settings code logs it as well).
+    g.defaults.setProblemHandler([&g](const std::string& message) {
+        g.mainQueue.post([&g, message] {
+            if (g.views)
+                g.views->hud().show("Settings: " + message, false,
+                                    HeadsUpDisplay::kMessageSeconds);
+        });
+    });
     const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
     std::string error;
     if (!g.pasteboard.start(display, &error)) {
@@ -351,8 +373,8 @@ void AppDelegate::launch() {
     bootDeps.pipeline = g.pipeline;
     bootDeps.slotsNeedingModels = [&g] { return g.locator.slotsNeedingModels(); };
     bootDeps.resolveSlot = [&g](ModelSlot slot) { return g.locator.resolve(slot); };
-    bootDeps.loadEngine = [](const std::filesystem::path& path) {
-        return WhisperEngine::create(path);
+    bootDeps.loadEngine = [&g](const std::filesystem::path& path) {
+        return WhisperEngine::create(path, g.locator.catalogueSize(path));
     };
     bootDeps.canonicalMultilingualPath = [&g] {
         const auto entries = g.locator.entries(ModelSlot::multilingual);
@@ -434,8 +456,10 @@ void AppDelegate::launch() {
 void AppDelegate::presentRequirementsThen(std::function<void()> next) {
     AppGraph& g = *m_graph;
     // Once per installation, before its first dictation: a user who quits
-    // here sees the window again at the next start.
-    if (g.defaults.boolValue("didFirstRunBootstrap").value_or(false)) {
+    // here sees the window again at the next start. Slots that already have
+    // their models (set up from the terminal) leave nothing to choose.
+    if (g.defaults.boolValue("didFirstRunBootstrap").value_or(false) ||
+        g.locator.slotsNeedingModels().empty()) {
         next();
         return;
     }
@@ -581,11 +605,21 @@ void AppDelegate::terminate() {
     if (g.captureEngine)
         g.captureEngine->stop();
     g.defaults.flush();
-    g.log.info("Quitting: dictation stopped, settings flushed, exiting without static destructors");
-    std::fflush(nullptr);
-    // Worker threads may still be inside whisper or the audio server: end the
-    // process now rather than unwinding every object under them.
-    _exit(0);
+    g.log.info("Quitting: dictation stopped, settings flushed");
+    QApplication::exit(0);
+}
+
+void AppDelegate::showYourself() {
+    AppGraph& g = *m_graph;
+    g.log.info("showing the running instance");
+    if (g.views) {
+        g.views->hud().show("Velmarune is already running.", false,
+                            HeadsUpDisplay::kMessageSeconds);
+    }
+}
+
+void AppDelegate::flushSettings() {
+    m_graph->defaults.flush();
 }
 
 }  // namespace velmarune

@@ -178,6 +178,15 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::launch() {
     AppGraph& g = *m_graph;
+    // A settings file that cannot be read, was moved aside or could not be
+    // saved: the user hears of it (the settings code logs it as well).
+    g.defaults.setProblemHandler([&g](const std::string& message) {
+        g.mainQueue.post([&g, message] {
+            if (g.views)
+                g.views->hud().show("Settings: " + message, false,
+                                    HeadsUpDisplay::kMessageSeconds);
+        });
+    });
     const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
     std::string error;
     if (!g.xLoop->connect(display, &error)) {
@@ -377,8 +386,8 @@ void AppDelegate::launch() {
     bootDeps.pipeline = g.pipeline;
     bootDeps.slotsNeedingModels = [&g] { return g.locator.slotsNeedingModels(); };
     bootDeps.resolveSlot = [&g](ModelSlot slot) { return g.locator.resolve(slot); };
-    bootDeps.loadEngine = [](const std::filesystem::path& path) {
-        return WhisperEngine::create(path);
+    bootDeps.loadEngine = [&g](const std::filesystem::path& path) {
+        return WhisperEngine::create(path, g.locator.catalogueSize(path));
     };
     bootDeps.canonicalMultilingualPath = [&g] {
         const auto entries = g.locator.entries(ModelSlot::multilingual);

@@ -12,6 +12,7 @@
 #include "DesktopRig.h"
 #include "delivery/X11TestClients.h"
 #include "hotkeys/XTestKeyboard.h"
+#include "models/ModelCatalog.h"
 #include "support/TestModels.h"
 
 namespace velmarune::testing {
@@ -192,10 +193,13 @@ TEST_F(DictationE2E, SigtermQuitsCleanlyAndKeepsTheSettings) {
 }
 
 // The package test runs this against the installed program too.
-TEST(DictationE2EStartUp, ReachesReadyAndRegistersTheProgramThatRanForLogin) {
+TEST(DictationE2EStartUp, ReachesReadyAndPointsAStaleLoginEntryAtTheProgramThatRan) {
     DesktopRig rig;
     ASSERT_TRUE(rig.ok());
-    rig.installModels();
+    rig.installModels();  // a later start: the first one registered for login...
+    // ...from a program that has moved away since.
+    writeFile(rig.autostartEntry(),
+              "[Desktop Entry]\nType=Application\nName=Velmarune\nExec=\"/gone/velmarune\"\n");
     const auto start = std::chrono::steady_clock::now();
     rig.startApplication();
     ASSERT_TRUE(rig.waitForLog("Engine load — both ready", 60.0)) << rig.log();
@@ -210,8 +214,7 @@ TEST(DictationE2EStartUp, ReachesReadyAndRegistersTheProgramThatRanForLogin) {
         std::cout << log.substr(at, log.find('\n', at) - at) << "\n";
     }
 
-    // The first start registers it for login, naming the program that ran.
-    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(rig.autostartEntry()); }, 5.0));
+    // The entry now names the program that ran, rewritten in place.
     const std::string entry = readFile(rig.autostartEntry());
     EXPECT_THAT(entry, HasSubstr("\nExec=\"" + rig.applicationBinary().string() + "\"\n"));
     EXPECT_THAT(entry, HasSubstr("\nX-GNOME-Autostart-enabled=true\n"));
@@ -251,6 +254,39 @@ TEST(DictationE2EFirstStart, RequirementsWindowComesFirstAndEscapeQuits) {
         EXPECT_THAT(readFile(rig.settingsFile()),
                     ::testing::Not(HasSubstr("didFirstRunBootstrap")));
     }
+}
+
+TEST(DictationE2EFirstStart, ContinueGivesTheSlotsTheirModelsAndDictationWorks) {
+    DesktopRig rig;
+    ASSERT_TRUE(rig.ok());
+    ASSERT_TRUE(requireProgram("xdotool", "xdotool"));
+    // The catalogue's files are already in place (as after a download), so
+    // whichever pair the check picks for this machine is installed.
+    std::filesystem::create_directories(rig.modelsFolder());
+    for (const ModelEntry& entry : ModelCatalog::standard().entries()) {
+        const TestModel model = entry.languageTag == "he" ? TestModel::hebrew : TestModel::english;
+        std::filesystem::copy_file(testModelPath(model), rig.modelsFolder() / entry.fileName);
+    }
+    rig.startApplication();
+    ASSERT_TRUE(rig.waitForLog("requirements window shown", 60.0)) << rig.log();
+    const CommandResult press =
+        runCommand({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Velmarune$",
+                    "windowactivate", "--sync", "key", "Return"},
+                   20.0);
+    ASSERT_EQ(press.exitCode, 0) << press.output;
+    ASSERT_TRUE(rig.waitForLog("capture engine started", 60.0)) << rig.log();
+    const auto settings = nlohmann::json::parse(readFile(rig.settingsFile()), nullptr, false);
+    EXPECT_EQ(settings.value("multilingualModelPath", ""),
+              (rig.modelsFolder() / "ggml-large-v3-turbo-q5_0.bin").string());
+    EXPECT_TRUE(settings.value("didFirstRunBootstrap", false));
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // the microphone's first audio
+    PasteTarget target("E2eTarget");
+    ASSERT_TRUE(target.waitUntilActive(5.0));
+    rig.dictate();
+    const auto pasted = target.waitForPaste(30.0);
+    ASSERT_TRUE(pasted) << rig.log();
+    EXPECT_THAT(*pasted, HasSubstr(expectedPaste()));
 }
 
 }  // namespace

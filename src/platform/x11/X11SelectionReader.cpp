@@ -193,6 +193,9 @@ std::vector<std::pair<std::string, xcb_atom_t>> X11SelectionReader::readTargets(
         return result;
     }
     const size_t count = std::min(list->size() / sizeof(xcb_atom_t), m_bounds.maxTargets);
+    if (count == 0) {
+        return result;  // memcpy must not be handed an empty vector's null data
+    }
     std::vector<xcb_atom_t> atoms(count);
     std::memcpy(atoms.data(), list->data(), count * sizeof(xcb_atom_t));
     std::vector<xcb_get_atom_name_cookie_t> cookies;

@@ -162,6 +162,19 @@ TEST_F(RuntimeFaultsE2E, TheSessionBusGoingAwayIsNotFatal) {
     EXPECT_EQ(rig.terminateApplication(), 0);
 }
 
+// Nothing on the paste path may wait on the session bus.
+TEST_F(RuntimeFaultsE2E, ASessionBusStoppedAtTheReleaseDoesNotHoldThePaste) {
+    rig.installModels();
+    start();
+    PasteTarget target("FaultTarget");
+    ASSERT_TRUE(target.waitUntilActive(5.0));
+    const pid_t bus = rig.busPid();
+    rig.dictate([&] { ::kill(bus, SIGSTOP); });
+    const auto pasted = target.waitForPaste(15.0);
+    ::kill(bus, SIGCONT);
+    EXPECT_EQ(pasted, std::optional<std::string>(kEnglishTestTranscript));
+}
+
 TEST_F(RuntimeFaultsE2E, AFullDiskLosesDiagnosticRowsButNoDictationsAndCorruptsNothing) {
     SmallDisk config(rig.folder("config"), "size=256k,mode=0700");
     SmallDisk state(rig.folder("state"), "size=256k,mode=0700");

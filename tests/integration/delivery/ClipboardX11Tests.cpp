@@ -248,7 +248,7 @@ TEST(ClipboardX11, MisbehavingOwnersCostBoundedTimeAndNothingElse) {
     std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t*)> keeper(
         xcb_connect(nullptr, nullptr), xcb_disconnect);
     for (auto mode : {RogueOwner::Mode::silent, RogueOwner::Mode::garbageTargets,
-                      RogueOwner::Mode::stalledIncr}) {
+                      RogueOwner::Mode::emptyTargets, RogueOwner::Mode::stalledIncr}) {
         X11Pasteboard pasteboard({0.3, 0.3, 1.0, 256});
         std::string error;
         ASSERT_TRUE(pasteboard.start("", &error)) << error << " mode " << static_cast<int>(mode);

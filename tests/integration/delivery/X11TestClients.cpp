@@ -206,6 +206,8 @@ void RogueOwner::run() {
                     std::vector<uint32_t> list = {0xdeadbeef, 0x7fffff00, utf8, 0, utf8};
                     if (m_mode == Mode::garbageTargets) {
                         for (uint32_t i = 0; i < 5000; ++i) list.push_back(0x6000000 + i);
+                    } else if (m_mode == Mode::emptyTargets) {
+                        list.clear();
                     }
                     xcb_change_property(m_conn, XCB_PROP_MODE_REPLACE, request->requestor,
                                         request->property, XCB_ATOM_ATOM, 32,

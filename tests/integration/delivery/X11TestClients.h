@@ -53,6 +53,7 @@ class RogueOwner {
     enum class Mode {
         silent,          // never answers
         garbageTargets,  // answers TARGETS with values that are no atoms
+        emptyTargets,    // answers TARGETS with an empty list
         stalledIncr,     // starts a large transfer and never sends a chunk
     };
     explicit RogueOwner(Mode mode);

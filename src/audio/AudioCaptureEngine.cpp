@@ -142,6 +142,19 @@ void AudioCaptureEngine::stop() {
     m_log.info("session stopped");
 }
 
+void AudioCaptureEngine::restart() {
+    stop();
+    startSession();
+}
+
+void AudioCaptureEngine::reselectInput() {
+    if (auto id = resolveDeviceID(m_session, m_defaults)) {
+        reconfigure(*id);
+    } else {
+        restart();
+    }
+}
+
 bool AudioCaptureEngine::isRunning() const {
     return m_stream && m_stream->isRunning();
 }

@@ -44,7 +44,7 @@ class AudioCaptureEngine : public CaptureSource {
                                                       const UserDefaults& defaults);
 
     // The active input's mode: voice isolation for a noise-suppression filter.
-    MicMode micMode();
+    MicMode micMode() override;
 
     const std::shared_ptr<AudioRingBuffer>& ringBuffer() const { return m_ringBuffer; }
 
@@ -54,6 +54,8 @@ class AudioCaptureEngine : public CaptureSource {
     CaptureStats statsSnapshot() const override;
     void start() override { startSession(); }
     void stop() override;
+    void restart() override;
+    void reselectInput() override;
     bool isRunning() const override;
     std::optional<std::string> deviceName() const override;
     std::optional<std::string> deviceID() const override;

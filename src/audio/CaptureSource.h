@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "audio/CaptureStats.h"
+#include "audio/MicMode.h"
 
 namespace velmarune {
 
 // What the dictation pipeline needs of the always-on capture engine.
 // Main-thread calls unless stated.
 class CaptureSource {
-public:
+  public:
     virtual ~CaptureSource() = default;
 
     // Under the ring's lock: reads the frames written so far (T) and returns
@@ -25,6 +26,13 @@ public:
     virtual CaptureStats statsSnapshot() const = 0;
     virtual void start() = 0;
     virtual void stop() = 0;
+    // Stops and starts again on the same input (a session that went quiet).
+    virtual void restart() = 0;
+    // Chooses the input again (the stored device, else the default) and
+    // captures from it (an input that delivers only silence).
+    virtual void reselectInput() = 0;
+    // The active input's microphone mode.
+    virtual MicMode micMode() = 0;
     virtual bool isRunning() const = 0;
     virtual std::optional<std::string> deviceName() const = 0;
     virtual std::optional<std::string> deviceID() const = 0;

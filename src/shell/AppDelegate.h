@@ -26,8 +26,19 @@ class AppDelegate {
     void requestQuit(std::optional<std::string> systemReason = std::nullopt);
 
   private:
+    // The launch steps, in start-up order.
+    void startBackends();
     void buildTray();
+    void startDiagnostics();
+    void buildCaptureEngine();
+    void buildDelivery();
+    void buildPasteLastHotKey();
+    void buildPipeline();
+    void startPushToTalkListener();
+    void startBootstrap();
+    void startWatchdogs();
     void wireSessionEvents();
+    void buildQuitController();
     [[noreturn]] void terminate();
 
     QApplication& m_app;

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "foundation/Log.h"
-#include "system/LoginItem.h"
+#include "platform/LoginItem.h"
 
 namespace velmarune {
 

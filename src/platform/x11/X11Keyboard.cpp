@@ -12,7 +12,7 @@
 #include <cctype>
 
 #include "foundation/Log.h"
-#include "hotkeys/ModifierCombo.h"
+#include "keys/ModifierCombo.h"
 #include "platform/x11/XcbSupport.h"
 
 namespace velmarune {

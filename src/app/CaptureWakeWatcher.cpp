@@ -11,7 +11,7 @@ std::string wakeEventReason(WakeEvent event) {
         case WakeEvent::displayWoke:
             return "display woke";
         case WakeEvent::systemWoke:
-            return "Mac woke";
+            return "system woke";
         case WakeEvent::captureError:
             return "capture error";
         case WakeEvent::interruptionEnded:

@@ -22,7 +22,7 @@ enum class WakeEvent {
     deviceConnected,
 };
 
-// "screen unlocked", "display woke", "Mac woke", ...: the reason logged.
+// "screen unlocked", "display woke", "system woke", ...: the reason logged.
 std::string wakeEventReason(WakeEvent event);
 
 // Restarts the always-on capture after wake, unlock, device changes and

@@ -40,15 +40,23 @@ void DictationPipeline::installCaptureCallbacks() {
             ++self->m_audioBuffersReceived;
         }
     });
-    m_deps.capture->setOnSamplesAppended([weak](const float* samples, size_t count) {
-        if (auto self = weak.lock()) {
-            std::lock_guard lock(self->m_recordingMutex);
-            if (self->m_recordingState.isActive) {
-                self->m_recordingState.samples.insert(self->m_recordingState.samples.end(), samples,
-                                                      samples + count);
+    m_deps.capture->setOnSamplesAppended(
+        [weak](const float* samples, size_t count, int64_t firstFrame) {
+            auto self = weak.lock();
+            if (!self) {
+                return;
             }
-        }
-    });
+            std::lock_guard lock(self->m_recordingMutex);
+            RecordingState& recording = self->m_recordingState;
+            if (!recording.isActive) {
+                return;
+            }
+            // A block appended before the press read the pre-roll but handed over
+            // after it is partly or wholly in the pre-roll already.
+            const auto skip = static_cast<size_t>(std::clamp<int64_t>(
+                recording.fromFrame - firstFrame, 0, static_cast<int64_t>(count)));
+            recording.samples.insert(recording.samples.end(), samples + skip, samples + count);
+        });
 }
 
 void DictationPipeline::startCapture() {
@@ -65,13 +73,18 @@ void DictationPipeline::press() {
         m_log.info("PTT_ACTIVE ignored, already recording");
         return;
     }
-    Samples preroll = m_deps.capture->ringTail(kPrerollSamples);
+    int64_t prerollCount = 0;
     {
+        // The pre-roll is read and the recording switched on under the lock
+        // the delivery queue takes for every block, so each block lands
+        // before the hand-over (in the pre-roll) or after it (recorded from
+        // the pre-roll's end): none lost between the two, none doubled.
         std::lock_guard lock(m_recordingMutex);
-        m_recordingState.samples.clear();
+        RingTail preroll = m_deps.capture->ringTail(kPrerollSamples);
+        prerollCount = static_cast<int64_t>(preroll.samples.size());
+        m_recordingState.samples = std::move(preroll.samples);
         m_recordingState.samples.reserve(kRecordingReserveSamples);
-        m_recordingState.samples.insert(m_recordingState.samples.end(), preroll.begin(),
-                                        preroll.end());
+        m_recordingState.fromFrame = preroll.endFrame;
         m_recordingState.isActive = true;
     }
     {
@@ -79,7 +92,7 @@ void DictationPipeline::press() {
         m_audioBuffersReceived = 0;
     }
     ++m_pressSerial;
-    m_prerollCount = static_cast<int64_t>(preroll.size());
+    m_prerollCount = prerollCount;
     m_pressStartedAt = now();
     m_restartedThisPress = false;
     m_statsAtKeyDown = m_deps.capture->statsSnapshot();

@@ -135,6 +135,9 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
 
     struct RecordingState {
         bool isActive = false;
+        // The ring position where the pre-roll ended: earlier samples of a
+        // block are already in the pre-roll.
+        int64_t fromFrame = 0;
         Samples samples;
     };
 

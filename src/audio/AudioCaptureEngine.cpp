@@ -193,7 +193,13 @@ void AudioCaptureEngine::setOnBufferReceived(std::function<void()> callback) {
     m_deliveryQueue.sync([&] { m_onBufferReceived = std::move(callback); });
 }
 
-void AudioCaptureEngine::setOnSamplesAppended(std::function<void(const float*, size_t)> callback) {
+RingTail AudioCaptureEngine::ringTail(int64_t frames) {
+    RingTail tail;
+    tail.samples = m_ringBuffer->tail(frames, &tail.endFrame);
+    return tail;
+}
+
+void AudioCaptureEngine::setOnSamplesAppended(SamplesAppended callback) {
     m_deliveryQueue.sync([&] { m_onSamplesAppended = std::move(callback); });
 }
 
@@ -253,7 +259,7 @@ void AudioCaptureEngine::deliver(const CaptureBuffer& buffer) {
 }
 
 void AudioCaptureEngine::appendConverted(const float* samples, size_t count) {
-    m_ringBuffer->append(samples, static_cast<int64_t>(count));
+    const int64_t firstFrame = m_ringBuffer->append(samples, static_cast<int64_t>(count));
     {
         std::lock_guard lock(m_statsLock);
         m_stats.converted += 1;
@@ -262,7 +268,7 @@ void AudioCaptureEngine::appendConverted(const float* samples, size_t count) {
         m_onBufferReceived();
     }
     if (m_onSamplesAppended) {
-        m_onSamplesAppended(samples, count);
+        m_onSamplesAppended(samples, count, firstFrame);
     }
 }
 

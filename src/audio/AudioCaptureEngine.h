@@ -49,7 +49,7 @@ class AudioCaptureEngine : public CaptureSource {
     const std::shared_ptr<AudioRingBuffer>& ringBuffer() const { return m_ringBuffer; }
 
     // CaptureSource
-    std::vector<float> ringTail(int64_t frames) override { return m_ringBuffer->tail(frames); }
+    RingTail ringTail(int64_t frames) override;
     void resetRing() override { m_ringBuffer->reset(); }
     CaptureStats statsSnapshot() const override;
     void start() override { startSession(); }
@@ -60,7 +60,7 @@ class AudioCaptureEngine : public CaptureSource {
     std::optional<std::string> deviceName() const override;
     std::optional<std::string> deviceID() const override;
     void setOnBufferReceived(std::function<void()> callback) override;
-    void setOnSamplesAppended(std::function<void(const float*, size_t)> callback) override;
+    void setOnSamplesAppended(SamplesAppended callback) override;
 
   private:
     void deliver(const CaptureBuffer& buffer);
@@ -75,7 +75,7 @@ class AudioCaptureEngine : public CaptureSource {
 
     // Set once at launch, before the first start; read on the delivery queue.
     std::function<void()> m_onBufferReceived;
-    std::function<void(const float*, size_t)> m_onSamplesAppended;
+    SamplesAppended m_onSamplesAppended;
 
     std::unique_ptr<CaptureStream> m_stream;             // main thread
     BufferConverter m_converter;                         // delivery queue only

@@ -11,14 +11,15 @@ AudioRingBuffer::AudioRingBuffer(int64_t sampleRate, double seconds)
           std::max<int64_t>(0, static_cast<int64_t>(seconds * static_cast<double>(sampleRate)))),
       m_storage(static_cast<size_t>(m_capacityFrames), 0.0f) {}
 
-void AudioRingBuffer::append(const float* samples, int64_t count) {
-    if (count < 1 || samples == nullptr) {
-        return;
-    }
+int64_t AudioRingBuffer::append(const float* samples, int64_t count) {
     std::lock_guard lock(m_lock);
+    const int64_t first = m_totalFramesWritten;
+    if (count < 1 || samples == nullptr) {
+        return first;
+    }
     if (m_capacityFrames == 0) {
         m_totalFramesWritten += count;
-        return;
+        return first;
     }
     float* storage = m_storage.data();
     if (count < m_capacityFrames) {
@@ -40,6 +41,7 @@ void AudioRingBuffer::append(const float* samples, int64_t count) {
         m_writeIndex = 0;
     }
     m_totalFramesWritten += count;
+    return first;
 }
 
 std::vector<float> AudioRingBuffer::samples(int64_t since) const {
@@ -47,8 +49,11 @@ std::vector<float> AudioRingBuffer::samples(int64_t since) const {
     return samplesLocked(since);
 }
 
-std::vector<float> AudioRingBuffer::tail(int64_t frames) const {
+std::vector<float> AudioRingBuffer::tail(int64_t frames, int64_t* endFrame) const {
     std::lock_guard lock(m_lock);
+    if (endFrame != nullptr) {
+        *endFrame = m_totalFramesWritten;
+    }
     return samplesLocked(std::max<int64_t>(0, m_totalFramesWritten - std::max<int64_t>(0, frames)));
 }
 

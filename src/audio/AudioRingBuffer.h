@@ -14,8 +14,9 @@ class AudioRingBuffer {
     AudioRingBuffer(int64_t sampleRate, double seconds);
 
     // Stores `count` frames; counts below 1 are ignored. A block longer than
-    // the ring keeps only its newest capacityFrames() frames.
-    void append(const float* samples, int64_t count);
+    // the ring keeps only its newest capacityFrames() frames. Returns the
+    // running index of the block's first frame.
+    int64_t append(const float* samples, int64_t count);
 
     // The frames whose running index is at or after `index` that the ring
     // still holds, oldest first; empty when `index` >= totalFramesWritten().
@@ -23,8 +24,9 @@ class AudioRingBuffer {
     std::vector<float> samples(int64_t since) const;
 
     // The last `frames` frames (fewer when fewer were written), read with the
-    // total under one lock.
-    std::vector<float> tail(int64_t frames) const;
+    // total under one lock; `endFrame` (when given) receives that total, the
+    // running index just past the last frame returned.
+    std::vector<float> tail(int64_t frames, int64_t* endFrame = nullptr) const;
 
     // Forgets what was written (storage is left as is). Only while the capture
     // engine is stopped.

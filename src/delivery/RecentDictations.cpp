@@ -52,7 +52,7 @@ void RecentDictations::observe(SessionEvents& events) {
                 reason = "display slept";
                 break;
             case SessionEvent::willSleep:
-                reason = "Mac sleeping";
+                reason = "system sleeping";
                 break;
             default:
                 return;

@@ -8,7 +8,9 @@ namespace velmarune {
 
 SerialQueue::SerialQueue(std::string name) : m_name(std::move(name)) {}
 
-SerialQueue::~SerialQueue() { stop(); }
+SerialQueue::~SerialQueue() {
+    stop();
+}
 
 void SerialQueue::start() {
     std::lock_guard lock(m_mutex);
@@ -16,6 +18,7 @@ void SerialQueue::start() {
         return;
     }
     m_stopping = false;
+    ++m_liveWorkers;
     m_thread = std::thread([this] { run(); });
     // Linux limits thread names to 15 characters; keep the distinctive tail.
     std::string shortName = m_name.size() > 15 ? m_name.substr(m_name.size() - 15) : m_name;
@@ -23,18 +26,21 @@ void SerialQueue::start() {
 }
 
 void SerialQueue::stop() {
+    std::thread worker;
     {
         std::lock_guard lock(m_mutex);
         if (!m_thread.joinable()) {
             return;
         }
         m_stopping = true;
+        // Taken out under the lock: of two concurrent stops only one joins.
+        worker = std::move(m_thread);
     }
     m_wake.notify_all();
-    if (isCurrent()) {
-        m_thread.detach();
+    if (worker.get_id() == std::this_thread::get_id()) {
+        worker.detach();
     } else {
-        m_thread.join();
+        worker.join();
     }
 }
 
@@ -51,32 +57,45 @@ void SerialQueue::sync(const std::function<void()>& work) {
         work();
         return;
     }
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_thread.joinable()) {
-            // Not running: there is nothing to order against, so run here.
-            work();
-            return;
-        }
-    }
     std::promise<void> done;
     auto finished = done.get_future();
-    async([&] {
+    std::unique_lock lock(m_mutex);
+    if (m_liveWorkers == 0) {
+        // No worker (never started, or finished): nothing to order against,
+        // and nothing would ever run queued work.
+        lock.unlock();
         work();
-        done.set_value();
+        return;
+    }
+    // Queued under the lock the worker checks before it ends, so a stopping
+    // worker still runs it.
+    m_work.push_back([&] {
+        try {
+            work();
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
     });
-    finished.wait();
+    lock.unlock();
+    m_wake.notify_one();
+    finished.get();
 }
 
-bool SerialQueue::isCurrent() const { return m_thread.get_id() == std::this_thread::get_id(); }
+bool SerialQueue::isCurrent() const {
+    return m_workerID.load() == std::this_thread::get_id();
+}
 
 void SerialQueue::run() {
+    m_workerID.store(std::this_thread::get_id());
     for (;;) {
         std::function<void()> work;
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [this] { return m_stopping || !m_work.empty(); });
             if (m_work.empty()) {
+                --m_liveWorkers;
+                m_workerID.store(std::thread::id());
                 return;
             }
             work = std::move(m_work.front());

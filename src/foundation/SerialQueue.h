@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -13,9 +14,10 @@ namespace velmarune {
 
 // A named worker thread that runs work one item at a time, in order. The
 // thread starts with start() and ends with stop() (or the destructor), which
-// finishes the work already queued first.
+// finishes the work already queued first, including work a `sync` queued
+// while the queue was stopping. Any thread may call any member.
 class SerialQueue : public Executor {
-public:
+  public:
     explicit SerialQueue(std::string name);
     ~SerialQueue() override;
     SerialQueue(const SerialQueue&) = delete;
@@ -33,7 +35,7 @@ public:
     bool isCurrent() const;
     const std::string& name() const { return m_name; }
 
-private:
+  private:
     void run();
 
     std::string m_name;
@@ -41,17 +43,23 @@ private:
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_work;
     bool m_stopping = false;
+    // Counted from start() until the worker has taken its last item: work
+    // queued meanwhile is run.
+    int m_liveWorkers = 0;
     std::thread m_thread;
+    // Set by the worker itself, so that isCurrent never reads m_thread while
+    // start or stop changes it.
+    std::atomic<std::thread::id> m_workerID{};
 };
 
 // An executor for tests: work waits until runAll().
 class ManualExecutor : public Executor {
-public:
+  public:
     void execute(std::function<void()> work) override;
     size_t runAll();
     size_t pendingCount() const;
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::deque<std::function<void()>> m_work;
 };

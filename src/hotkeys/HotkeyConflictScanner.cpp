@@ -226,7 +226,7 @@ std::vector<SystemShortcut> systemShortcuts(DesktopShortcutSource& source) {
 std::vector<Conflict> startupCount(DesktopShortcutSource& source) {
     auto text = source.read();
     if (!text) {
-        kLog.debug("symbolichotkeys.plist not readable; 0 conflicts");
+        kLog.debug("desktop keyboard shortcuts not readable; 0 conflicts");
         return {};
     }
     int64_t enabled = 0;

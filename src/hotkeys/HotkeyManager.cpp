@@ -55,11 +55,11 @@ bool HotkeyManager::start() {
     };
     if (!m_monitor.start(std::move(handlers))) {
         m_log.error(
-            "CGEvent.tapCreate returned nil — Accessibility/Input Monitoring likely missing");
+            "keyboard listener failed to start — no XInput2 keyboard access on this display");
         return false;
     }
     m_listening = true;
-    m_log.info("CGEventTap started (listenOnly)");
+    m_log.info("keyboard listener started (listen-only)");
     return true;
 }
 

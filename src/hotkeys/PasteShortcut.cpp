@@ -10,7 +10,7 @@ namespace velmarune {
 
 std::string PasteShortcut::display() const {
     // An empty modifier set shows no "None" prefix: the key stands alone.
-    return (modifiers.empty() ? std::string() : modifiers.symbols()) + keyName(keyCode);
+    return (modifiers.empty() ? std::string() : modifiers.symbols() + "+") + keyName(keyCode);
 }
 
 std::optional<PasteShortcut> PasteShortcut::load(const UserDefaults& defaults) {

@@ -19,7 +19,7 @@ struct PasteShortcut {
     uint16_t keyCode = 9;  // V
     ModifierCombo modifiers{kModifierControl | kModifierShift | kModifierCommand};
 
-    // Modifier symbols followed by the key name, for example "⌃⇧⌘V".
+    // Modifier symbols followed by the key name, for example "Ctrl+Shift+Super+V".
     std::string display() const;
 
     // "none" reads as off; a dictionary with numeric "keyCode" and "modifiers"

@@ -20,34 +20,44 @@ PasteShortcutVerdict checkPasteShortcut(uint16_t keyCode, ModifierCombo modifier
     const uint64_t m = modifiers.rawValue;
     const std::string display = PasteShortcut{keyCode, modifiers}.display();
 
+    // The desktop's own paste and copy: a grab on one of these would swallow
+    // them everywhere, Velmarune's own paste keystroke included.
+    struct Reserved {
+        uint16_t keyCode;
+        uint64_t modifiers;
+        const char* what;
+    };
+    static constexpr Reserved kReserved[] = {
+        {kKeyCodeV, kModifierControl, "Paste"},
+        {kKeyCodeV, kModifierControl | kModifierShift, "Paste in terminals"},
+        {kKeyCodeInsert, kModifierShift, "Paste"},
+        {kKeyCodeC, kModifierControl, "Copy"},
+        {kKeyCodeC, kModifierControl | kModifierShift, "Copy in terminals"},
+        {kKeyCodeInsert, kModifierControl, "Copy"},
+    };
+    for (const auto& reserved : kReserved) {
+        if (keyCode == reserved.keyCode && m == reserved.modifiers) {
+            return refuse(display + " is " + reserved.what +
+                          " itself. Choose a different combination.");
+        }
+    }
     if ((m & (kModifierCommand | kModifierControl)) == 0) {
-        return refuse("Include Command or Control, so the shortcut can't type a character.");
+        return refuse("Include Ctrl or Super, so the shortcut can't type a character.");
     }
     if (modifiers == dictationCombo) {
         return refuse("That's your dictation hotkey. Choose a different combination.");
     }
-    if (keyCode == kKeyCodeV) {
-        if (m == kModifierCommand) {
-            return refuse("⌘V is Paste itself.");
-        }
-        if (m == (kModifierShift | kModifierCommand) ||
-            m == (kModifierOption | kModifierShift | kModifierCommand)) {
-            return warn(display + " replaces \"Paste and Match Style\" in many apps.");
-        }
-        if (m == (kModifierControl | kModifierCommand)) {
-            return warn("⌃⌘V replaces Word's \"Paste Special\".");
-        }
-        if (m == (kModifierOption | kModifierCommand)) {
-            return warn("⌥⌘V replaces Finder's \"Move Item Here\".");
-        }
+    if (keyCode == kKeyCodeV && m == (kModifierControl | kModifierOption | kModifierShift)) {
+        return warn(display +
+                    " replaces \"Paste Unformatted Text\" in LibreOffice and other apps.");
     }
     for (const auto& entry : systemShortcuts) {
         // Bits 0-15 are device-dependent and ignored; any other bit in 16-31
         // (a key we cannot express) keeps the entry from matching.
         if (entry.keyCode == keyCode && (entry.modifiers & 0xFFFF0000u) == m) {
             return warn(display +
-                        " is also a macOS shortcut (System Settings > Keyboard > Keyboard "
-                        "Shortcuts).");
+                        " is also a shortcut of your desktop (see its keyboard shortcut "
+                        "settings).");
         }
     }
     return {};

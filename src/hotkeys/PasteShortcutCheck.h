@@ -21,9 +21,10 @@ struct PasteShortcutVerdict {
     bool operator==(const PasteShortcutVerdict&) const = default;
 };
 
-// The first matching rule decides: no Command or Control; the dictation
-// chord itself; the V shortcuts other applications already use; a shortcut
-// the desktop uses (modifier bits 16-31 equal exactly).
+// The first matching rule decides: the desktop's own paste and copy chords;
+// no Ctrl or Super; the dictation chord itself; a V shortcut other
+// applications already use; a shortcut the desktop uses (modifier bits 16-31
+// equal exactly).
 PasteShortcutVerdict checkPasteShortcut(uint16_t keyCode, ModifierCombo modifiers,
                                         ModifierCombo dictationCombo,
                                         const std::vector<SystemShortcut>& systemShortcuts);

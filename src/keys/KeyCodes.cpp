@@ -63,9 +63,10 @@ struct KeyTable {
             add(p.code, std::string(1, p.c), static_cast<uint32_t>(p.c), {p.keysymName});
         }
         add(49, "Space", 0x20);
-        add(36, "↩", 0xff0d, {"Return", "Enter"});
-        add(48, "⇥", 0xff09, {"Tab"});
-        add(51, "⌫", 0xff08, {"BackSpace", "Backspace"});
+        add(36, "Return", 0xff0d, {"Enter"});
+        add(48, "Tab", 0xff09);
+        add(51, "Backspace", 0xff08, {"BackSpace"});
+        add(kKeyCodeInsert, "Insert", 0xff63, {"Ins"});
         const uint16_t functionKeys[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
                                          103, 111, 105, 107, 113, 106, 64, 79,  80};
         for (uint32_t i = 0; i < 19; ++i) {

@@ -10,6 +10,9 @@ namespace velmarune {
 // Stored key codes are the virtual key codes of the original (ANSI) layout;
 // this table names them and translates them to X keysyms for the backends.
 inline constexpr uint16_t kKeyCodeV = 9;
+inline constexpr uint16_t kKeyCodeC = 8;
+// The Help position of the stored key-code layout, Insert on PC keyboards.
+inline constexpr uint16_t kKeyCodeInsert = 114;
 inline constexpr uint16_t kKeyCodeEscape = 53;
 
 // The character or name shown for a key code; "Key <n>" for one not in the table.

@@ -14,12 +14,12 @@ struct ModifierInfo {
     std::string_view name;
 };
 
-// Display order: Control, Option, Shift, Command.
+// Display order: Control, Alt, Shift, Super, as Linux desktops write them.
 constexpr std::array<ModifierInfo, 4> kDisplayOrder{{
-    {kModifierControl, "⌃", "Control"},
-    {kModifierOption, "⌥", "Option"},
-    {kModifierShift, "⇧", "Shift"},
-    {kModifierCommand, "⌘", "Command"},
+    {kModifierControl, "Ctrl", "Control"},
+    {kModifierOption, "Alt", "Alt"},
+    {kModifierShift, "Shift", "Shift"},
+    {kModifierCommand, "Super", "Super"},
 }};
 }  // namespace
 
@@ -37,6 +37,9 @@ std::string ModifierCombo::symbols() const {
     std::string out;
     for (const auto& info : kDisplayOrder) {
         if (rawValue & info.bit) {
+            if (!out.empty()) {
+                out += '+';
+            }
             out += info.symbol;
         }
     }

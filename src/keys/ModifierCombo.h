@@ -37,9 +37,9 @@ struct ModifierCombo {
     bool empty() const { return rawValue == 0; }
     bool contains(uint64_t bits) const { return (rawValue & bits) == bits; }
 
-    // "⌃⌥⇧⌘" order without separator; "None" when empty.
+    // "Ctrl+Alt+Shift+Super" order; "None" when empty.
     std::string symbols() const;
-    // "Control + Option + Shift + Command" order; "None" when empty.
+    // "Control + Alt + Shift + Super" order; "None" when empty.
     std::string spelledNames() const;
     // The hot-key service's modifier word (cmdKey, shiftKey, optionKey, controlKey).
     uint32_t hotKeyModifiers() const;

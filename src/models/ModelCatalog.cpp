@@ -16,7 +16,7 @@ const ModelCatalog& ModelCatalog::standard() {
          "09e66ec67b2e00c6933afab6684cbf78fe023e8ad153c1848f62000e4335a07f", 3095033483, "he",
          "ivrit-ai-large-v3.bin"},
         {"ivrit-ai-large-v3-turbo", "ivrit-ai large-v3-turbo",
-         "Hebrew, faster and lighter. Full precision, 1.6 GB. For 8 GB MacBooks.",
+         "Hebrew, faster and lighter. Full precision, 1.6 GB. For computers with 8 GB of memory.",
          "https://huggingface.co/ivrit-ai/whisper-large-v3-turbo-ggml/resolve/"
          "2130c78e4a9cb4914cc4df91a1c3031407789705/ggml-model.bin",
          "c8090411113357097bfafc2b8e228ec1639fa7f5fe4ecb5d054ac0ccef8641b1", 1624555275, "he",

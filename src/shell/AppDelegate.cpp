@@ -4,13 +4,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QIcon>
-#include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
-#include <QSystemTrayIcon>
 #include <cstdio>
 #include <cstdlib>
 
@@ -47,9 +42,11 @@
 #include "platform/x11/X11KeyboardMonitor.h"
 #include "platform/x11/X11Pasteboard.h"
 #include "recognition/WhisperEngine.h"
-#include "shell/LoggingDidntPastePresenter.h"
 #include "shell/PasteRecorderWiring.h"
 #include "shell/QtMainQueue.h"
+#include "ui/DesktopViews.h"
+#include "ui/HeadsUpDisplay.h"
+#include "ui/StatusMenuModel.h"
 
 #ifndef VELMARUNE_VERSION
 #define VELMARUNE_VERSION "0.1.0"
@@ -60,39 +57,19 @@ namespace velmarune {
 namespace {
 const char* const kDefaultInputChanged = "Velmarune.defaultInputChanged";
 
-QIcon trayIcon() {
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(40, 110, 200));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(20, 6, 24, 36, 12, 12);  // a microphone
-    painter.setPen(QPen(QColor(40, 110, 200), 5));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawArc(12, 14, 40, 36, 180 * 16, 180 * 16);
-    painter.drawLine(32, 50, 32, 60);
-    return QIcon(pixmap);
-}
-
-// Notices as tray messages and the pasted text as a log line, until the
-// heads-up display draws them.
-class TrayDictationDisplay : public DictationDisplay {
+// The heads-up display as the core's dictation display.
+class HudDictationDisplay : public DictationDisplay {
   public:
-    explicit TrayDictationDisplay(const std::unique_ptr<QSystemTrayIcon>& tray) : m_tray(tray) {}
+    explicit HudDictationDisplay(const std::unique_ptr<DesktopViews>& views) : m_views(views) {}
     void showNotice(const std::string& text, double seconds) override {
-        if (m_tray) {
-            m_tray->showMessage("Velmarune", QString::fromStdString(text), QIcon(),
-                                static_cast<int>(seconds * 1000));
-        }
+        m_views->hud().show(text, false, seconds);
     }
     void showTranscript(const std::string& text) override {
-        m_log.info("pasted %{public}ld characters", static_cast<int64_t>(text.size()));
+        m_views->hud().show(text, true, HeadsUpDisplay::kTranscriptSeconds);
     }
 
   private:
-    const std::unique_ptr<QSystemTrayIcon>& m_tray;
-    Logger m_log{"App"};
+    const std::unique_ptr<DesktopViews>& m_views;
 };
 }  // namespace
 
@@ -137,13 +114,12 @@ struct AppGraph {
     XdgAutostartLoginItem loginItem;
 
     // The core, in start-up order.
-    std::unique_ptr<QSystemTrayIcon> tray;
-    TrayDictationDisplay display{tray};
+    std::unique_ptr<DesktopViews> views;
+    HudDictationDisplay display{views};
     std::shared_ptr<PasteDiagnostics> diagnostics;
     std::shared_ptr<AudioCaptureEngine> captureEngine;
     std::shared_ptr<ClipboardPaster> paster;
     std::shared_ptr<RecentDictations> recents;
-    LoggingDidntPastePresenter didntPastePresenter;
     std::shared_ptr<DidntPasteList> didntPaste;
     std::shared_ptr<PasteLastDictation> pasteLast;
     std::shared_ptr<GlobalHotKey> pasteLastHotKey;
@@ -164,7 +140,7 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::launch() {
     startBackends();
-    buildTray();
+    buildViews();
     startDiagnostics();
     buildCaptureEngine();
     buildDelivery();
@@ -230,10 +206,11 @@ void AppDelegate::buildDelivery() {
     g.snapshotQueue.start();
     g.recents = std::make_shared<RecentDictations>(g.mainQueue);
     g.recents->observe(*g.sessionEvents);
-    g.didntPaste = std::make_shared<DidntPasteList>(g.didntPastePresenter);
+    g.didntPaste = std::make_shared<DidntPasteList>(g.views->didntPastePresenter());
     g.pasteLast = std::make_shared<PasteLastDictation>(PasteLastDictation::Dependencies{
         g.recents, *g.paster, *g.didntPaste, g.display, g.modifierState, g.mainQueue,
         [&g] { g.pipeline->cancelForPasteLast(); }});
+    g.views->menuModel().attachRecent(g.recents, g.pasteLast);
 }
 
 void AppDelegate::buildPasteLastHotKey() {
@@ -288,8 +265,7 @@ void AppDelegate::startPushToTalkListener() {
             h->reloadBindings();
     };
     if (!g.hotkeys->start()) {
-        g.log.console(
-            "HotkeyManager failed to start — Accessibility/Input Monitoring may be missing");
+        g.log.console("HotkeyManager failed to start — keyboard access (XInput2) may be missing");
     }
 }
 
@@ -441,34 +417,18 @@ void AppDelegate::wireSessionEvents() {
         kDefaultInputChanged, [&g](const std::string&) { g.wakeWatcher->defaultInputChanged(); }));
 }
 
-void AppDelegate::buildTray() {
+// The status item, the heads-up display and the panels.
+void AppDelegate::buildViews() {
     AppGraph& g = *m_graph;
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        g.log.info("no system tray on this desktop; quit with `pkill -TERM velmarune`");
-    }
-    g.tray = std::make_unique<QSystemTrayIcon>(trayIcon());
-    auto* menu = new QMenu();
-    QObject::connect(menu->addAction("Quit Velmarune"), &QAction::triggered,
-                     [this] { requestQuit(); });
-    g.tray->setContextMenu(menu);
-    g.tray->setToolTip("Velmarune");
-    g.tray->show();
-    auto tooltip = [&g] {
-        static const char* statusNames[] = {"needs models", "failed", "not loaded", "loading",
-                                            "ready"};
-        const WhisperStatus& status = g.state->engineStatus.get();
-        std::string text = "Velmarune: " + appModeRawValue(g.state->mode.get()) + ", engines " +
-                           statusNames[static_cast<int>(status.kind)];
-        if (status.kind == WhisperStatus::Kind::failed)
-            text += " (" + status.message + ")";
-        if (g.state->queuedDictations.get() > 0)
-            text += ", " + std::to_string(g.state->queuedDictations.get()) + " queued";
-        g.tray->setToolTip(QString::fromStdString(text));
-    };
-    g.subscriptions.push_back(g.state->mode.subscribe([tooltip](const AppMode&) { tooltip(); }));
-    g.subscriptions.push_back(g.state->engineStatus.subscribe([tooltip,
-                                                               &g](const WhisperStatus& status) {
-        tooltip();
+    g.views =
+        std::make_unique<DesktopViews>(DesktopViews::Dependencies{g.mainQueue, g.state, g.defaults,
+                                                                  [&g](const std::string& text) {
+                                                                      if (g.paster)
+                                                                          g.paster->copy(text);
+                                                                  },
+                                                                  [this] { requestQuit(); }});
+    g.views->start();
+    g.subscriptions.push_back(g.state->engineStatus.subscribe([&g](const WhisperStatus& status) {
         if (status.kind == WhisperStatus::Kind::needsModels) {
             std::string missing;
             for (ModelSlot slot : status.missingSlots) {
@@ -478,8 +438,6 @@ void AppDelegate::buildTray() {
                        missing);
         }
     }));
-    g.subscriptions.push_back(
-        g.state->queuedDictations.subscribe([tooltip](const int64_t&) { tooltip(); }));
 }
 
 void AppDelegate::requestQuit(std::optional<std::string> systemReason) {

@@ -5,7 +5,6 @@
 #include <string>
 
 class QApplication;
-class QSystemTrayIcon;
 
 namespace velmarune {
 
@@ -28,7 +27,7 @@ class AppDelegate {
   private:
     // The launch steps, in start-up order.
     void startBackends();
-    void buildTray();
+    void buildViews();
     void startDiagnostics();
     void buildCaptureEngine();
     void buildDelivery();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/Log.h"
+#include "shell/CheckCommand.h"
 #include "shell/DesktopApplication.h"
 #include "shell/ModelsCommand.h"
 #include "shell/TranscribeCommand.h"
@@ -18,6 +19,9 @@ int usage(FILE* out) {
                  "\n"
                  "Without a command, starts the push-to-talk dictation application.\n"
                  "\n"
+                 "  check [--json]\n"
+                 "            check whether this computer can run Velmarune (exit status:\n"
+                 "            0 ready, 1 ready with warnings, 2 blocked)\n"
                  "  models    list, download or choose the speech models\n"
                  "  transcribe FILE [--language auto|he|en] [--hebrew-model PATH]\n"
                  "            [--multilingual-model PATH] [--json]\n"
@@ -31,6 +35,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
         return usage(stdout);
+    }
+    if (!args.empty() && args[0] == "check") {
+        return velmarune::CheckCommand::main({args.begin() + 1, args.end()});
     }
     if (!args.empty() && args[0] == "models") {
         return velmarune::ModelsCommand::main({args.begin() + 1, args.end()});

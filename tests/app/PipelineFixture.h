@@ -29,6 +29,8 @@ class PipelineFixture : public ::testing::Test {
   protected:
     // Runs before the pipeline is built.
     virtual void customise() {}
+    // What the pipeline captures from.
+    virtual std::shared_ptr<CaptureSource> captureSource() { return capture; }
 
     void SetUp() override {
         customise();
@@ -36,9 +38,9 @@ class PipelineFixture : public ::testing::Test {
         state->multilingualEngine = multilingual;
         state->resetEngine = [this] { ++engineResets; };
         front.activate("org.example.editor:42");
-        pipeline = DictationPipeline::create(
-            DictationPipeline::Collaborators{queue, executor, capture, state, defaults, delivery,
-                                             prompts, display, front, keys, recents, diagnostics});
+        pipeline = DictationPipeline::create(DictationPipeline::Collaborators{
+            queue, executor, captureSource(), state, defaults, delivery, prompts, display, front,
+            keys, recents, diagnostics});
     }
 
     // Holds the chord for `seconds` of tone at `amplitude` and lets go.

@@ -111,7 +111,7 @@ TEST_F(Watcher, EventsWithinTwoSecondsRestartOnce) {
     EXPECT_EQ(restarts, std::vector<std::string>{"screen unlocked"});
     queue.advance(1.0);
     watcher->handle(WakeEvent::systemWoke);
-    EXPECT_EQ(restarts, (std::vector<std::string>{"screen unlocked", "Mac woke"}));
+    EXPECT_EQ(restarts, (std::vector<std::string>{"screen unlocked", "system woke"}));
 }
 
 TEST_F(Watcher, AFourthCaptureErrorWithinAMinuteIsIgnored) {
@@ -138,7 +138,7 @@ TEST_F(Watcher, NothingRestartsDuringAPressButRunsWhenItEnds) {
     pressing = false;
     state.mode.set(AppMode::transcribing);
     // The wake restart runs; the input check then restarts without the 2 s test.
-    EXPECT_EQ(restarts, (std::vector<std::string>{"Mac woke", "input changed"}));
+    EXPECT_EQ(restarts, (std::vector<std::string>{"system woke", "input changed"}));
 }
 
 TEST_F(Watcher, DefaultInputChangeRestartsOnlyAStaleInput) {

@@ -50,7 +50,7 @@ TEST_F(AudioCaptureEngineTest, StartLogsDeviceAndPinningAndFillsRingWithConverte
     std::vector<std::string> order;
     std::vector<float> appended;
     engine.setOnBufferReceived([&] { order.push_back("buffer"); });
-    engine.setOnSamplesAppended([&](const float* samples, size_t count) {
+    engine.setOnSamplesAppended([&](const float* samples, size_t count, int64_t) {
         // The ring already holds the block when the callbacks run.
         order.push_back("samples@" + std::to_string(ring->totalFramesWritten()));
         appended.insert(appended.end(), samples, samples + count);
@@ -205,10 +205,12 @@ TEST_F(AudioCaptureEngineTest, CaptureSourceInterfaceReadsTheRingTail) {
     CaptureSource& source = engine;
     source.start();
     session.deliverFloats(std::vector<float>(10000, 0.5f), 16000, 1, 1000);
-    EXPECT_EQ(source.ringTail(8000).size(), 8000u);
+    const RingTail tail = source.ringTail(8000);
+    EXPECT_EQ(tail.samples.size(), 8000u);
+    EXPECT_EQ(tail.endFrame, 10000);
     source.stop();
     source.resetRing();
-    EXPECT_TRUE(source.ringTail(8000).empty());
+    EXPECT_TRUE(source.ringTail(8000).samples.empty());
 }
 
 TEST_F(AudioCaptureEngineTest, ReplayedFileArrivesAtSixteenKilohertz) {

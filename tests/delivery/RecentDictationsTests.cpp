@@ -53,7 +53,7 @@ TEST(RecentDictations, LockAndSleepClearTheListAndEndTheSession) {
     const std::vector<Case> cases = {
         {SessionEvent::screenLocked, "screen locked"},
         {SessionEvent::displaySlept, "display slept"},
-        {SessionEvent::willSleep, "Mac sleeping"},
+        {SessionEvent::willSleep, "system sleeping"},
         {SessionEvent::screenUnlocked, std::nullopt},
         {SessionEvent::didWake, std::nullopt},
     };

@@ -62,6 +62,28 @@ TEST(SerialQueue, RunsInOrderAndSyncWaits) {
     queue.stop();
 }
 
+TEST(SerialQueue, SyncDuringStopRunsItsWorkOnceAndReturns) {
+    // A sync racing the worker's end used to queue work nobody would run and
+    // wait for it forever.
+    for (int round = 0; round < 200; ++round) {
+        SerialQueue queue("com.quorin.velmarune.test");
+        queue.start();
+        queue.async([] { std::this_thread::yield(); });
+        std::atomic<int> ran{0};
+        std::atomic<bool> checkedCurrent{false};
+        std::thread caller([&] {
+            queue.sync([&] { ++ran; });
+            checkedCurrent = !queue.isCurrent();
+        });
+        std::thread stopper([&] { queue.stop(); });
+        queue.stop();  // two stops at once: one joins, neither crashes
+        stopper.join();
+        caller.join();
+        ASSERT_EQ(ran, 1) << "round " << round;
+        EXPECT_TRUE(checkedCurrent);
+    }
+}
+
 TEST(Published, NotifiesOnlyOnChangeAndStopsWhenSubscriptionEnds) {
     Published<int> value{1};
     std::vector<int> seen;
@@ -90,10 +112,12 @@ TEST(LogFormat, RendersTheSystemLogFormats) {
                               {int64_t{2}, true, int64_t{8000}}),
               "PTT_ACTIVE: queued=2, captureRunning=true, prerollFrames=8000");
     EXPECT_EQ(renderLogFormat("duration=%{public}f", {1.5}), "duration=1.500000");
-    EXPECT_EQ(renderLogFormat("within %{public}llu ms, %{public}s", {uint64_t{500}, std::string("x")}),
-              "within 500 ms, x");
+    EXPECT_EQ(
+        renderLogFormat("within %{public}llu ms, %{public}s", {uint64_t{500}, std::string("x")}),
+        "within 500 ms, x");
     EXPECT_EQ(renderLogFormat("100%% and %d", {int64_t{-3}}), "100% and -3");
-    EXPECT_EQ(renderLogFormat("%{public}s and %{public}s", {std::string("one")}), "one and <missing>");
+    EXPECT_EQ(renderLogFormat("%{public}s and %{public}s", {std::string("one")}),
+              "one and <missing>");
 }
 
 TEST(Log, CapturingSinkSeesLinesOfEveryThread) {
@@ -109,9 +133,12 @@ TEST(Log, CapturingSinkSeesLinesOfEveryThread) {
 TEST(Paths, FollowsXdgAndIgnoresRelativeValues) {
     auto paths = Paths::fromEnvironment([](const char* name) -> std::optional<std::string> {
         std::string n = name;
-        if (n == "HOME") return "/home/u";
-        if (n == "XDG_CONFIG_HOME") return "/cfg";
-        if (n == "XDG_DATA_HOME") return "relative/data";
+        if (n == "HOME")
+            return "/home/u";
+        if (n == "XDG_CONFIG_HOME")
+            return "/cfg";
+        if (n == "XDG_DATA_HOME")
+            return "relative/data";
         return std::nullopt;
     });
     EXPECT_EQ(paths.settingsFile(), "/cfg/velmarune/settings.json");

@@ -32,7 +32,7 @@ struct HotKeyRig {
 TEST(GlobalHotKey, EachPressRunsTheActionOnTheMainQueue) {
     HotKeyRig rig;
     rig.hotKey->set(PasteShortcut{});
-    EXPECT_TRUE(rig.sink->contains("registered ⌃⇧⌘V"));
+    EXPECT_TRUE(rig.sink->contains("registered Ctrl+Shift+Super+V"));
     ASSERT_EQ(rig.service.registration(),
               std::make_pair(uint16_t{9}, ModifierCombo{kCtrl | kShift | kCmd}));
     rig.service.press();
@@ -61,7 +61,7 @@ TEST(GlobalHotKey, ARefusedShortcutLogsItsStatusAndAFreeOneThenWorks) {
     rig.hotKey->set(PasteShortcut{});
     EXPECT_FALSE(rig.hotKey->registered());
     EXPECT_EQ(rig.hotKey->lastStatus(), 10);
-    EXPECT_TRUE(rig.sink->contains("register ⌃⇧⌘V failed: 10"));
+    EXPECT_TRUE(rig.sink->contains("register Ctrl+Shift+Super+V failed: 10"));
 
     rig.hotKey->set(PasteShortcut{35, ModifierCombo{kCtrl | kOpt}});
     EXPECT_TRUE(rig.hotKey->registered());
@@ -143,7 +143,7 @@ TEST(HotkeyConflictScanner, StartupCountLogsEnabledEntriesAndIsAlwaysEmpty) {
     ScopedLogSink scoped(sink);
     FakeDesktopShortcutSource source;
     EXPECT_TRUE(HotkeyConflictScanner::startupCount(source).empty());
-    EXPECT_TRUE(sink->contains("symbolichotkeys.plist not readable; 0 conflicts"));
+    EXPECT_TRUE(sink->contains("desktop keyboard shortcuts not readable; 0 conflicts"));
     EXPECT_TRUE(HotkeyConflictScanner::systemShortcuts(source).empty());
 
     source.text = DesktopShortcutText{{kGnome}, std::string(kKde)};

@@ -29,9 +29,9 @@ TEST(ModifierCombo, SymbolsNamesAndHotKeyWordsFollowTheFixedOrder) {
     };
     const Case cases[] = {
         {0, "None", "None", 0},
-        {kShift | kCtrl, "⌃⇧", "Control + Shift", 0x1200},
-        {kModifierMask, "⌃⌥⇧⌘", "Control + Option + Shift + Command", 0x1B00},
-        {kCmd | kOpt, "⌥⌘", "Option + Command", 0x900},
+        {kShift | kCtrl, "Ctrl+Shift", "Control + Shift", 0x1200},
+        {kModifierMask, "Ctrl+Alt+Shift+Super", "Control + Alt + Shift + Super", 0x1B00},
+        {kCmd | kOpt, "Alt+Super", "Alt + Super", 0x900},
     };
     for (const auto& c : cases) {
         ModifierCombo combo{c.raw};
@@ -46,13 +46,14 @@ TEST(KeyCodes, NamesFromTheTable) {
     EXPECT_EQ(keyName(29), "0");
     EXPECT_EQ(keyName(42), "\\");
     EXPECT_EQ(keyName(49), "Space");
-    EXPECT_EQ(keyName(36), "↩");
-    EXPECT_EQ(keyName(51), "⌫");
+    EXPECT_EQ(keyName(36), "Return");
+    EXPECT_EQ(keyName(51), "Backspace");
+    EXPECT_EQ(keyName(kKeyCodeInsert), "Insert");
     EXPECT_EQ(keyName(122), "F1");
     EXPECT_EQ(keyName(80), "F19");
     EXPECT_EQ(keyName(200), "Key 200");
     EXPECT_EQ(keyName(53), "Key 53");
-    EXPECT_EQ(PasteShortcut{}.display(), "⌃⇧⌘V");
+    EXPECT_EQ(PasteShortcut{}.display(), "Ctrl+Shift+Super+V");
     // Backends translate through X keysyms.
     EXPECT_EQ(keysymForKeyCode(9), 0x76u);
     EXPECT_EQ(keysymForKeyCode(122), 0xffbeu);
@@ -132,36 +133,47 @@ TEST(PasteShortcutCheck, FirstMatchingRuleDecides) {
         Kind kind;
         std::string message;
     };
+    const auto pasteOrCopy = [](const char* chord, const char* what) {
+        return std::string(chord) + " is " + what + " itself. Choose a different combination.";
+    };
     const Case cases[] = {
+        // The desktop's paste and copy chords, before every other rule.
+        {9, kCtrl, system, Kind::refused, pasteOrCopy("Ctrl+V", "Paste")},
+        {9, kCtrl | kShift, {}, Kind::refused, pasteOrCopy("Ctrl+Shift+V", "Paste in terminals")},
+        {kKeyCodeInsert, kShift, {}, Kind::refused, pasteOrCopy("Shift+Insert", "Paste")},
+        {8, kCtrl, {}, Kind::refused, pasteOrCopy("Ctrl+C", "Copy")},
+        {8, kCtrl | kShift, {}, Kind::refused, pasteOrCopy("Ctrl+Shift+C", "Copy in terminals")},
+        {kKeyCodeInsert, kCtrl, {}, Kind::refused, pasteOrCopy("Ctrl+Insert", "Copy")},
         {9,
          kShift | kOpt,
          {},
          Kind::refused,
-         "Include Command or Control, so the shortcut can't type a character."},
+         "Include Ctrl or Super, so the shortcut can't type a character."},
+        {kKeyCodeInsert,
+         kShift | kOpt,
+         {},
+         Kind::refused,
+         "Include Ctrl or Super, so the shortcut can't type a character."},
         {35,
          kCtrl | kShift,
          {},
          Kind::refused,
          "That's your dictation hotkey. Choose a different combination."},
-        {9, kCmd, {}, Kind::refused, "⌘V is Paste itself."},
         {9,
-         kShift | kCmd,
+         kCtrl | kOpt | kShift,
          {},
          Kind::warning,
-         "⇧⌘V replaces \"Paste and Match Style\" in many apps."},
-        {9,
-         kOpt | kShift | kCmd,
-         {},
-         Kind::warning,
-         "⌥⇧⌘V replaces \"Paste and Match Style\" in many apps."},
-        {9, kCtrl | kCmd, {}, Kind::warning, "⌃⌘V replaces Word's \"Paste Special\"."},
-        {9, kOpt | kCmd, {}, Kind::warning, "⌥⌘V replaces Finder's \"Move Item Here\"."},
+         "Ctrl+Alt+Shift+V replaces \"Paste Unformatted Text\" in LibreOffice and other apps."},
+        // Near the reserved chords but not one of them.
+        {9, kCmd, {}, Kind::accepted, ""},
+        {9, kCtrl | kOpt, {}, Kind::accepted, ""},
+        {kKeyCodeInsert, kCtrl | kOpt, {}, Kind::accepted, ""},
         {9, kCtrl | kShift | kCmd, {}, Kind::accepted, ""},
-        {9, kCtrl, system, Kind::accepted, ""},
         {9, kCtrl | kShift | kCmd, system, Kind::warning,
-         "⌃⇧⌘V is also a macOS shortcut (System Settings > Keyboard > Keyboard Shortcuts)."},
+         "Ctrl+Shift+Super+V is also a shortcut of your desktop (see its keyboard shortcut "
+         "settings)."},
         {35, kCtrl | kOpt, system, Kind::warning,
-         "⌃⌥P is also a macOS shortcut (System Settings > Keyboard > Keyboard Shortcuts)."},
+         "Ctrl+Alt+P is also a shortcut of your desktop (see its keyboard shortcut settings)."},
         {17, kCtrl | kCmd, system, Kind::accepted, ""},
     };
     for (const auto& c : cases) {
@@ -191,7 +203,7 @@ TEST(HotkeyRecording, ChordCandidateIsReplacedAndCommittedOnFullRelease) {
 TEST(HotkeyRecording, CommitsRefuseClashesWithEachOther) {
     MemoryUserDefaults defaults;
 
-    // ⌃⇧P as the paste shortcut is the dictation chord's modifiers: refused.
+    // Ctrl+Shift+P as the paste shortcut is the dictation chord's modifiers: refused.
     auto verdict =
         commitPasteShortcut(PasteShortcut{35, ModifierCombo{kCtrl | kShift}}, defaults, {});
     EXPECT_TRUE(verdict.refuses());
@@ -199,14 +211,15 @@ TEST(HotkeyRecording, CommitsRefuseClashesWithEachOther) {
 
     PasteShortcut::save(defaults, PasteShortcut{35, ModifierCombo{kCtrl | kOpt}});
     EXPECT_EQ(commitDictationCombo(ModifierCombo{kCtrl | kOpt}, defaults),
-              "These are the modifiers of Paste Last Dictation (⌃⌥P). Choose a different "
+              "These are the modifiers of Paste Last Dictation (Ctrl+Alt+P). Choose a different "
               "combination.");
     EXPECT_EQ(HotkeyBindings::load(defaults).pushToTalk, ModifierCombo{kCtrl | kShift});
     EXPECT_EQ(commitDictationCombo(ModifierCombo{kCmd}, defaults), std::nullopt);
     EXPECT_EQ(HotkeyBindings::load(defaults).pushToTalk, ModifierCombo{kCmd});
 
     // A warning stores nothing until the user says "Save Anyway".
-    verdict = commitPasteShortcut(PasteShortcut{9, ModifierCombo{kOpt | kCmd}}, defaults, {});
+    verdict =
+        commitPasteShortcut(PasteShortcut{9, ModifierCombo{kCtrl | kOpt | kShift}}, defaults, {});
     EXPECT_EQ(verdict.kind, Kind::warning);
     EXPECT_EQ(PasteShortcut::load(defaults), (PasteShortcut{35, ModifierCombo{kCtrl | kOpt}}));
 }

@@ -29,6 +29,7 @@ class ScriptedRecognizer : public SpeechRecognizer {
                              bool englishPrompt, float /*temperature*/, float quietThreshold,
                              const CancellationToken&) override {
         calls.push_back({language, englishPrompt, quietThreshold, samples.size()});
+        heard.push_back(samples);
         if (onTranscribe) {
             onTranscribe();
         }
@@ -56,6 +57,7 @@ class ScriptedRecognizer : public SpeechRecognizer {
     LanguageDetection detection;
     std::function<void()> onTranscribe;  // e.g. to let virtual time pass
     std::vector<Call> calls;
+    std::vector<std::vector<float>> heard;  // what each transcription was given
     std::vector<size_t> detectedSampleCounts;
     std::deque<std::string> results;
     int64_t latencyMs = 0;

@@ -4,10 +4,11 @@
 
 namespace velmarune {
 
-std::vector<float> FakeCaptureSource::ringTail(int64_t frames) {
+RingTail FakeCaptureSource::ringTail(int64_t frames) {
     std::lock_guard lock(m_mutex);
     const size_t count = std::min(m_ring.size(), static_cast<size_t>(std::max<int64_t>(frames, 0)));
-    return std::vector<float>(m_ring.end() - static_cast<std::ptrdiff_t>(count), m_ring.end());
+    return {std::vector<float>(m_ring.end() - static_cast<std::ptrdiff_t>(count), m_ring.end()),
+            static_cast<int64_t>(m_ring.size())};
 }
 
 void FakeCaptureSource::resetRing() {
@@ -84,16 +85,18 @@ void FakeCaptureSource::setOnBufferReceived(std::function<void()> callback) {
     m_onBuffer = std::move(callback);
 }
 
-void FakeCaptureSource::setOnSamplesAppended(std::function<void(const float*, size_t)> callback) {
+void FakeCaptureSource::setOnSamplesAppended(SamplesAppended callback) {
     std::lock_guard lock(m_mutex);
     m_onSamples = std::move(callback);
 }
 
 void FakeCaptureSource::deliver(const std::vector<float>& block) {
     std::function<void()> onBuffer;
-    std::function<void(const float*, size_t)> onSamples;
+    SamplesAppended onSamples;
+    int64_t firstFrame = 0;
     {
         std::lock_guard lock(m_mutex);
+        firstFrame = static_cast<int64_t>(m_ring.size());
         m_ring.insert(m_ring.end(), block.begin(), block.end());
         ++m_stats.converted;
         onBuffer = m_onBuffer;
@@ -103,7 +106,7 @@ void FakeCaptureSource::deliver(const std::vector<float>& block) {
         onBuffer();
     }
     if (onSamples) {
-        onSamples(block.data(), block.size());
+        onSamples(block.data(), block.size(), firstFrame);
     }
 }
 

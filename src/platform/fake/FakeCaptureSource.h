@@ -10,7 +10,7 @@ namespace velmarune {
 // thread, standing in for the audio-delivery queue) and inspects the calls.
 class FakeCaptureSource : public CaptureSource {
   public:
-    std::vector<float> ringTail(int64_t frames) override;
+    RingTail ringTail(int64_t frames) override;
     void resetRing() override;
     CaptureStats statsSnapshot() const override;
     void start() override;
@@ -22,7 +22,7 @@ class FakeCaptureSource : public CaptureSource {
     std::optional<std::string> deviceName() const override;
     std::optional<std::string> deviceID() const override;
     void setOnBufferReceived(std::function<void()> callback) override;
-    void setOnSamplesAppended(std::function<void(const float*, size_t)> callback) override;
+    void setOnSamplesAppended(SamplesAppended callback) override;
 
     // Appends one block to the ring and runs both callbacks, as a delivered
     // and converted buffer would.
@@ -55,7 +55,7 @@ class FakeCaptureSource : public CaptureSource {
     MicMode m_micMode = MicMode::standard;
     std::optional<std::string> m_deviceName{"Test Microphone"};
     std::function<void()> m_onBuffer;
-    std::function<void(const float*, size_t)> m_onSamples;
+    SamplesAppended m_onSamples;
 };
 
 }  // namespace velmarune

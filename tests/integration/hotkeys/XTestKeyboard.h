@@ -54,7 +54,7 @@ class KeyWindow {
 inline constexpr unsigned kShiftMask = 1;
 inline constexpr unsigned kControlMask = 4;
 
-// Another client holding a passive grab of ⌃⇧⌘ plus a key on the root window.
+// Another client holding a passive grab of Ctrl+Shift+Super plus a key on the root window.
 class ForeignGrab {
   public:
     explicit ForeignGrab(const std::string& keysymName);

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "foundation/ManualMainQueue.h"
+#include "foundation/SerialQueue.h"
+#include "system/ReadinessWalk.h"
+
+namespace velmarune {
+namespace {
+
+// Records what is shown and lets the test press the buttons.
+class RecordingExplainer : public ReadinessExplainer {
+  public:
+    void show(const ReadinessExplanation& explanation, bool stillMissing,
+              std::function<void()> onContinue, std::function<void()> onNotNow) override {
+        shown.push_back(explanation.title + (stillMissing ? " (still missing)" : ""));
+        lastBody = explanation.body;
+        pressContinue = std::move(onContinue);
+        pressNotNow = std::move(onNotNow);
+    }
+    void close() override { ++closed; }
+
+    std::vector<std::string> shown;
+    std::string lastBody;
+    std::function<void()> pressContinue;
+    std::function<void()> pressNotNow;
+    int closed = 0;
+};
+
+class ReadinessWalkTest : public ::testing::Test {
+  protected:
+    void start() {
+        walk = std::make_shared<ReadinessWalk>(ReadinessWalk::Dependencies{
+            &queue, &prober, [this] { return now; }, &explainer,
+            [] { return ModifierCombo{kModifierControl | kModifierOption}; }});
+        walk->run(true, [this] { ++completions; });
+        settle();
+    }
+    // Runs the probe and its answer on the main queue.
+    void settle() {
+        while (prober.runAll() + queue.runPending() > 0) {
+        }
+    }
+
+    static Readiness ready() { return {{true, 1, "Mic"}, true, true}; }
+
+    ManualMainQueue queue;
+    ManualExecutor prober;
+    RecordingExplainer explainer;
+    Readiness now = ready();
+    std::shared_ptr<ReadinessWalk> walk;
+    int completions = 0;
+};
+
+TEST_F(ReadinessWalkTest, NothingMissingCompletesWithoutAWindow) {
+    start();
+    EXPECT_TRUE(explainer.shown.empty());
+    EXPECT_EQ(completions, 1);
+}
+
+TEST_F(ReadinessWalkTest, ExplainsOnlyWhatIsMissingInOrder) {
+    now.microphone = {true, 0, ""};
+    now.pasteKeystroke = false;
+    start();
+    ASSERT_EQ(explainer.shown, std::vector<std::string>{"Microphone"});
+    EXPECT_NE(explainer.lastBody.find("No microphone is connected."), std::string::npos);
+    EXPECT_EQ(completions, 0);  // start-up waits for the user's answer
+
+    explainer.pressNotNow();
+    settle();
+    ASSERT_EQ(explainer.shown, (std::vector<std::string>{"Microphone", "Pasting Text"}));
+    explainer.pressNotNow();
+    settle();
+    EXPECT_EQ(completions, 1);
+    EXPECT_EQ(explainer.closed, 1);
+}
+
+TEST_F(ReadinessWalkTest, ContinueChecksAgainAndStaysWhileStillMissing) {
+    now.keyListening = false;
+    start();
+    ASSERT_EQ(explainer.shown, std::vector<std::string>{"Push-to-Talk Keys"});
+    EXPECT_NE(explainer.lastBody.find("(Ctrl+Alt)"), std::string::npos) << explainer.lastBody;
+
+    auto continueOnce = explainer.pressContinue;
+    continueOnce();
+    continueOnce();  // a second press while the first looks again counts once
+    settle();
+    EXPECT_EQ(explainer.shown,
+              (std::vector<std::string>{"Push-to-Talk Keys", "Push-to-Talk Keys (still missing)"}));
+    EXPECT_EQ(completions, 0);
+
+    now.keyListening = true;
+    explainer.pressContinue();
+    settle();
+    EXPECT_EQ(explainer.shown.size(), 2u);
+    EXPECT_EQ(completions, 1);
+}
+
+TEST(ReadinessTextTest, ChordInLinuxWords) {
+    EXPECT_EQ(chordWords(ModifierCombo{kModifierShift | kModifierControl}), "Ctrl+Shift");
+    EXPECT_EQ(chordWords(ModifierCombo{kModifierCommand | kModifierOption}), "Alt+Super");
+    EXPECT_EQ(chordWords(ModifierCombo{}), "None");
+}
+
+}  // namespace
+}  // namespace velmarune

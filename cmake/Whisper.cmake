@@ -5,8 +5,19 @@
 option(VELMARUNE_SYSTEM_WHISPER "Use a whisper.cpp installed on the system when one is found" ON)
 option(VELMARUNE_WHISPER_PORTABLE
     "Build ggml for a common x86-64 baseline (AVX2/FMA) instead of this machine's CPU (packages, valgrind)" OFF)
+option(VELMARUNE_WHISPER_CPU_VARIANTS
+    "Build ggml's CPU backend once per x86-64 feature level as loadable modules; the best one for the running CPU is picked at start (packages)" OFF)
 option(VELMARUNE_WHISPER_CUDA "Build ggml's CUDA backend (set CMAKE_CUDA_ARCHITECTURES when no GPU is present)" OFF)
 option(VELMARUNE_WHISPER_CLI "Also build whisper.cpp's own whisper-cli (for the overhead benchmark)" ${VELMARUNE_BUILD_BENCH})
+
+# Where the shared whisper, ggml and ggml's CPU modules go when they are
+# modules (VELMARUNE_WHISPER_CPU_VARIANTS): a folder of
+# their own, under the install prefix and in the build tree.
+# Installed under the library folder (lib/<multiarch>/velmarune in /usr on
+# Debian, which is where a package keeps private libraries).
+include(GNUInstallDirs)
+set(VELMARUNE_PRIVATE_LIB_SUBDIR "${CMAKE_INSTALL_LIBDIR}/velmarune")
+set(VELMARUNE_BUILD_PRIVATE_LIB_DIR "${CMAKE_BINARY_DIR}/lib/velmarune")
 
 if(VELMARUNE_SYSTEM_WHISPER)
     find_package(whisper QUIET)
@@ -45,6 +56,21 @@ function(velmarune_add_whisper source_dir)
     if(VELMARUNE_WHISPER_PORTABLE)
         set(GGML_NATIVE OFF)
     endif()
+    if(VELMARUNE_WHISPER_CPU_VARIANTS)
+        # ggml loads its backends with dlopen only when they are shared
+        # modules, and those need whisper and ggml-base shared too. They all
+        # live in one private folder, where the program looks for them.
+        set(BUILD_SHARED_LIBS ON)
+        set(GGML_NATIVE OFF)
+        set(GGML_BACKEND_DL ON)
+        set(GGML_CPU_ALL_VARIANTS ON)
+        set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${VELMARUNE_BUILD_PRIVATE_LIB_DIR})
+        set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${VELMARUNE_BUILD_PRIVATE_LIB_DIR})
+        set(CMAKE_INSTALL_RPATH "$ORIGIN")
+    endif()
+    # Our install rules pick what the program needs from whisper; its own
+    # rules would add headers, static libraries and CMake files.
+    set(CMAKE_SKIP_INSTALL_RULES ON)
     # Decoding at -O0 is unusably slow: whisper and ggml stay optimised in a
     # Debug build of ours.
     set(CMAKE_C_FLAGS_DEBUG "-O2 -g0")

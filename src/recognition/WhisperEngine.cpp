@@ -11,6 +11,7 @@
 #include <whisper.h>
 
 #include "foundation/Log.h"
+#include "recognition/GgmlCpuBackend.h"
 #include "recognition/LastSegmentCheck.h"
 
 namespace velmarune {
@@ -67,6 +68,7 @@ int64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
 
 std::shared_ptr<WhisperEngine> WhisperEngine::create(const std::filesystem::path& modelPath) {
     routeWhisperLogOnce();
+    loadGgmlCpuBackendOnce();
     const auto start = std::chrono::steady_clock::now();
     whisper_context_params params = whisper_context_default_params();
     params.use_gpu = true;

@@ -23,9 +23,11 @@
 #include "diagnostics/PasteDiagnostics.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Paths.h"
+#include "foundation/Resources.h"
 #include "foundation/SerialQueue.h"
 #include "foundation/UserDefaults.h"
 #include "hotkeys/GlobalHotKey.h"
+#include "hotkeys/HotkeyBindings.h"
 #include "hotkeys/HotkeyConflictScanner.h"
 #include "hotkeys/HotkeyManager.h"
 #include "hotkeys/PasteShortcut.h"
@@ -36,16 +38,25 @@
 #include "platform/linux/LinuxDesktopShortcutSource.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "platform/pulse/PulseCaptureSession.h"
+#include "platform/x11/X11DisplayProbe.h"
 #include "platform/x11/X11FrontApplication.h"
 #include "platform/x11/X11HotKeyService.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11KeyboardMonitor.h"
 #include "platform/x11/X11Pasteboard.h"
 #include "recognition/WhisperEngine.h"
+#include "requirements/HardwareCheck.h"
+#include "shell/DesktopFacts.h"
 #include "shell/PasteRecorderWiring.h"
 #include "shell/QtMainQueue.h"
+#include "shell/SoftwareCentre.h"
+#include "system/ReadinessWalk.h"
 #include "ui/DesktopViews.h"
 #include "ui/HeadsUpDisplay.h"
+#include "ui/ModelDownloadWindow.h"
+#include "ui/ReadinessExplainerWindow.h"
+#include "ui/RequirementsWindow.h"
+#include "ui/ShortcutText.h"
 #include "ui/StatusMenuModel.h"
 
 #ifndef VELMARUNE_VERSION
@@ -84,7 +95,13 @@ struct AppGraph {
           csv((paths.logsFolder() / "press-diag.csv").string()),
           captureSession(mainQueue),
           locator(defaults, paths),
-          loginItem(paths.autostartFolder(), std::filesystem::read_symlink("/proc/self/exe")) {}
+          loginItem(paths.autostartFolder(), executable(),
+                    // Installed when the prefix carries our resources.
+                    !findResourcesFolder(executable(), {}).empty()) {}
+
+    static std::filesystem::path executable() {
+        return std::filesystem::read_symlink("/proc/self/exe");
+    }
 
     QtMainQueue mainQueue;
     Paths paths;
@@ -97,6 +114,8 @@ struct AppGraph {
     SerialQueue transcriptionQueue{"com.quorin.velmarune.transcription"};
     SerialQueue loaderQueue{"com.quorin.velmarune.engine-loader"};
     SerialQueue snapshotQueue{kClipboardSnapshotQueueName};
+    // Looks at the display and the sound server without holding the main thread.
+    SerialQueue readinessQueue{"com.quorin.velmarune.readiness"};
 
     // Backends.
     DiagnosticCsvFile csv;
@@ -109,18 +128,28 @@ struct AppGraph {
     X11HotKeyService hotKeyService;
     LinuxDesktopShortcutSource desktopShortcuts;
     std::unique_ptr<DBusSessionEvents> sessionEvents;
-    ImmediatePermissionWalk permissions;
     ModelLocator locator;
     XdgAutostartLoginItem loginItem;
 
+    // First run: the requirements window, the first downloads, the readiness walk.
+    std::unique_ptr<MachineFacts> machineFacts;
+    std::unique_ptr<HardwareCheckModel> hardwareCheck;
+    std::unique_ptr<RequirementsWindow> requirementsWindow;
+    std::unique_ptr<ModelDownloadManager> downloads;
+    std::unique_ptr<ModelDownloadWindow> downloadWindow;
+    ReadinessExplainerWindow explainer;
+    std::shared_ptr<ReadinessWalk> readiness;
+
     // The core, in start-up order.
     std::unique_ptr<DesktopViews> views;
+    // Bounds the software-centre query: gone (and the query with it) before the views.
+    std::unique_ptr<QObject> softwareCentreProbe = std::make_unique<QObject>();
     HudDictationDisplay display{views};
     std::shared_ptr<PasteDiagnostics> diagnostics;
     std::shared_ptr<AudioCaptureEngine> captureEngine;
     std::shared_ptr<ClipboardPaster> paster;
     std::shared_ptr<RecentDictations> recents;
-    std::shared_ptr<DidntPasteList> didntPaste;
+    std::shared_ptr<DidntPasteList> didntPaste;  // shared: its panel's buttons hold it weakly
     std::shared_ptr<PasteLastDictation> pasteLast;
     std::shared_ptr<GlobalHotKey> pasteLastHotKey;
     std::shared_ptr<DictationPipeline> pipeline;
@@ -280,8 +309,18 @@ void AppDelegate::startBootstrap() {
     bootDeps.loader = &g.loaderQueue;
     bootDeps.appState = g.state;
     bootDeps.defaults = &g.defaults;
-    bootDeps.permissions = &g.permissions;
+    g.readinessQueue.start();
+    g.readiness = std::make_shared<ReadinessWalk>(ReadinessWalk::Dependencies{
+        &g.mainQueue, &g.readinessQueue,
+        [&g] {
+            const X11DisplayCapabilities display = probeX11Display();
+            return Readiness{microphoneFacts(g.captureSession, 1.0), display.inputListener,
+                             display.pasteKeystroke};
+        },
+        &g.explainer, [&g] { return modifierText(HotkeyBindings::load(g.defaults).pushToTalk); }});
+    bootDeps.permissions = g.readiness.get();
     bootDeps.loginItem = &g.loginItem;
+    g.loginItem.refreshRegistration();  // the program may have moved since the entry was written
     bootDeps.pipeline = g.pipeline;
     bootDeps.slotsNeedingModels = [&g] { return g.locator.slotsNeedingModels(); };
     bootDeps.resolveSlot = [&g](ModelSlot slot) { return g.locator.resolve(slot); };
@@ -315,7 +354,7 @@ void AppDelegate::startBootstrap() {
         if (auto b = weakBootstrap.lock())
             b->performReset();
     };
-    g.bootstrap->start();
+    presentRequirementsThen([&g] { g.bootstrap->start(); });
 }
 
 // The capture wake watcher and the hourly reset.
@@ -369,6 +408,60 @@ void AppDelegate::buildQuitController() {
         },
         // The window manager gives the focus back when the alert closes.
         [](const std::optional<std::string>&) {}, [this] { terminate(); }});
+}
+
+void AppDelegate::presentRequirementsThen(std::function<void()> next) {
+    AppGraph& g = *m_graph;
+    // Once per installation, before its first dictation: a user who quits
+    // here sees the window again at the next start.
+    if (g.defaults.boolValue("didFirstRunBootstrap").value_or(false)) {
+        next();
+        return;
+    }
+    g.machineFacts = makeDesktopFacts(g.captureSession, 1.0);
+    g.hardwareCheck = std::make_unique<HardwareCheckModel>([&g] {
+        CheckReport report =
+            runHardwareCheck(*g.machineFacts, g.locator, resourcesFolder() / "requirements.json");
+        g.log.info("requirements check: %{public}s", checkOutcomeRawValue(report.outcome));
+        return report;
+    });
+    g.requirementsWindow = std::make_unique<RequirementsWindow>(
+        *g.hardwareCheck,
+        [this, &g, next] {
+            const CheckReport report = g.hardwareCheck->report().get();
+            g.requirementsWindow->close();
+            g.locator.seedUnassignedSlots(report.hebrewModelID, report.multilingualModelID);
+            startFirstDownloads();
+            next();
+        },
+        [this] { requestQuit(); });
+    g.log.info("requirements window shown (%{public}s)",
+               checkOutcomeRawValue(g.hardwareCheck->report().get().outcome));
+    g.requirementsWindow->show();
+    g.requirementsWindow->raise();
+    g.requirementsWindow->activateWindow();
+}
+
+void AppDelegate::startFirstDownloads() {
+    AppGraph& g = *m_graph;
+    std::vector<ModelEntry> missing;
+    for (ModelSlot slot : g.locator.slotsNeedingModels()) {
+        if (auto entry = g.locator.activeEntry(slot); entry && !g.locator.isInstalled(*entry)) {
+            missing.push_back(*entry);
+        }
+    }
+    if (missing.empty()) {
+        return;
+    }
+    g.downloads = std::make_unique<ModelDownloadManager>(g.mainQueue, g.notifications, g.locator);
+    for (const ModelEntry& entry : missing) {
+        g.downloads->start(entry);
+    }
+    g.downloadWindow = std::make_unique<ModelDownloadWindow>(
+        *g.downloads, g.locator, missing,
+        "The speech models are in place. Once Velmarune has loaded them, hold " +
+            modifierText(HotkeyBindings::load(g.defaults).pushToTalk) + ", speak, and let go.");
+    g.downloadWindow->show();
 }
 
 void AppDelegate::wireSessionEvents() {
@@ -428,6 +521,11 @@ void AppDelegate::buildViews() {
                                                                   },
                                                                   [this] { requestQuit(); }});
     g.views->start();
+    // Updates come from the package manager; the menu offers the software
+    // centre's page only where one handles appstream: links.
+    findSoftwareCentre(g.softwareCentreProbe.get(), [&g](std::function<void()> open) {
+        g.views->menuModel().attachUpdater(std::move(open));
+    });
     g.subscriptions.push_back(g.state->engineStatus.subscribe([&g](const WhisperStatus& status) {
         if (status.kind == WhisperStatus::Kind::needsModels) {
             std::string missing;

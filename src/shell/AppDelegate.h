@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +37,9 @@ class AppDelegate {
     void startPushToTalkListener();
     void startBootstrap();
     void startWatchdogs();
+    // The requirements window on a new installation; `next` goes on with start-up.
+    void presentRequirementsThen(std::function<void()> next);
+    void startFirstDownloads();
     void wireSessionEvents();
     void buildQuitController();
     [[noreturn]] void terminate();

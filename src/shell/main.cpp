@@ -16,6 +16,7 @@ namespace {
 int usage(FILE* out) {
     std::fprintf(out,
                  "usage: velmarune [COMMAND]\n"
+                 "       velmarune --version | --help\n"
                  "\n"
                  "Without a command, starts the push-to-talk dictation application.\n"
                  "\n"
@@ -25,7 +26,9 @@ int usage(FILE* out) {
                  "  models    list, download or choose the speech models\n"
                  "  transcribe FILE [--language auto|he|en] [--hebrew-model PATH]\n"
                  "            [--multilingual-model PATH] [--json]\n"
-                 "            transcribe an audio file as a dictation would be\n");
+                 "            transcribe an audio file as a dictation would be\n"
+                 "\n"
+                 "See velmarune(1) for more.\n");
     return out == stdout ? 0 : 2;
 }
 
@@ -38,6 +41,10 @@ int main(int argc, char** argv) {
     }
     if (!args.empty() && args[0] == "check") {
         return velmarune::CheckCommand::main({args.begin() + 1, args.end()});
+    }
+    if (!args.empty() && args[0] == "--version") {
+        std::printf("velmarune %s\n", VELMARUNE_VERSION);
+        return 0;
     }
     if (!args.empty() && args[0] == "models") {
         return velmarune::ModelsCommand::main({args.begin() + 1, args.end()});

@@ -30,22 +30,8 @@ std::string readinessNeedName(Readiness::Need need) {
     return "pasteKeystroke";
 }
 
-std::string chordWords(ModifierCombo chord) {
-    std::string words;
-    const std::pair<uint32_t, const char*> keys[] = {{kModifierControl, "Ctrl"},
-                                                     {kModifierOption, "Alt"},
-                                                     {kModifierShift, "Shift"},
-                                                     {kModifierCommand, "Super"}};
-    for (const auto& [bit, name] : keys) {
-        if (chord.contains(bit)) {
-            words += (words.empty() ? "" : "+") + std::string(name);
-        }
-    }
-    return words.empty() ? "None" : words;
-}
-
 ReadinessExplanation explainReadiness(Readiness::Need need, const Readiness& now,
-                                      ModifierCombo chord) {
+                                      const std::string& chordText) {
     switch (need) {
         case Readiness::Need::microphone:
             return {"Microphone",
@@ -59,7 +45,7 @@ ReadinessExplanation explainReadiness(Readiness::Need need, const Readiness& now
                                "sound, then press Continue.")};
         case Readiness::Need::keyListening:
             return {"Push-to-Talk Keys",
-                    "Velmarune listens for the push-to-talk keys (" + chordWords(chord) +
+                    "Velmarune listens for the push-to-talk keys (" + chordText +
                         ") anywhere on the desktop. It only listens: it never blocks or changes "
                         "keystrokes.\n\nThis display does not offer the X server's XInput 2 "
                         "extension that listening needs. Log in to an X11 session on a current "
@@ -140,13 +126,12 @@ void ReadinessWalk::step(std::vector<Readiness::Need> pending, const Readiness& 
             self->step({pending.begin() + 1, pending.end()}, now, false);
         }
     };
-    const ModifierCombo chord =
-        m_deps.chord ? m_deps.chord() : ModifierCombo{kModifierControl | kModifierShift};
-    m_deps.explainer->show(explainReadiness(need, now, chord), stillMissing, onContinue, onNotNow);
+    m_deps.explainer->present(explainReadiness(need, now, m_deps.chordText()), stillMissing,
+                              onContinue, onNotNow);
 }
 
 void ReadinessWalk::finish() {
-    m_deps.explainer->close();
+    m_deps.explainer->dismiss();
     if (auto done = std::move(m_onComplete)) {
         m_onComplete = nullptr;
         done();

@@ -9,7 +9,6 @@
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
 #include "foundation/Task.h"
-#include "keys/ModifierCombo.h"
 #include "platform/PermissionWalk.h"
 #include "requirements/SystemFacts.h"
 
@@ -33,11 +32,9 @@ struct ReadinessExplanation {
     std::string title;
     std::string body;
 };
+// `chordText`: the push-to-talk chord as the desktop writes it ("Ctrl+Shift").
 ReadinessExplanation explainReadiness(Readiness::Need need, const Readiness& now,
-                                      ModifierCombo chord);
-
-// "Ctrl+Shift": the chord in the words of a Linux keyboard.
-std::string chordWords(ModifierCombo chord);
+                                      const std::string& chordText);
 
 // Shows one explainer at a time. Main thread.
 class ReadinessExplainer {
@@ -45,9 +42,9 @@ class ReadinessExplainer {
     virtual ~ReadinessExplainer() = default;
     // Replaces what is shown. Closing the window counts as `onNotNow`.
     // `stillMissing`: the user pressed Continue and nothing changed yet.
-    virtual void show(const ReadinessExplanation& explanation, bool stillMissing,
-                      std::function<void()> onContinue, std::function<void()> onNotNow) = 0;
-    virtual void close() = 0;
+    virtual void present(const ReadinessExplanation& explanation, bool stillMissing,
+                         std::function<void()> onContinue, std::function<void()> onNotNow) = 0;
+    virtual void dismiss() = 0;
 };
 
 // The start-up walk over what is missing. Probing (which may wait briefly
@@ -61,7 +58,7 @@ class ReadinessWalk : public PermissionWalk, public std::enable_shared_from_this
         Executor* prober = nullptr;
         std::function<Readiness()> probe;  // runs on `prober`
         ReadinessExplainer* explainer = nullptr;
-        std::function<ModifierCombo()> chord;  // the push-to-talk chord now
+        std::function<std::string()> chordText;  // the push-to-talk chord now
     };
 
     explicit ReadinessWalk(Dependencies deps) : m_deps(std::move(deps)) {}

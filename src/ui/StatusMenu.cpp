@@ -1,6 +1,7 @@
 #include "ui/StatusMenu.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QMenu>
 
 #include "foundation/Log.h"
@@ -43,6 +44,14 @@ StatusMenu::StatusMenu(StatusMenuModel& model, std::function<void()> quit)
     });
 
     connect(&menu, &QMenu::aboutToShow, this, &StatusMenu::refreshMenu);
+    // XEmbed hosts pass a left click on to the application: open the menu
+    // there too, as a menu-bar item does.
+    connect(&m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) {
+                    m_menu->popup(QCursor::pos());
+                }
+            });
     m_tray.setContextMenu(&menu);
     refreshMenu();
     refreshStatus();

@@ -10,14 +10,14 @@ namespace {
 // Records what is shown and lets the test press the buttons.
 class RecordingExplainer : public ReadinessExplainer {
   public:
-    void show(const ReadinessExplanation& explanation, bool stillMissing,
-              std::function<void()> onContinue, std::function<void()> onNotNow) override {
+    void present(const ReadinessExplanation& explanation, bool stillMissing,
+                 std::function<void()> onContinue, std::function<void()> onNotNow) override {
         shown.push_back(explanation.title + (stillMissing ? " (still missing)" : ""));
         lastBody = explanation.body;
         pressContinue = std::move(onContinue);
         pressNotNow = std::move(onNotNow);
     }
-    void close() override { ++closed; }
+    void dismiss() override { ++closed; }
 
     std::vector<std::string> shown;
     std::string lastBody;
@@ -29,9 +29,9 @@ class RecordingExplainer : public ReadinessExplainer {
 class ReadinessWalkTest : public ::testing::Test {
   protected:
     void start() {
-        walk = std::make_shared<ReadinessWalk>(ReadinessWalk::Dependencies{
-            &queue, &prober, [this] { return now; }, &explainer,
-            [] { return ModifierCombo{kModifierControl | kModifierOption}; }});
+        walk = std::make_shared<ReadinessWalk>(
+            ReadinessWalk::Dependencies{&queue, &prober, [this] { return now; }, &explainer,
+                                        [] { return std::string("Ctrl+Alt"); }});
         walk->run(true, [this] { ++completions; });
         settle();
     }
@@ -93,12 +93,6 @@ TEST_F(ReadinessWalkTest, ContinueChecksAgainAndStaysWhileStillMissing) {
     settle();
     EXPECT_EQ(explainer.shown.size(), 2u);
     EXPECT_EQ(completions, 1);
-}
-
-TEST(ReadinessTextTest, ChordInLinuxWords) {
-    EXPECT_EQ(chordWords(ModifierCombo{kModifierShift | kModifierControl}), "Ctrl+Shift");
-    EXPECT_EQ(chordWords(ModifierCombo{kModifierCommand | kModifierOption}), "Alt+Super");
-    EXPECT_EQ(chordWords(ModifierCombo{}), "None");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -89,6 +90,8 @@ void DesktopRig::installModels() {
         {"hebrewModelPath", testModelPath(TestModel::hebrew).string()},
         {"multilingualModelPath", testModelPath(TestModel::english).string()},
         {"DiagnosticPasteLog", true},
+        // Past its first start: no requirements window waits for a click.
+        {"didFirstRunBootstrap", true},
     };
     std::filesystem::create_directories(settingsFile().parent_path());
     writeFile(settingsFile(), settings.dump(2));
@@ -112,10 +115,21 @@ std::map<std::string, std::string> DesktopRig::applicationEnvironment() const {
     };
 }
 
+std::filesystem::path DesktopRig::applicationBinary() {
+    const char* chosen = std::getenv("VELMARUNE_E2E_BINARY");
+    return chosen != nullptr && *chosen != '\0'
+               ? std::filesystem::path(chosen)
+               : std::filesystem::path(VELMARUNE_BINARY_DIR) / "src/shell/velmarune";
+}
+
+std::filesystem::path DesktopRig::autostartEntry() const {
+    return m_dir / "config" / "autostart" / "velmarune.desktop";
+}
+
 void DesktopRig::startApplication() {
     m_logCursor = 0;
-    m_app = ChildProcess({std::string(VELMARUNE_BINARY_DIR) + "/src/shell/velmarune"},
-                         applicationEnvironment(), "/dev/null", (m_dir / "velmarune.log").string());
+    m_app = ChildProcess({applicationBinary().string()}, applicationEnvironment(), "/dev/null",
+                         (m_dir / "velmarune.log").string());
 }
 
 int DesktopRig::terminateApplication(double seconds) {
@@ -167,6 +181,38 @@ void DesktopRig::setClipboard(const std::string& text) {
         ChildProcess({"xclip", "-quiet", "-selection", "clipboard", "-i", file.string()});
     ASSERT_TRUE(waitUntil([&] { return clipboard() == text; }, 5.0))
         << "xclip did not take the clipboard";
+}
+
+std::optional<DesktopRig::Frame> DesktopRig::waitForWindow(const std::string& titlePattern,
+                                                           double seconds) {
+    std::optional<Frame> frame;
+    waitUntil(
+        [&] {
+            const auto result = runCommand({"xdotool", "search", "--onlyvisible", "--name",
+                                            titlePattern, "getwindowgeometry", "--shell"},
+                                           2.0);
+            std::map<std::string, int> values;
+            std::istringstream lines(result.output);
+            for (std::string line; std::getline(lines, line);) {
+                const auto equals = line.find('=');
+                if (equals != std::string::npos &&
+                    line.find_first_not_of("-0123456789", equals + 1) == std::string::npos) {
+                    values[line.substr(0, equals)] = std::stoi(line.substr(equals + 1));
+                }
+            }
+            if (values.count("WIDTH") && values.count("HEIGHT")) {
+                frame = Frame{values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]};
+            }
+            return frame.has_value();
+        },
+        seconds, 0.01);
+    return frame;
+}
+
+void DesktopRig::click(int x, int y) {
+    runCommand(
+        {"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"},
+        5.0);
 }
 
 std::string DesktopRig::clipboard() {

@@ -36,6 +36,10 @@ class DesktopRig {
     void installModels();
     // Starts the application, its standard error going to the log file.
     void startApplication();
+    // The program started: $VELMARUNE_E2E_BINARY (the package test points it
+    // at the installed one), else the build tree's.
+    static std::filesystem::path applicationBinary();
+    std::filesystem::path autostartEntry() const;
     // SIGTERM; returns the exit status, or -1 when it did not end within
     // `seconds`.
     int terminateApplication(double seconds = 10.0);
@@ -55,6 +59,15 @@ class DesktopRig {
     // Owns CLIPBOARD with `text` from a separate client until replaced.
     void setClipboard(const std::string& text);
     std::string clipboard();
+
+    // The frame (x, y, width, height) of a shown window whose title matches
+    // `titlePattern`, waiting at most `seconds`.
+    struct Frame {
+        int x = 0, y = 0, width = 0, height = 0;
+    };
+    std::optional<Frame> waitForWindow(const std::string& titlePattern, double seconds);
+    // A left click through XTest, as a user's.
+    void click(int x, int y);
 
     std::filesystem::path settingsFile() const;
     std::filesystem::path diagnosticsFile() const;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -62,6 +64,8 @@ TEST_F(DictationE2E, SpokenDictationIsPastedAndTheClipboardGivenBack) {
     ASSERT_TRUE(pasted) << "nothing was pasted";
     EXPECT_THAT(*pasted, HasSubstr(expectedPaste()));
     ASSERT_TRUE(rig.waitForLog("-> paste complete", 10.0));
+    // The heads-up display shows what was pasted, for 1.5 s.
+    EXPECT_TRUE(rig.waitForWindow(expectedPaste(), 1.5)) << "no heads-up display";
 
     // The row is written once the clipboard has been given back, which waits
     // for readers to go quiet: reading the clipboard before would delay it.
@@ -139,9 +143,19 @@ TEST_F(DictationE2E, DictationIsNotPastedIntoAWindowThatReplacedTheTarget) {
     rig.keyboard().release("Control_L");
 
     EXPECT_TRUE(rig.waitForLog("NOT_PASTED: app changed", 20.0));
-    EXPECT_TRUE(rig.waitForLog("didn't paste: 1 prompt(s) offered", 5.0));
+    const auto panel = rig.waitForWindow("Didn't paste", 5.0);
+    ASSERT_TRUE(panel) << "no didn't-paste panel";
     EXPECT_FALSE(other.waitForPaste(1.0)) << "pasted into the window that took the focus";
     EXPECT_FALSE(target.waitForPaste(0.1)) << "pasted into a window no longer in front";
+
+    // Its Paste button (bottom right, inside the padding) delivers the
+    // dictation to the window in front now, which keeps the focus.
+    rig.click(panel->x + panel->width - 14 - 20, panel->y + panel->height - 14 - 10);
+    const auto pasted = other.waitForPaste(10.0);
+    ASSERT_TRUE(pasted) << "Paste in the panel pasted nothing";
+    EXPECT_THAT(*pasted, HasSubstr(expectedPaste()));
+    EXPECT_TRUE(other.waitUntilActive(0.5));
+    EXPECT_FALSE(rig.waitForWindow("Didn't paste", 0.5)) << "the panel stayed";
 }
 
 TEST_F(DictationE2E, SigtermQuitsCleanlyAndKeepsTheSettings) {
@@ -157,15 +171,66 @@ TEST_F(DictationE2E, SigtermQuitsCleanlyAndKeepsTheSettings) {
     }
 }
 
+// The package test runs this against the installed program too.
+TEST(DictationE2EStartUp, ReachesReadyAndRegistersTheProgramThatRanForLogin) {
+    DesktopRig rig;
+    ASSERT_TRUE(rig.ok());
+    rig.installModels();
+    const auto start = std::chrono::steady_clock::now();
+    rig.startApplication();
+    ASSERT_TRUE(rig.waitForLog("Engine load — both ready", 60.0)) << rig.log();
+    const auto readyMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
+    std::cout << "start-up to ready: " << readyMs << " ms (" << rig.applicationBinary().string()
+              << ")\n";
+    // A package build names the ggml CPU code it picked for this processor.
+    const std::string log = rig.log();
+    if (const auto at = log.find("ggml CPU variant: "); at != std::string::npos) {
+        std::cout << log.substr(at, log.find('\n', at) - at) << "\n";
+    }
+
+    // The first start registers it for login, naming the program that ran.
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(rig.autostartEntry()); }, 5.0));
+    const std::string entry = readFile(rig.autostartEntry());
+    EXPECT_THAT(entry, HasSubstr("\nExec=\"" + rig.applicationBinary().string() + "\"\n"));
+    EXPECT_THAT(entry, HasSubstr("\nX-GNOME-Autostart-enabled=true\n"));
+    EXPECT_EQ(rig.terminateApplication(), 0);
+}
+
 TEST(DictationE2EWithoutModels, StartsNeedingBothModelsAndQuitsOnSigterm) {
     DesktopRig rig;
     ASSERT_TRUE(rig.ok());
+    std::filesystem::create_directories(rig.settingsFile().parent_path());
+    writeFile(rig.settingsFile(), R"({"didFirstRunBootstrap": true})");
     rig.startApplication();
     EXPECT_TRUE(rig.waitForLog("engine status: needsModels (Hebrew, Multilingual)", 60.0))
         << rig.log();
     EXPECT_THAT(rig.log(), ::testing::Not(HasSubstr("capture engine started")));
     EXPECT_EQ(rig.terminateApplication(), 0) << rig.log();
     EXPECT_THAT(rig.log(), HasSubstr("Quitting:"));
+}
+
+TEST(DictationE2EFirstStart, RequirementsWindowComesFirstAndEscapeQuits) {
+    DesktopRig rig;
+    ASSERT_TRUE(rig.ok());
+    ASSERT_TRUE(requireProgram("xdotool", "xdotool"));
+    rig.startApplication();
+    ASSERT_TRUE(rig.waitForLog("requirements window shown", 60.0)) << rig.log();
+    // Start-up waits for the user: no engine is loaded behind the window.
+    EXPECT_THAT(rig.log(), ::testing::Not(HasSubstr("Engine load")));
+    const CommandResult escape =
+        runCommand({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Velmarune$",
+                    "windowactivate", "--sync", "key", "Escape"},
+                   20.0);
+    EXPECT_EQ(escape.exitCode, 0) << escape.output;
+    EXPECT_TRUE(waitUntil([&] { return rig.log().find("Quitting:") != std::string::npos; }, 20.0))
+        << rig.log();
+    // Left before the first start was over: the window comes again next time.
+    if (std::filesystem::exists(rig.settingsFile())) {
+        EXPECT_THAT(readFile(rig.settingsFile()),
+                    ::testing::Not(HasSubstr("didFirstRunBootstrap")));
+    }
 }
 
 }  // namespace

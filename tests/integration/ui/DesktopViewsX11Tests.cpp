@@ -261,6 +261,11 @@ TEST_F(DesktopViewsX11, PanelsStackAtTheTopRightOfTheWorkAreaAndTheFocusedWindow
 TEST_F(DesktopViewsX11, PasteButtonPastesIntoTheFocusedWindowAndCopyOutlivesTheRestore) {
     PasteTarget target("UiTarget");
     ASSERT_TRUE(target.waitUntilActive(5.0));
+    // A queue panel came and went where the prompt shows next.
+    state->queuedDictations.set(1);
+    ASSERT_TRUE(pumpUntil([&] { return shownWindow("Transcribing 1") != nullptr; }, 5.0));
+    state->queuedDictations.set(0);
+    pumpFor(0.3);
     bool closed = false;
     list->show(DidntPastePrompt{"pasted from the panel", std::nullopt,
                                 [this] { paster->insert("pasted from the panel", false, nullptr); },

@@ -14,11 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "E2EBench.h"
 #include "delivery/X11TestClients.h"
 #include "dictation/DesktopRig.h"
 
 namespace {
 
+using velmarune::bench::cpuTicks;
+using velmarune::bench::residentKiB;
 using velmarune::testing::DesktopRig;
 using velmarune::testing::PasteTarget;
 
@@ -34,37 +37,6 @@ double percentile(std::vector<double> values, double p) {
     return values[std::min(index, values.size() - 1)];
 }
 
-long cpuTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(in, line);
-    // Fields after the command name (which may hold spaces); utime and stime
-    // are the 14th and 15th fields.
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int i = 3; rest >> field; ++i) {
-        if (i == 14) {
-            utime = std::stol(field);
-        } else if (i == 15) {
-            stime = std::stol(field);
-            break;
-        }
-    }
-    return utime + stime;
-}
-
-long residentKiB(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return 0;
-}
-
 double number(const std::string& text) {
     return text.empty() ? 0.0 : std::stod(text);
 }
@@ -72,20 +44,10 @@ double number(const std::string& text) {
 void BM_DictationEndToEnd(benchmark::State& state) {
     for (auto _ : state) {
         DesktopRig rig;
-        if (!rig.ok()) {
-            state.SkipWithError("the desktop rig did not start");
-            return;
-        }
-        rig.installModels();
-        rig.startApplication();
-        if (!rig.waitForLog("capture engine started", 60.0)) {
-            state.SkipWithError("the application did not start its capture");
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
         PasteTarget target("BenchTarget");
-        if (!target.waitUntilActive(5.0)) {
-            state.SkipWithError("the paste target did not become active");
+        if (const std::string failure = velmarune::bench::startForDictation(rig, target);
+            !failure.empty()) {
+            state.SkipWithError(failure.c_str());
             return;
         }
         int pasted = 0;

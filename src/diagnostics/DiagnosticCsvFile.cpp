@@ -1,6 +1,11 @@
 #include <fmt/chrono.h>
 #include <fmt/format.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -15,7 +20,7 @@ DiagnosticCsvFile::DiagnosticCsvFile(std::string path, std::function<TimePoint()
     : m_path(std::move(path)), m_now(std::move(now)) {}
 
 void DiagnosticCsvFile::append(const std::string& row) {
-    // The log is a convenience: any failure loses this row and nothing else.
+    std::string error;
     try {
         const fs::path file(m_path);
         std::error_code ec;
@@ -38,22 +43,50 @@ void DiagnosticCsvFile::append(const std::string& row) {
                 moveAside();
             }
         }
-
-        std::ofstream out(file, std::ios::binary | std::ios::app);
-        if (!out) {
-            return;
-        }
-        if (needsHeader) {
-            // Only a file that is empty now gets the header; if the move
-            // aside failed, the rows still go after the old ones.
-            out.seekp(0, std::ios::end);
-            if (out.tellp() == std::streampos(0)) {
-                out << PasteDiagnostics::csvHeader() << '\n';
-            }
-        }
-        out << row << '\n';
-    } catch (...) {
+        error = write(row + '\n', needsHeader);
+    } catch (const std::exception& e) {
+        error = e.what();
     }
+    if (!error.empty() && !m_failing) {
+        m_log.error(
+            "diagnostic log %{public}s not written: %{public}s; rows are dropped until it can be "
+            "written again",
+            m_path, error);
+    } else if (error.empty() && m_failing) {
+        m_log.info("diagnostic log %{public}s written again", m_path);
+    }
+    m_failing = !error.empty();
+}
+
+std::string DiagnosticCsvFile::write(const std::string& text, bool headerFirst) {
+    const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    const off_t before = ::lseek(fd, 0, SEEK_END);
+    // Only a file that is empty now gets the header; if the move aside
+    // failed, the rows still go after the old ones.
+    const std::string data =
+        (headerFirst && before == 0 ? PasteDiagnostics::csvHeader() + '\n' : std::string()) + text;
+    size_t done = 0;
+    std::string error;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = std::strerror(n < 0 ? errno : ENOSPC);
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (!error.empty() && done > 0 && before >= 0) {
+        // Cut the partial row off again: a reader must never meet half a row.
+        [[maybe_unused]] int r = ::ftruncate(fd, before);
+    }
+    ::close(fd);
+    return error;
 }
 
 // Keeps a file written under another header beside the new one, named after

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Log.h"
 #include "foundation/Time.h"
 
 namespace velmarune {
@@ -71,20 +72,21 @@ struct Press {
     std::optional<double> secondsSinceUnlock, secondsSinceScreenWake;
     std::optional<TrimFigures> trim;
     std::optional<std::string> frontAtRelease;
-    std::optional<int64_t> queuedAhead, queueWaitMs, pasteWaitMs, keysHeldMs, trimMs, detectMs, encodeMs;
+    std::optional<int64_t> queuedAhead, queueWaitMs, pasteWaitMs, keysHeldMs, trimMs, detectMs,
+        encodeMs;
 };
 
 // The per-press diagnostic recorder. Every operation takes the lock and does
 // nothing while recording is off; operations on an id that is not open are
 // ignored. Called from the main thread and from the paster's background paths.
 class PasteDiagnostics {
-public:
+  public:
     struct Dependencies {
-        std::function<bool()> isEnabled;                        // reads "DiagnosticPasteLog"
-        std::function<void(const std::string& row)> sink;      // appends a CSV row
+        std::function<bool()> isEnabled;                   // reads "DiagnosticPasteLog"
+        std::function<void(const std::string& row)> sink;  // appends a CSV row
         std::function<TimePoint()> now;
         std::function<std::optional<std::string>()> frontmost;  // "class:pid" or absent
-        std::string build;                                       // e.g. "0.1.0(1)"
+        std::string build;                                      // e.g. "0.1.0(1)"
     };
 
     explicit PasteDiagnostics(Dependencies deps);
@@ -165,7 +167,7 @@ public:
     // One CSV row for a record (no line feed).
     std::string formatRow(const Press& press) const;
 
-private:
+  private:
     bool enabledLocked() const;
     TimePoint nowLocked() const;
     std::optional<std::string> frontmostLocked() const;
@@ -192,18 +194,24 @@ private:
 };
 
 // Appends rows to the CSV file: checks the header, moves an old file aside,
-// creates the folder. Errors are swallowed (the row is lost, nothing else).
+// creates the folder. A failure (a full disk, a read-only folder) loses that
+// row and nothing else: a row written in part is cut off again, so the file
+// only ever holds whole rows. The first failure of a run of them is logged.
 class DiagnosticCsvFile {
-public:
+  public:
     // `now` names a moved-aside file (local time); the system clock if empty.
     explicit DiagnosticCsvFile(std::string path, std::function<TimePoint()> now = {});
     void append(const std::string& row);
 
-private:
+  private:
     void moveAside();
+    // Empty when written, else what went wrong.
+    std::string write(const std::string& text, bool headerFirst);
 
     std::string m_path;
     std::function<TimePoint()> m_now;
+    Logger m_log{"PasteDiagnostics"};
+    bool m_failing = false;
 };
 
 }  // namespace velmarune

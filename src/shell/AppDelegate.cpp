@@ -1,7 +1,5 @@
 #include "shell/AppDelegate.h"
 
-#include <unistd.h>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -160,6 +158,21 @@ struct AppGraph {
     std::shared_ptr<QuitController> quit;
 
     std::vector<Subscription> subscriptions;
+
+    // Threads that call into the objects above end before any of them goes:
+    // the listeners first, then the worker queues (each finishes its work).
+    ~AppGraph() {
+        if (hotkeys)
+            hotkeys->stop();
+        if (sessionEvents)
+            sessionEvents->stop();
+        frontApplication.stop();
+        if (captureEngine)
+            captureEngine->stop();
+        transcriptionQueue.stop();
+        loaderQueue.stop();
+        snapshotQueue.stop();
+    }
 };
 
 AppDelegate::AppDelegate(QApplication& app)
@@ -413,8 +426,10 @@ void AppDelegate::buildQuitController() {
 void AppDelegate::presentRequirementsThen(std::function<void()> next) {
     AppGraph& g = *m_graph;
     // Once per installation, before its first dictation: a user who quits
-    // here sees the window again at the next start.
-    if (g.defaults.boolValue("didFirstRunBootstrap").value_or(false)) {
+    // here sees the window again at the next start. Slots that already have
+    // their models (set up from the terminal) leave nothing to choose.
+    if (g.defaults.boolValue("didFirstRunBootstrap").value_or(false) ||
+        g.locator.slotsNeedingModels().empty()) {
         next();
         return;
     }
@@ -561,11 +576,21 @@ void AppDelegate::terminate() {
     if (g.captureEngine)
         g.captureEngine->stop();
     g.defaults.flush();
-    g.log.info("Quitting: dictation stopped, settings flushed, exiting without static destructors");
-    std::fflush(nullptr);
-    // Worker threads may still be inside whisper or the audio server: end the
-    // process now rather than unwinding every object under them.
-    _exit(0);
+    g.log.info("Quitting: dictation stopped, settings flushed");
+    QApplication::exit(0);
+}
+
+void AppDelegate::showYourself() {
+    AppGraph& g = *m_graph;
+    g.log.info("showing the running instance");
+    if (g.views) {
+        g.views->hud().show("Velmarune is already running.", false,
+                            HeadsUpDisplay::kMessageSeconds);
+    }
+}
+
+void AppDelegate::flushSettings() {
+    m_graph->defaults.flush();
 }
 
 }  // namespace velmarune

@@ -24,6 +24,10 @@ class AppDelegate {
     void launch();
     // Quit from the menu, or from the session (`systemReason`: never asks).
     void requestQuit(std::optional<std::string> systemReason = std::nullopt);
+    // A second start asked this instance to show itself (main thread).
+    void showYourself();
+    // Writes pending settings now; for an exit that skips the teardown.
+    void flushSettings();
 
   private:
     // The launch steps, in start-up order.
@@ -42,7 +46,9 @@ class AppDelegate {
     void startFirstDownloads();
     void wireSessionEvents();
     void buildQuitController();
-    [[noreturn]] void terminate();
+    // Stops dictation, flushes the settings and ends the event loop; the
+    // objects are then destroyed in reverse order of their creation.
+    void terminate();
 
     QApplication& m_app;
     std::unique_ptr<AppGraph> m_graph;

@@ -13,8 +13,11 @@
 #include <memory>
 
 #include "foundation/Log.h"
+#include "foundation/Paths.h"
 #include "platform/linux/JournalLogSink.h"
+#include "platform/linux/SingleInstance.h"
 #include "shell/AppDelegate.h"
+#include "shell/QtMainQueue.h"
 
 namespace velmarune {
 
@@ -55,6 +58,31 @@ bool checkDisplay() {
     return true;
 }
 
+// The runtime folder holds the instance lock; without one, the settings
+// folder (on the user's own disk, never a shared /tmp).
+std::filesystem::path instanceLockFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && runtime[0] == '/') {
+        return runtime;
+    }
+    return Paths::fromEnvironment().settingsFile().parent_path();
+}
+
+AppDelegate* g_runningDelegate = nullptr;
+
+// Qt ends the process with exit() from inside the event loop when its X
+// connection breaks. Unwinding then would destroy objects under threads still
+// blocked on that connection: save the settings and leave at once instead.
+void onExitDuringEventLoop() {
+    if (g_runningDelegate == nullptr) {
+        return;
+    }
+    std::fprintf(stderr, "velmarune: the X display went away; quitting\n");
+    g_runningDelegate->flushSettings();
+    std::fflush(nullptr);
+    _exit(1);
+}
+
 }  // namespace
 
 int runDesktopApplication(int argc, char** argv) {
@@ -65,6 +93,13 @@ int runDesktopApplication(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     LogSinks::add(std::make_shared<JournalLogSink>());
     LogSinks::add(std::make_shared<StderrLogSink>());
+
+    // Two instances would both hear the chord and paste every dictation twice.
+    SingleInstance instance(instanceLockFolder());
+    if (const auto claim = instance.claim(); !claim.first) {
+        std::fprintf(stderr, "%s\n", claim.message.c_str());
+        return 0;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Velmarune");
@@ -88,8 +123,18 @@ int runDesktopApplication(int argc, char** argv) {
         });
     }
 
+    QtMainQueue shellQueue(&app);
+    instance.listen(shellQueue, [&delegate] { delegate.showYourself(); });
+
     delegate.launch();
-    return QApplication::exec();
+    // Registered after Qt's own exit handlers, so it runs before them.
+    std::atexit(onExitDuringEventLoop);
+    g_runningDelegate = &delegate;
+    const int status = QApplication::exec();
+    g_runningDelegate = nullptr;
+    // Its thread posts to shellQueue, which goes first.
+    instance.stop();
+    return status;
 }
 
 }  // namespace velmarune

@@ -98,12 +98,20 @@ TEST(DiagnosticCsvFile, KeepsAFileWithTheCurrentHeaderAndFillsAnEmptyOne) {
     EXPECT_EQ(filesIn(temp.path()).size(), 1u);
 }
 
-TEST(DiagnosticCsvFile, FailuresAreSwallowed) {
+TEST(DiagnosticCsvFile, FailuresLoseTheRowAndAreLoggedOncePerRun) {
+    auto sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scoped(sink);
     TempDir temp;
     writeFile(temp / "blocker", "not a folder");
-    DiagnosticCsvFile csv((temp / "blocker" / "press-diag.csv").string());
+    const auto path = (temp / "blocker" / "press-diag.csv").string();
+    DiagnosticCsvFile csv(path);
     EXPECT_NO_THROW(csv.append("lost"));
+    csv.append("lost too");
     EXPECT_EQ(readFile(temp / "blocker"), "not a folder");
+    EXPECT_EQ(sink->messages("PasteDiagnostics"),
+              std::vector<std::string>{"diagnostic log " + path +
+                                       " not written: Not a directory; rows are dropped until it "
+                                       "can be written again"});
 }
 
 TEST(DiagnosticCsvFile, RecorderThatIsOffLeavesNothingOnDisk) {

@@ -104,6 +104,17 @@ int ChildProcess::stop(double graceSeconds) {
     return status;
 }
 
+int ChildProcess::wait(double seconds) {
+    int status = -1;
+    const bool ended = waitUntil(
+        [&] { return m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == m_pid; }, seconds, 0.01);
+    if (!ended) {
+        return -1;
+    }
+    m_pid = -1;
+    return status;
+}
+
 bool waitUntil(const std::function<bool()>& condition, double seconds, double pollSeconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < deadline) {

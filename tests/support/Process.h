@@ -28,6 +28,9 @@ class ChildProcess {
     bool running();
     // Stops the process; returns its exit status (or -1).
     int stop(double graceSeconds = 2.0);
+    // Waits at most `seconds` for the process to end by itself; returns its
+    // wait status, or -1 when it is still running.
+    int wait(double seconds);
 
   private:
     pid_t m_pid = -1;

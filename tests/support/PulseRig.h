@@ -43,6 +43,7 @@ class PulseRig {
     // SIGTERM, then SIGKILL after 2 s.
     void stop();
     bool isRunning() const { return m_pid > 0; }
+    pid_t pid() const { return m_pid; }
 
     // "unix:<runtime>/native"
     std::string serverAddress() const;

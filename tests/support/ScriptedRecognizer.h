@@ -37,7 +37,7 @@ class ScriptedRecognizer : public SpeechRecognizer {
             throw std::runtime_error("engine exploded");
         }
         Transcription t;
-        t.text = m_name;
+        t.text = textFor ? textFor(samples) : m_name;
         if (!results.empty()) {
             t.text = results.front();
             results.pop_front();
@@ -55,7 +55,8 @@ class ScriptedRecognizer : public SpeechRecognizer {
     }
 
     LanguageDetection detection;
-    std::function<void()> onTranscribe;  // e.g. to let virtual time pass
+    std::function<void()> onTranscribe;                             // e.g. to let virtual time pass
+    std::function<std::string(const std::vector<float>&)> textFor;  // instead of the name
     std::vector<Call> calls;
     std::vector<std::vector<float>> heard;  // what each transcription was given
     std::vector<size_t> detectedSampleCounts;

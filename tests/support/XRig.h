@@ -23,6 +23,7 @@ class XRig {
     bool ok() const { return m_ok; }
     const std::string& display() const { return m_display; }  // ":N"
     const std::filesystem::path& runtimeDir() const { return m_runtime; }
+    pid_t serverPid() const { return m_xvfb.pid(); }
 
   private:
     TempDir m_dir{"velmarune-x"};

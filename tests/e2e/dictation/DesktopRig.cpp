@@ -81,6 +81,10 @@ std::filesystem::path DesktopRig::settingsFile() const {
     return m_dir / "config" / "velmarune" / "settings.json";
 }
 
+std::filesystem::path DesktopRig::modelsFolder() const {
+    return m_dir / "data" / "Velmarune" / "Models";
+}
+
 std::filesystem::path DesktopRig::diagnosticsFile() const {
     return m_dir / "state" / "Velmarune" / "press-diag.csv";
 }
@@ -90,8 +94,6 @@ void DesktopRig::installModels() {
         {"hebrewModelPath", testModelPath(TestModel::hebrew).string()},
         {"multilingualModelPath", testModelPath(TestModel::english).string()},
         {"DiagnosticPasteLog", true},
-        // Past its first start: no requirements window waits for a click.
-        {"didFirstRunBootstrap", true},
     };
     std::filesystem::create_directories(settingsFile().parent_path());
     writeFile(settingsFile(), settings.dump(2));
@@ -130,6 +132,25 @@ void DesktopRig::startApplication() {
     m_logCursor = 0;
     m_app = ChildProcess({applicationBinary().string()}, applicationEnvironment(), "/dev/null",
                          (m_dir / "velmarune.log").string());
+}
+
+void DesktopRig::killXServer() {
+    m_keyboard.reset();
+    ::kill(m_x->serverPid(), SIGKILL);
+}
+
+int DesktopRig::runVelmarune(const std::vector<std::string>& args, std::string* errorText,
+                             double seconds) const {
+    std::vector<std::string> argv{applicationBinary().string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const auto errors = m_dir / "command-stderr.txt";
+    std::filesystem::remove(errors);
+    ChildProcess command(argv, applicationEnvironment(), "/dev/null", errors.string());
+    const int status = command.wait(seconds);
+    if (errorText != nullptr) {
+        *errorText = readFile(errors);
+    }
+    return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int DesktopRig::terminateApplication(double seconds) {

@@ -44,6 +44,8 @@ class DesktopRig {
     // `seconds`.
     int terminateApplication(double seconds = 10.0);
     pid_t applicationPid() const { return m_app.pid(); }
+    // Waits for the application to end by itself; its wait status, or -1.
+    int waitForApplicationExit(double seconds) { return m_app.wait(seconds); }
 
     // Waits for a log line containing `text` that appeared after the last
     // match (so repeated events are counted one by one).
@@ -60,6 +62,19 @@ class DesktopRig {
     void setClipboard(const std::string& text);
     std::string clipboard();
 
+    // Kills the X server as a crash would (after closing the rig's own
+    // Xlib connection, which would otherwise end this process).
+    void killXServer();
+    PulseRig& pulse() { return *m_pulse; }
+    // Ends the session bus (it also stands in for the system bus).
+    void stopSessionBus() { m_bus.stop(); }
+    // The folder that stands for $HOME, $XDG_CONFIG_HOME, ... ("home", "config",
+    // "data", "state", "cache", "run").
+    std::filesystem::path folder(const std::string& name) const { return m_dir / name; }
+    // Runs `velmarune` with these arguments in the application's environment
+    // and waits for it (at most `seconds`); its standard error is `*errorText`.
+    int runVelmarune(const std::vector<std::string>& args, std::string* errorText,
+                     double seconds = 30.0) const;
     // The frame (x, y, width, height) of a shown window whose title matches
     // `titlePattern`, waiting at most `seconds`.
     struct Frame {
@@ -70,6 +85,8 @@ class DesktopRig {
     void click(int x, int y);
 
     std::filesystem::path settingsFile() const;
+    // Where the application installs catalogue models.
+    std::filesystem::path modelsFolder() const;
     std::filesystem::path diagnosticsFile() const;
     // The CSV's rows as column name -> value.
     std::vector<std::map<std::string, std::string>> diagnosticRows() const;

@@ -14,6 +14,7 @@
 #include "foundation/RunLoopMainQueue.h"
 #include "platform/linux/DBusSessionEvents.h"
 #include "support/Process.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace velmarune {
@@ -28,6 +29,7 @@ void PrintTo(SessionEvent event, std::ostream* os) {
 namespace {
 
 using testing::ChildProcess;
+using testing::ScopedEnv;
 using testing::TempDir;
 using Events = std::vector<SessionEvent>;
 
@@ -45,28 +47,6 @@ bool waitFor(const std::function<bool()>& done) {
     }
     return true;
 }
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-        }
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (m_old) {
-            setenv(m_name, m_old->c_str(), 1);
-        } else {
-            unsetenv(m_name);
-        }
-    }
-
-  private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 // A private dbus-daemon standing in for both the system and the session bus,
 // the helper that owns logind's and the screensavers' names on it, and a

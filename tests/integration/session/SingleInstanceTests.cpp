@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/linux/SingleInstance.h"
+#include "support/Process.h"
+#include "support/PumpedMainQueue.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
+
+namespace velmarune {
+namespace {
+
+using testing::ChildProcess;
+using testing::ScopedEnv;
+using testing::TempDir;
+
+// Instances in one process behave as separate processes would: each opens its
+// own lock file description and its own bus connection.
+class SingleInstanceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(testing::requireProgram("dbus-daemon", "dbus-daemon"));
+        const auto socket = m_dir / "bus";
+        m_daemon = ChildProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                                 "--address=unix:path=" + socket.string()});
+        m_busEnv.emplace("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket.string());
+        ASSERT_TRUE(testing::waitUntil([&] { return std::filesystem::exists(socket); }, 5.0));
+    }
+
+    std::filesystem::path runtime() const { return m_dir / "run"; }
+
+    TempDir m_dir{"velmarune-instance"};
+    ChildProcess m_daemon;
+    std::optional<ScopedEnv> m_busEnv;
+    testing::PumpedMainQueue m_queue;
+};
+
+TEST_F(SingleInstanceTest, ALaterStartAsksTheFirstToShowItselfAndGivesWay) {
+    auto first = std::make_unique<SingleInstance>(runtime());
+    ASSERT_TRUE(first->claim().first);
+    int shown = 0;
+    first->listen(m_queue, [&] { ++shown; });
+
+    // The same runtime folder (the lock answers), and another one (the bus
+    // name answers): both give way, and each asks the first to show itself.
+    for (const auto& folder : {runtime(), m_dir.path() / "other-run"}) {
+        const int before = shown;
+        SingleInstance second(folder);
+        const auto claim = second.claim();
+        EXPECT_FALSE(claim.first) << folder;
+        EXPECT_EQ(claim.message,
+                  "velmarune: Velmarune is already running; it was asked to show "
+                  "itself.");
+        EXPECT_TRUE(m_queue.runUntil([&] { return shown == before + 1; }, 5.0)) << folder;
+    }
+
+    // Once the first is gone, the next start is the first again.
+    first.reset();
+    SingleInstance next(runtime());
+    EXPECT_TRUE(next.claim().first);
+}
+
+TEST_F(SingleInstanceTest, WithoutABusTheLockFileAloneKeepsOneInstance) {
+    ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (m_dir / "no-bus").string());
+    auto first = std::make_unique<SingleInstance>(runtime() / "nested");
+    ASSERT_TRUE(first->claim().first);
+    first->listen(m_queue, [] {});  // nothing to listen on: harmless
+    EXPECT_EQ(
+        std::filesystem::status(runtime() / "nested").permissions() & std::filesystem::perms::all,
+        std::filesystem::perms::owner_all);
+
+    SingleInstance second(runtime() / "nested");
+    const auto claim = second.claim();
+    EXPECT_FALSE(claim.first);
+    EXPECT_EQ(claim.message,
+              "velmarune: Velmarune is already running (no session bus to ask it to show "
+              "itself).");
+    first.reset();
+    EXPECT_TRUE(SingleInstance(runtime() / "nested").claim().first);
+}
+
+TEST_F(SingleInstanceTest, TheFirstInstanceOutlivesItsBus) {
+    SingleInstance first(runtime());
+    ASSERT_TRUE(first.claim().first);
+    first.listen(m_queue, [] {});
+    m_daemon.stop();
+    m_queue.runFor(0.2);
+
+    // The lock still answers for it.
+    SingleInstance second(runtime());
+    EXPECT_FALSE(second.claim().first);
+    first.stop();
+}
+
+}  // namespace
+}  // namespace velmarune

@@ -71,7 +71,9 @@ void DidntPasteWindow::show(const std::vector<DidntPastePrompt>& prompts,
         if (i > 0) {
             auto* divider = new QFrame(m_content);
             divider->setFrameShape(QFrame::HLine);
-            divider->setFrameShadow(QFrame::Sunken);
+            // A quiet line in the theme's mid tone, light or dark.
+            divider->setFrameShadow(QFrame::Plain);
+            divider->setForegroundRole(QPalette::Mid);
             column->addWidget(divider);
         }
         column->addWidget(makeRow(prompts[i], maxTextHeight, i));

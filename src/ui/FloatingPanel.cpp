@@ -1,5 +1,6 @@
 #include "ui/FloatingPanel.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPropertyAnimation>
@@ -85,19 +86,19 @@ void FloatingPanel::showPanel(double fadeSeconds) {
     m_wanted = true;
     adjustSize();
     m_placer.relayout();
+    setWindowOpacity(fadeSeconds > 0 ? 0.0 : 1.0);
+    show();
+    raise();
+    // An open menu stays above the panels: the user is reading it.
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->raise();
+    }
     if (fadeSeconds > 0) {
-        setWindowOpacity(0.0);
-        show();
-        raise();
         m_fade->setDuration(static_cast<int>(fadeSeconds * 1000));
         m_fade->setStartValue(0.0);
         m_fade->setEndValue(1.0);
         m_fade->setEasingCurve(QEasingCurve::OutCubic);
         m_fade->start();
-    } else {
-        setWindowOpacity(1.0);
-        show();
-        raise();
     }
 }
 

@@ -61,7 +61,8 @@ struct PasterRig {
         };
         // Unit tests never block: an unfinished snapshot is claimed at once.
         paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
-            pasteboard, clock, snapshotQueue, [this] { keystroke.post(); }, recorder, 0.0});
+            pasteboard, clock, snapshotQueue, [this] { keystroke.post(PasteChord::controlV); },
+            recorder, 0.0});
     }
 
     void insert(const std::string& text, bool diagnose = true) {

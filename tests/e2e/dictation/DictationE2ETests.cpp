@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -96,6 +98,24 @@ TEST_F(DictationE2E, SpokenDictationIsPastedAndTheClipboardGivenBack) {
     EXPECT_EQ(*again, *pasted);
 }
 
+// The audio server stops answering (SIGSTOP) as the chord is released: the
+// dictation already recorded is still queued, decoded and pasted, and the
+// application carries on once the server does.
+TEST_F(DictationE2E, AReleaseWithTheAudioServerStoppedIsStillPasted) {
+    PasteTarget target("E2eTarget");
+    ASSERT_TRUE(target.waitUntilActive(5.0));
+    rig.dictate([&] { kill(rig.audioServerPid(), SIGSTOP); });
+    const auto pasted = target.waitForPaste(30.0);
+    kill(rig.audioServerPid(), SIGCONT);
+    ASSERT_TRUE(pasted) << "nothing was pasted";
+    EXPECT_THAT(*pasted, HasSubstr(expectedPaste()));
+
+    // A stream the stop broke is opened again; its first audio takes a moment.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    rig.dictate();
+    EXPECT_TRUE(target.waitForPaste(30.0)) << "no dictation after the server went on";
+}
+
 TEST_F(DictationE2E, ThreeDictationsBackToBackArePastedInTheOrderSpoken) {
     PasteTarget target("E2eTarget");
     ASSERT_TRUE(target.waitUntilActive(5.0));
@@ -173,10 +193,13 @@ TEST_F(DictationE2E, SigtermQuitsCleanlyAndKeepsTheSettings) {
 }
 
 // The package test runs this against the installed program too.
-TEST(DictationE2EStartUp, ReachesReadyAndRegistersTheProgramThatRanForLogin) {
+TEST(DictationE2EStartUp, ReachesReadyAndPointsAStaleLoginEntryAtTheProgramThatRan) {
     DesktopRig rig;
     ASSERT_TRUE(rig.ok());
-    rig.installModels();
+    rig.installModels();  // a later start: the first one registered for login...
+    // ...from a program that has moved away since.
+    writeFile(rig.autostartEntry(),
+              "[Desktop Entry]\nType=Application\nName=Velmarune\nExec=\"/gone/velmarune\"\n");
     const auto start = std::chrono::steady_clock::now();
     rig.startApplication();
     ASSERT_TRUE(rig.waitForLog("Engine load — both ready", 60.0)) << rig.log();
@@ -191,8 +214,7 @@ TEST(DictationE2EStartUp, ReachesReadyAndRegistersTheProgramThatRanForLogin) {
         std::cout << log.substr(at, log.find('\n', at) - at) << "\n";
     }
 
-    // The first start registers it for login, naming the program that ran.
-    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(rig.autostartEntry()); }, 5.0));
+    // The entry now names the program that ran, rewritten in place.
     const std::string entry = readFile(rig.autostartEntry());
     EXPECT_THAT(entry, HasSubstr("\nExec=\"" + rig.applicationBinary().string() + "\"\n"));
     EXPECT_THAT(entry, HasSubstr("\nX-GNOME-Autostart-enabled=true\n"));
@@ -220,11 +242,11 @@ TEST(DictationE2EFirstStart, RequirementsWindowComesFirstAndEscapeQuits) {
     ASSERT_TRUE(rig.waitForLog("requirements window shown", 60.0)) << rig.log();
     // Start-up waits for the user: no engine is loaded behind the window.
     EXPECT_THAT(rig.log(), ::testing::Not(HasSubstr("Engine load")));
-    const CommandResult escape =
-        runCommand({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Velmarune$",
-                    "windowactivate", "--sync", "key", "Escape"},
-                   20.0);
-    EXPECT_EQ(escape.exitCode, 0) << escape.output;
+    // The window may be gone before xdotool has sent the key's release (it
+    // then exits 1): the quit below is what counts.
+    runCommand({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Velmarune$",
+                "windowactivate", "--sync", "key", "Escape"},
+               20.0);
     EXPECT_TRUE(waitUntil([&] { return rig.log().find("Quitting:") != std::string::npos; }, 20.0))
         << rig.log();
     // Left before the first start was over: the window comes again next time.

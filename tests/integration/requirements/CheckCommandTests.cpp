@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include <nlohmann/json.hpp>
 
 #include "support/PulseRig.h"
 #include "support/TempDir.h"
+#include "support/Tmpfs.h"
 #include "support/XRig.h"
 
 namespace velmarune {
@@ -110,14 +110,10 @@ TEST_F(CheckCommandTest, WithoutADisplayItBlocksInPlainWords) {
 }
 
 TEST_F(CheckCommandTest, ASmallDiskBlocksUntilThereIsRoom) {
-    std::filesystem::create_directories(dataHome);
-    if (::mount("tmpfs", dataHome.c_str(), "tmpfs", 0, "size=64m") != 0) {
+    testing::Tmpfs disk(dataHome, "64m");
+    if (!disk.mounted()) {
         GTEST_SKIP() << "mounting a tmpfs needs root (CAP_SYS_ADMIN)";
     }
-    struct Unmount {
-        std::filesystem::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{dataHome};
     testing::XRig x({.windowManager = false});
     ASSERT_TRUE(x.ok());
 
@@ -125,8 +121,7 @@ TEST_F(CheckCommandTest, ASmallDiskBlocksUntilThereIsRoom) {
     EXPECT_EQ(run.outcomeOf("disk"), "block") << run.output;
     EXPECT_EQ(run.exitCode, 2);
 
-    // Virtual size only: tmpfs takes memory for what is written, not for room.
-    ASSERT_EQ(::mount("tmpfs", dataHome.c_str(), "tmpfs", MS_REMOUNT, "size=6g"), 0);
+    ASSERT_TRUE(disk.resize("6g"));
     run = check({{"DISPLAY", x.display()}});
     EXPECT_EQ(run.outcomeOf("disk"), "pass") << run.output;
 }

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include "support/Process.h"
 #include "support/PulseRig.h"
 #include "support/TempDir.h"
+#include "support/Tmpfs.h"
 #include "support/XRig.h"
 
 namespace velmarune {
@@ -86,18 +86,15 @@ TEST_F(RequirementsWindowTest, MissingSoundServerWarns) {
 }
 
 TEST_F(RequirementsWindowTest, FullDiskBlocksUntilCheckAgainFindsRoom) {
-    if (::mount("tmpfs", dataHome.c_str(), "tmpfs", 0, "size=64m") != 0) {
+    testing::Tmpfs disk(dataHome, "64m");
+    if (!disk.mounted()) {
         GTEST_SKIP() << "mounting a tmpfs needs root (CAP_SYS_ADMIN)";
     }
-    struct Unmount {
-        std::filesystem::path at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{dataHome};
     start("unix:/nonexistent/native");
     ASSERT_TRUE(waitForLog("requirements window shown (block)")) << testing::readFile(logFile);
     screenshot("block");
 
-    ASSERT_EQ(::mount("tmpfs", dataHome.c_str(), "tmpfs", MS_REMOUNT, "size=6g"), 0);
+    ASSERT_TRUE(disk.resize("6g"));
     pressInWindow("Return");  // "Check Again" is the default button while blocked
     ASSERT_TRUE(waitForLog("requirements check: warn")) << testing::readFile(logFile);
     screenshot("after-check-again");

@@ -13,14 +13,18 @@
 #include "app/AppState.h"
 #include "delivery/ClipboardPaster.h"
 #include "delivery/DidntPasteList.h"
+#include "delivery/PasteLastDictation.h"
+#include "delivery/RecentDictations.h"
 #include "delivery/TerminalPasteClasses.h"
 #include "delivery/X11TestClients.h"
 #include "foundation/SerialQueue.h"
 #include "foundation/UserDefaults.h"
 #include "hotkeys/XTestKeyboard.h"
+#include "platform/fake/FakeKeyboard.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11Pasteboard.h"
 #include "shell/QtMainQueue.h"
+#include "support/DeliveryDoubles.h"
 #include "support/XRig.h"
 #include "ui/DesktopViews.h"
 #include "ui/HeadsUpDisplay.h"
@@ -101,8 +105,13 @@ class DesktopViewsX11 : public ::testing::Test {
         ASSERT_TRUE(pasteboard.start("", &error)) << error;
         ASSERT_TRUE(keystroke.start("", &error)) << error;
         snapshots.start();
-        paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
-            pasteboard, *queue, snapshots, [this] { keystroke.post(); }, {}, 3.0});
+        paster = std::make_shared<ClipboardPaster>(
+            ClipboardPaster::Dependencies{pasteboard,
+                                          *queue,
+                                          snapshots,
+                                          [this] { keystroke.post(PasteChord::controlV); },
+                                          {},
+                                          3.0});
         views = std::make_unique<DesktopViews>(DesktopViews::Dependencies{
             *queue, state, defaults, [this](const std::string& text) { paster->copy(text); },
             [] {}});
@@ -135,7 +144,7 @@ class DesktopViewsX11 : public ::testing::Test {
     std::shared_ptr<AppState> state = std::make_shared<AppState>();
     MemoryUserDefaults defaults;
     X11Pasteboard pasteboard;
-    X11PasteKeystroke keystroke{[] { return defaultTerminalPasteClasses(); }};
+    X11Keyboard keystroke;
     SerialQueue snapshots{kClipboardSnapshotQueueName};
     std::shared_ptr<ClipboardPaster> paster;
     std::unique_ptr<DesktopViews> views;
@@ -190,11 +199,28 @@ TEST_F(DesktopViewsX11, TrayIconIsEmbeddedAndFollowsTheMode) {
     EXPECT_GT(pixelsNear(badged, qRgb(0xc0, 0x1c, 0x28)), badgeBefore + 10) << "no badge drawn";
     EXPECT_EQ(icon.toolTip(), "Velmarune, transcribing 3");
 
-    // The menu as the user opens it.
+    // The menu as the user opens it, with two recent dictations.
+    auto recents = std::make_shared<RecentDictations>(*queue);
+    recents->add("Meet me at the station at five.");
+    recents->add("שלום, the meeting moved to Tuesday and everyone should come early");
+    RecordingDelivery delivery;
+    RecordingPrompts prompts;
+    RecordingDisplay display;
+    FakeModifierState keys;
+    auto pasteLast = std::make_shared<PasteLastDictation>(
+        PasteLastDictation::Dependencies{recents, delivery, prompts, display, keys, *queue, {}});
+    views->menuModel().attachRecent(recents, pasteLast);
+    state->engineStatus.set(WhisperStatus::needsModels({ModelSlot::hebrew}));
     QMenu& menu = views->statusMenu().menu();
     menu.popup(QPoint(icon.geometry().left() - 200, icon.geometry().bottom()));
     pumpFor(0.5);
     screenshot("ui-tray-menu");
+    QMenu* recentMenu = menu.actions()[4]->menu();
+    ASSERT_TRUE(recentMenu);
+    recentMenu->popup(menu.geometry().topLeft() + QPoint(-240, 60));
+    pumpFor(0.5);
+    screenshot("ui-tray-menu-recent");
+    recentMenu->hide();
     menu.hide();
 }
 
@@ -256,6 +282,26 @@ TEST_F(DesktopViewsX11, PanelsStackAtTheTopRightOfTheWorkAreaAndTheFocusedWindow
     views->hud().show("שלום עולם, this is Hebrew with English inside.", false, 30.0);
     pumpFor(0.5);
     screenshot("ui-hud-hebrew");
+
+    // The same panels in a dark theme.
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x24, 0x24, 0x24));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Button, QColor(0x44, 0x44, 0x44));
+    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Mid, QColor(0x60, 0x60, 0x60));
+    dark.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::PlaceholderText, QColor(0xaa, 0xaa, 0xaa));
+    QApplication::setPalette(dark);
+    state->queuedDictations.set(1);
+    state->mode.set(AppMode::dictating);
+    list->show(DidntPastePrompt{"A third one, in the dark.", std::nullopt, {}, {}});
+    views->hud().show("Hello world, in a dark theme.", true, 30.0);
+    pumpFor(0.8);
+    screenshot("ui-panels-dark");
 }
 
 TEST_F(DesktopViewsX11, PasteButtonPastesIntoTheFocusedWindowAndCopyOutlivesTheRestore) {

@@ -129,7 +129,7 @@ void BM_X11WriteAndKeystroke(benchmark::State& state) {
         state.SkipWithError("no DISPLAY or no xclip");
         return;
     }
-    X11PasteKeystroke keystroke(nullptr);
+    X11Keyboard keystroke;
     if (!keystroke.start("")) {
         state.SkipWithError("no XTEST");
         return;
@@ -141,7 +141,7 @@ void BM_X11WriteAndKeystroke(benchmark::State& state) {
         std::vector<PasteboardItem> items;
         items.push_back(std::move(item));
         g_x11->setItems(std::move(items));
-        keystroke.post();
+        keystroke.post(PasteChord::controlV);
     }
 }
 BENCHMARK(BM_X11WriteAndKeystroke)->Unit(benchmark::kMicrosecond)->UseRealTime();

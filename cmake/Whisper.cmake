@@ -17,7 +17,8 @@ option(VELMARUNE_WHISPER_CLI "Also build whisper.cpp's own whisper-cli (for the 
 # Debian, which is where a package keeps private libraries).
 include(GNUInstallDirs)
 set(VELMARUNE_PRIVATE_LIB_SUBDIR "${CMAKE_INSTALL_LIBDIR}/velmarune")
-set(VELMARUNE_BUILD_PRIVATE_LIB_DIR "${CMAKE_BINARY_DIR}/lib/velmarune")
+# whisper's CMake puts its libraries in the build tree's bin/.
+set(VELMARUNE_BUILD_PRIVATE_LIB_DIR "${CMAKE_BINARY_DIR}/bin")
 
 if(VELMARUNE_SYSTEM_WHISPER)
     find_package(whisper QUIET)
@@ -64,8 +65,6 @@ function(velmarune_add_whisper source_dir)
         set(GGML_NATIVE OFF)
         set(GGML_BACKEND_DL ON)
         set(GGML_CPU_ALL_VARIANTS ON)
-        set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${VELMARUNE_BUILD_PRIVATE_LIB_DIR})
-        set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${VELMARUNE_BUILD_PRIVATE_LIB_DIR})
         set(CMAKE_INSTALL_RPATH "$ORIGIN")
     endif()
     # Our install rules pick what the program needs from whisper; its own

@@ -34,13 +34,22 @@ bool holdsFrames(const CaptureBuffer& buffer) {
 }  // namespace
 
 AudioCaptureEngine::AudioCaptureEngine(std::shared_ptr<AudioRingBuffer> ringBuffer,
-                                       CaptureSession& session, UserDefaults& defaults)
+                                       CaptureSession& session, UserDefaults& defaults,
+                                       Control control)
     : m_ringBuffer(std::move(ringBuffer)),
       m_session(session),
       m_defaults(defaults),
-      m_converter(static_cast<double>(m_ringBuffer->sampleRate())) {}
+      m_converter(static_cast<double>(m_ringBuffer->sampleRate())) {
+    if (control == Control::ownThread) {
+        m_controlQueue = std::make_unique<SerialQueue>("com.quorin.velmarune.capture-control");
+        m_controlQueue->start();
+    }
+}
 
 AudioCaptureEngine::~AudioCaptureEngine() {
+    if (m_controlQueue) {
+        m_controlQueue->stop();  // finishes what was asked before
+    }
     if (m_stream) {
         m_stream->close();
         m_stream.reset();
@@ -75,10 +84,7 @@ bool AudioCaptureEngine::startSession() {
     m_log.info("start: device=%{public}s pinned=%{bool,public}d", device->name, pinned);
 
     // A stream the server ended still needs closing before a fresh one.
-    if (m_stream) {
-        m_stream->close();
-        m_stream.reset();
-    }
+    closeStream();
     m_deliveryQueue.start();
     // Reset before the new stream delivers anything, ordered after any block
     // still being handled.
@@ -97,13 +103,34 @@ bool AudioCaptureEngine::startSession() {
         m_log.error("start: device input init failed: %{public}s", error);
         return false;
     }
-    m_stream = std::move(stream);
+    setStream(std::move(stream));
     setDevice(*device);
     m_log.info("session started");
     return true;
 }
 
+void AudioCaptureEngine::control(std::function<void()> work) {
+    if (m_controlQueue) {
+        m_controlQueue->async(std::move(work));
+    } else {
+        work();
+    }
+}
+
+void AudioCaptureEngine::start() {
+    control([this] { startSession(); });
+}
+
+void AudioCaptureEngine::resetRing() {
+    // After a stop asked before it, so no block of the old stream lands after.
+    control([this] { m_ringBuffer->reset(); });
+}
+
 void AudioCaptureEngine::reconfigure(const std::string& deviceID) {
+    control([this, deviceID] { reconfigureNow(deviceID); });
+}
+
+void AudioCaptureEngine::reconfigureNow(const std::string& deviceID) {
     const auto device = m_session.device(deviceID);
     if (!device) {
         m_log.error("reconfigure: no capture device for the stored id");
@@ -117,8 +144,7 @@ void AudioCaptureEngine::reconfigure(const std::string& deviceID) {
     }
     // Close the old input first so that its blocks and the new one's never
     // interleave in the ring.
-    m_stream->close();
-    m_stream.reset();
+    closeStream();
     m_deliveryQueue.sync([this] { m_converter.clear(); });
     std::string error;
     auto stream = m_session.openStream(
@@ -128,22 +154,42 @@ void AudioCaptureEngine::reconfigure(const std::string& deviceID) {
         m_log.error("reconfigure failed: %{public}s", error);
         return;
     }
-    m_stream = std::move(stream);
+    setStream(std::move(stream));
     setDevice(*device);
 }
 
 void AudioCaptureEngine::stop() {
+    control([this] { stopSession(); });
+}
+
+void AudioCaptureEngine::stopSession() {
     if (!m_stream) {
         return;
     }
-    m_stream->close();
-    m_stream.reset();
+    closeStream();
     m_deliveryQueue.sync([this] { m_converter.clear(); });
     m_log.info("session stopped");
 }
 
 bool AudioCaptureEngine::isRunning() const {
+    std::lock_guard lock(m_streamLock);
     return m_stream && m_stream->isRunning();
+}
+
+void AudioCaptureEngine::setStream(std::unique_ptr<CaptureStream> stream) {
+    std::lock_guard lock(m_streamLock);
+    m_stream = std::move(stream);
+}
+
+void AudioCaptureEngine::closeStream() {
+    std::unique_ptr<CaptureStream> stream;
+    {
+        std::lock_guard lock(m_streamLock);
+        stream = std::move(m_stream);
+    }
+    if (stream) {
+        stream->close();
+    }
 }
 
 MicMode AudioCaptureEngine::micMode() {

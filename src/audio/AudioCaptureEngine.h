@@ -23,18 +23,25 @@ inline constexpr const char* kAudioDeliveryQueueName = "com.quorin.velmarune.aud
 
 // Records the microphone continuously into the ring, converting every block
 // to 16 kHz mono float on the way in. Started once at launch and kept running
-// between dictations; start/stop/reconfigure are main-thread calls, blocks
-// are handled on the delivery queue one at a time.
+// between dictations; start/stop/reconfigure are main-thread calls (run in
+// order on the control queue in the application), blocks are handled on the
+// delivery queue one at a time.
 class AudioCaptureEngine : public CaptureSource {
   public:
+    // Where start, stop, reconfigure and ring resets run. `ownThread` (the
+    // application): queued in order on the engine's control queue, so the
+    // main thread never waits on the audio server; `callerThread`: at once.
+    enum class Control { callerThread, ownThread };
+
     AudioCaptureEngine(std::shared_ptr<AudioRingBuffer> ringBuffer, CaptureSession& session,
-                       UserDefaults& defaults);
+                       UserDefaults& defaults, Control control = Control::callerThread);
     ~AudioCaptureEngine() override;
     AudioCaptureEngine(const AudioCaptureEngine&) = delete;
     AudioCaptureEngine& operator=(const AudioCaptureEngine&) = delete;
 
-    // Attaches the resolved device and starts capture. True at once when
-    // already running; false (with a log line) when no stream could be opened.
+    // Attaches the resolved device and starts capture, on the calling
+    // thread. True at once when already running; false (with a log line)
+    // when no stream could be opened.
     bool startSession();
     // Swaps the input to another device; the capture keeps running.
     void reconfigure(const std::string& deviceID);
@@ -50,9 +57,9 @@ class AudioCaptureEngine : public CaptureSource {
 
     // CaptureSource
     RingTail ringTail(int64_t frames) override;
-    void resetRing() override { m_ringBuffer->reset(); }
+    void resetRing() override;
     CaptureStats statsSnapshot() const override;
-    void start() override { startSession(); }
+    void start() override;
     void stop() override;
     bool isRunning() const override;
     std::optional<std::string> deviceName() const override;
@@ -61,6 +68,11 @@ class AudioCaptureEngine : public CaptureSource {
     void setOnSamplesAppended(SamplesAppended callback) override;
 
   private:
+    void control(std::function<void()> work);
+    void stopSession();
+    void setStream(std::unique_ptr<CaptureStream> stream);
+    void closeStream();
+    void reconfigureNow(const std::string& deviceID);
     void deliver(const CaptureBuffer& buffer);
     void appendConverted(const float* samples, size_t count);
     void setDevice(const CaptureDevice& device);
@@ -75,7 +87,10 @@ class AudioCaptureEngine : public CaptureSource {
     std::function<void()> m_onBufferReceived;
     SamplesAppended m_onSamplesAppended;
 
-    std::unique_ptr<CaptureStream> m_stream;             // main thread
+    // Control work runs here when Control::ownThread; stopped first on destruction.
+    std::unique_ptr<SerialQueue> m_controlQueue;
+    mutable std::mutex m_streamLock;                     // m_stream's pointer, for isRunning
+    std::unique_ptr<CaptureStream> m_stream;             // control work only
     BufferConverter m_converter;                         // delivery queue only
     std::optional<CaptureFormat> m_unconvertibleFormat;  // delivery queue only
 

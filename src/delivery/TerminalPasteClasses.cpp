@@ -1,5 +1,8 @@
 #include "delivery/TerminalPasteClasses.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace velmarune {
 
 std::vector<std::string> defaultTerminalPasteClasses() {
@@ -51,6 +54,24 @@ std::vector<std::string> terminalPasteClasses(const UserDefaults& defaults) {
         }
     }
     return classes.empty() ? defaultTerminalPasteClasses() : classes;
+}
+
+PasteChord pasteChordFor(const std::vector<std::string>& classNames,
+                         const std::vector<std::string>& terminalClasses) {
+    auto same = [](const std::string& a, const std::string& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return std::tolower(static_cast<unsigned char>(x)) ==
+                   std::tolower(static_cast<unsigned char>(y));
+        });
+    };
+    for (const auto& name : classNames) {
+        for (const auto& terminal : terminalClasses) {
+            if (same(name, terminal)) {
+                return PasteChord::controlShiftV;
+            }
+        }
+    }
+    return PasteChord::controlV;
 }
 
 }  // namespace velmarune

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <string_view>
 
 #include "diagnostics/PasteDiagnostics.h"
 
@@ -13,16 +14,59 @@ namespace velmarune {
 
 namespace {
 
-// Fields are never quoted, so a comma inside a text would shift every later
-// column, and a line break would split the row: both are replaced.
-std::string text(const std::string& value) {
-    std::string out = value;
-    for (char& c : out) {
-        if (c == ',') {
-            c = ';';
-        } else if (c == '\n' || c == '\r') {
-            c = ' ';
+// Length of the well-formed UTF-8 sequence at the start of `s`, or 0.
+size_t utf8Length(std::string_view s) {
+    const auto c = static_cast<unsigned char>(s[0]);
+    const size_t length = c < 0x80         ? 1
+                          : (c >> 5) == 6  ? 2
+                          : (c >> 4) == 14 ? 3
+                          : (c >> 3) == 30 ? 4
+                                           : 0;
+    if (length == 0 || length > s.size()) {
+        return 0;
+    }
+    uint32_t code = length == 1 ? c : c & (0x7fU >> length);
+    for (size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(s[i]);
+        if ((next & 0xc0) != 0x80) {
+            return 0;
         }
+        code = code << 6 | (next & 0x3fU);
+    }
+    static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[length] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
+        return 0;
+    }
+    return length;
+}
+
+// Fields are never quoted, so a comma inside a text would shift every later
+// column, a line break would split the row, and a quote would make a CSV
+// reader take the rest of the file as one field: all three are replaced.
+// The file is UTF-8, so bytes that are not (a window class in Latin-1)
+// become U+FFFD.
+std::string text(const std::string& value) {
+    std::string out;
+    out.reserve(value.size());
+    std::string_view rest = value;
+    while (!rest.empty()) {
+        const size_t length = utf8Length(rest);
+        if (length == 0) {
+            out += "\xef\xbf\xbd";
+            rest.remove_prefix(1);
+            continue;
+        }
+        const char c = rest[0];
+        if (c == ',') {
+            out += ';';
+        } else if (c == '\n' || c == '\r') {
+            out += ' ';
+        } else if (c == '"') {
+            out += '\'';
+        } else {
+            out.append(rest.substr(0, length));
+        }
+        rest.remove_prefix(length);
     }
     return out;
 }

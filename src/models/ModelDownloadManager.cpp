@@ -29,6 +29,7 @@ struct ModelDownloadManager::Transfer {
     int64_t lastPermille = -1;  // worker thread only
     FILE* file = nullptr;       // worker thread only
     int writeErrno = 0;         // worker thread only
+    long httpStatus = 0;        // worker thread only: the last response's status
 };
 
 namespace {
@@ -93,11 +94,13 @@ void initialiseCurlOnce() {
 }  // namespace
 
 ModelDownloadManager::ModelDownloadManager(MainQueue& mainQueue, NotificationCenter& notifications,
-                                           const ModelLocator& locator, FreeSpaceProbe freeSpace)
+                                           const ModelLocator& locator, FreeSpaceProbe freeSpace,
+                                           Digest digest)
     : m_mainQueue(mainQueue),
       m_notifications(notifications),
       m_locator(locator),
       m_freeSpace(freeSpace ? std::move(freeSpace) : FreeSpaceProbe(volumeAvailableCapacity)),
+      m_digest(digest ? std::move(digest) : Digest(sha256HexOfFile)),
       m_aliveWeak(m_alive) {
     initialiseCurlOnce();
 }
@@ -126,11 +129,13 @@ fs::path ModelDownloadManager::partPath(const fs::path& installPath) {
     return part;
 }
 
-void ModelDownloadManager::start(const ModelEntry& entry) {
-    if (auto it = m_states.get().find(entry.id);
+void ModelDownloadManager::start(const ModelEntry& catalogued) {
+    if (auto it = m_states.get().find(catalogued.id);
         it != m_states.get().end() && it->second.isActive) {
         return;
     }
+    ModelEntry entry = catalogued;
+    entry.downloadURL = m_locator.downloadURL(catalogued);
     bool plainLoopback = false;
     if (auto problem = addressProblem(entry.downloadURL, plainLoopback)) {
         setFailed(entry.id, *problem);
@@ -189,10 +194,9 @@ void ModelDownloadManager::cancel(const ModelEntry& entry) {
             transfer = it->second;
             m_tasks.erase(it);
             m_taskToEntry.erase(transfer->identifier);
+            // Under the lock: the worker's commit to installing checks it there.
+            transfer->cancelled = true;
         }
-    }
-    if (transfer) {
-        transfer->cancelled = true;
     }
     auto states = m_states.get();
     if (states.erase(entry.id) != 0) {
@@ -233,7 +237,7 @@ void ModelDownloadManager::runTransfer(const std::shared_ptr<Transfer>& transfer
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
         const std::error_code ec(errno, std::generic_category());
-        didComplete(*transfer, describe("create a file in", transfer->folder, ec));
+        didComplete(transfer, describe("create a file in", transfer->folder, ec));
         transfer->finished = true;
         return;
     }
@@ -254,12 +258,12 @@ void ModelDownloadManager::runTransfer(const std::shared_ptr<Transfer>& transfer
         transfer->file = nullptr;
     }
 
-    if (transfer->cancelled && error) {
-        // Cancelled (or shutting down): nothing to report.
+    if (transfer->cancelled) {
+        // Cancelled (or shutting down): nothing to report, nothing to install.
     } else if (error) {
-        didComplete(*transfer, *error);
+        didComplete(transfer, *error);
     } else {
-        didFinishDownloading(*transfer, temporary);
+        didFinishDownloading(transfer, temporary);
     }
     std::error_code ignored;
     fs::remove(temporary, ignored);
@@ -320,12 +324,28 @@ std::optional<std::string> ModelDownloadManager::performTransfer(Transfer& trans
         });
 
     const CURLcode code = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &transfer.httpStatus);
     curl_easy_cleanup(curl);
-    if (code == CURLE_OK) {
-        return std::nullopt;
-    }
-    if (code == CURLE_WRITE_ERROR && transfer.writeErrno != 0) {
-        return "Could not save the download: " + std::string(std::strerror(transfer.writeErrno));
+    switch (code) {
+        case CURLE_OK:
+            return std::nullopt;
+        case CURLE_WRITE_ERROR:
+            if (transfer.writeErrno != 0) {
+                return "Could not save the download: " +
+                       std::string(std::strerror(transfer.writeErrno));
+            }
+            break;
+        // curl's own words for these name its build, not the problem.
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return std::string(
+                "The server sent the download elsewhere, to an address that is not allowed "
+                "(models come over https, or http from this computer).");
+        case CURLE_TOO_MANY_REDIRECTS:
+            return std::string("The server sent the download elsewhere too many times.");
+        case CURLE_OPERATION_TIMEDOUT:
+            return std::string("The server stopped answering. Try again.");
+        default:
+            break;
     }
     return errorBuffer[0] != '\0' ? std::string(errorBuffer)
                                   : std::string(curl_easy_strerror(code));
@@ -364,54 +384,64 @@ void ModelDownloadManager::didWriteData(Transfer& transfer, int64_t written, int
     });
 }
 
-void ModelDownloadManager::didComplete(const Transfer& transfer, const std::string& error) {
+void ModelDownloadManager::didComplete(const std::shared_ptr<Transfer>& transfer,
+                                       const std::string& error) {
     std::optional<ModelEntry> entry;
     {
         std::lock_guard lock(m_lock);
-        if (auto it = m_taskToEntry.find(transfer.identifier); it != m_taskToEntry.end()) {
-            entry = it->second;
-            m_taskToEntry.erase(it);
-            if (auto task = m_tasks.find(entry->id);
-                task != m_tasks.end() && task->second->identifier == transfer.identifier) {
-                m_tasks.erase(task);
-            }
+        if (transfer->cancelled) {
+            return;
         }
+        entry = forgetLocked(*transfer);
     }
     if (!entry) {
         return;
     }
     m_log.error("Network error: %{public}s", error);
-    postFailed(entry->id, error);
+    postFailed(transfer, error);
 }
 
-void ModelDownloadManager::didFinishDownloading(const Transfer& transfer,
+std::optional<ModelEntry> ModelDownloadManager::forgetLocked(const Transfer& transfer) {
+    auto it = m_taskToEntry.find(transfer.identifier);
+    if (it == m_taskToEntry.end()) {
+        return std::nullopt;
+    }
+    ModelEntry entry = it->second;
+    m_taskToEntry.erase(it);
+    if (auto task = m_tasks.find(entry.id);
+        task != m_tasks.end() && task->second->identifier == transfer.identifier) {
+        m_tasks.erase(task);
+    }
+    return entry;
+}
+
+void ModelDownloadManager::didFinishDownloading(const std::shared_ptr<Transfer>& transfer,
                                                 const fs::path& temporary) {
-    std::optional<ModelEntry> found;
-    {
-        std::lock_guard lock(m_lock);
-        if (auto it = m_taskToEntry.find(transfer.identifier); it != m_taskToEntry.end()) {
-            found = it->second;
-            m_taskToEntry.erase(it);
-            if (auto task = m_tasks.find(found->id);
-                task != m_tasks.end() && task->second->identifier == transfer.identifier) {
-                m_tasks.erase(task);
-            }
+    // The transfer stays registered while it is verified, so that a cancel
+    // reaches it; it is forgotten at the moment it either fails or commits
+    // to installing, whichever comes first.
+    const ModelEntry& entry = transfer->entry;
+    onMain([this, transfer] {
+        if (transfer->cancelled) {
+            return;
         }
-    }
-    if (!found) {
-        return;  // Cancelled after the body arrived.
-    }
-    const ModelEntry entry = *found;
-    onMain([this, id = entry.id] {
         auto states = m_states.get();
-        if (auto it = states.find(id); it != states.end()) {
+        if (auto it = states.find(transfer->entry.id); it != states.end()) {
             it->second.isVerifying = true;
             m_states.set(std::move(states));
         }
     });
-
     const fs::path finalPath = m_locator.installPath(entry);
     const fs::path part = partPath(finalPath);
+    // Removes the .part file and forgets the transfer; false when a cancel
+    // came first and nothing is to be reported.
+    auto abandon = [&] {
+        std::error_code ignored;
+        fs::remove(part, ignored);
+        std::lock_guard lock(m_lock);
+        return !transfer->cancelled && forgetLocked(*transfer).has_value();
+    };
+
     std::error_code ec;
     fs::create_directories(finalPath.parent_path(), ec);
     if (!ec && fs::exists(part, ec)) {
@@ -422,20 +452,40 @@ void ModelDownloadManager::didFinishDownloading(const Transfer& transfer,
     }
     if (ec) {
         const std::string description = describe("move the download to", part, ec);
-        m_log.error("Move to .part failed: %{public}s", description);
-        postFailed(entry.id, description);
+        if (abandon()) {
+            m_log.error("Move to .part failed: %{public}s", description);
+            postFailed(transfer, description);
+        }
         return;
     }
 
     try {
-        const std::string digest = sha256HexOfFile(part, [this] { return m_shuttingDown.load(); });
+        const std::string digest = m_digest(part, [this, &transfer] {
+            return m_shuttingDown.load() || transfer->cancelled.load();
+        });
         if (digest != entry.sha256) {
-            std::error_code ignored;
-            fs::remove(part, ignored);
-            m_log.error("SHA-256 mismatch for %{public}s: got %{public}s…", entry.id,
-                        digest.substr(0, 8));
-            postFailed(entry.id, kVerificationFailed);
+            if (abandon()) {
+                m_log.error("SHA-256 mismatch for %{public}s: got %{public}s…", entry.id,
+                            digest.substr(0, 8));
+                // A page of the server's in place of the model: say what it answered.
+                std::string error = kVerificationFailed;
+                if (transfer->httpStatus >= 400) {
+                    error +=
+                        " The server answered HTTP " + std::to_string(transfer->httpStatus) + ".";
+                }
+                postFailed(transfer, error);
+            }
             return;
+        }
+        // The moment of commitment: a cancel that came first wins; one that
+        // comes later finds the model already installed.
+        {
+            std::lock_guard lock(m_lock);
+            if (transfer->cancelled || !forgetLocked(*transfer)) {
+                std::error_code ignored;
+                fs::remove(part, ignored);
+                return;
+            }
         }
         // rename() replaces the old file in one step, so a failure here still
         // leaves the previous model in place.
@@ -446,11 +496,15 @@ void ModelDownloadManager::didFinishDownloading(const Transfer& transfer,
     } catch (const std::exception& error) {
         std::error_code ignored;
         fs::remove(part, ignored);
-        if (m_shuttingDown) {
+        if (m_shuttingDown || transfer->cancelled) {
             return;
         }
+        {
+            std::lock_guard lock(m_lock);
+            forgetLocked(*transfer);
+        }
         m_log.error("Verification failed: %{public}s", std::string(error.what()));
-        postFailed(entry.id, error.what());
+        postFailed(transfer, error.what());
         return;
     }
     m_log.info("Installed: %{public}s", entry.id);
@@ -469,8 +523,14 @@ void ModelDownloadManager::setFailed(const std::string& id, const std::string& e
     m_states.set(std::move(states));
 }
 
-void ModelDownloadManager::postFailed(const std::string& id, const std::string& error) {
-    onMain([this, id, error] { setFailed(id, error); });
+void ModelDownloadManager::postFailed(const std::shared_ptr<Transfer>& transfer,
+                                      const std::string& error) {
+    // A cancel on the main thread before this runs has the last word.
+    onMain([this, transfer, error] {
+        if (!transfer->cancelled) {
+            setFailed(transfer->entry.id, error);
+        }
+    });
 }
 
 void ModelDownloadManager::onMain(std::function<void()> work) {

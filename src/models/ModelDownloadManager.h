@@ -36,14 +36,22 @@ class ModelDownloadManager {
     // Free bytes on the volume holding a folder, or nothing when unknown.
     using FreeSpaceProbe = std::function<std::optional<int64_t>(const std::filesystem::path&)>;
 
+    // The SHA-256 of a file as lower-case hex; `shouldStop` is asked between
+    // blocks and ends the work with an Error when it answers true.
+    using Digest = std::function<std::string(const std::filesystem::path&,
+                                             const std::function<bool()>& shouldStop)>;
+
+    // Empty probes take the real volume and sha256HexOfFile.
     ModelDownloadManager(MainQueue& mainQueue, NotificationCenter& notifications,
-                         const ModelLocator& locator, FreeSpaceProbe freeSpace = {});
+                         const ModelLocator& locator, FreeSpaceProbe freeSpace = {},
+                         Digest digest = {});
     // Stops every transfer (and verification) and waits for its thread.
     ~ModelDownloadManager();
     ModelDownloadManager(const ModelDownloadManager&) = delete;
     ModelDownloadManager& operator=(const ModelDownloadManager&) = delete;
 
     // Main thread. A second start while the entry downloads does nothing.
+    // The file comes from the locator's download address for the entry.
     void start(const ModelEntry& entry);
     // Main thread. Stops the entry's transfer and forgets its state at once.
     void cancel(const ModelEntry& entry);
@@ -60,13 +68,17 @@ class ModelDownloadManager {
     std::optional<std::string> performTransfer(Transfer& transfer);
     // The three events of a transfer, in this order, on its worker thread.
     void didWriteData(Transfer& transfer, int64_t written, int64_t expected);
-    void didFinishDownloading(const Transfer& transfer, const std::filesystem::path& temporary);
-    void didComplete(const Transfer& transfer, const std::string& error);
+    void didFinishDownloading(const std::shared_ptr<Transfer>& transfer,
+                              const std::filesystem::path& temporary);
+    void didComplete(const std::shared_ptr<Transfer>& transfer, const std::string& error);
+    // With m_lock held: removes the transfer from both maps; its entry, or
+    // nothing when it was no longer there.
+    std::optional<ModelEntry> forgetLocked(const Transfer& transfer);
 
     // Main thread: the entry's state becomes failed with `error`.
     void setFailed(const std::string& id, const std::string& error);
-    // Any thread: the same, through the main queue.
-    void postFailed(const std::string& id, const std::string& error);
+    // Any thread: the same, through the main queue, unless cancelled by then.
+    void postFailed(const std::shared_ptr<Transfer>& transfer, const std::string& error);
     // Runs `work` on the main queue unless this manager has gone by then.
     void onMain(std::function<void()> work);
     void reapFinishedThreads();
@@ -76,6 +88,7 @@ class ModelDownloadManager {
     NotificationCenter& m_notifications;
     const ModelLocator& m_locator;
     FreeSpaceProbe m_freeSpace;
+    Digest m_digest;
     Logger m_log{"ModelDownloadManager"};
     Published<States> m_states;
     // Main-queue work checks the weak copy, which worker threads may read

@@ -40,6 +40,24 @@ bool ModelLocator::isInstalled(const ModelEntry& entry) const {
     return fileExists(installPath(entry).string());
 }
 
+std::optional<int64_t> ModelLocator::catalogueSize(const std::filesystem::path& path) const {
+    for (const auto& entry : m_catalog.entries()) {
+        if (installPath(entry) == path) {
+            return entry.fileSizeBytes;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string ModelLocator::downloadURL(const ModelEntry& entry) const {
+    const auto base = m_mirror ? m_mirror : m_defaults.stringValue(kModelMirrorKey);
+    return base && !base->empty() ? mirroredURL(*base, entry) : entry.downloadURL;
+}
+
+std::string ModelLocator::mirroredURL(const std::string& base, const ModelEntry& entry) {
+    return base + (base.ends_with('/') ? "" : "/") + entry.fileName;
+}
+
 std::optional<std::string> ModelLocator::assignedPath(ModelSlot slot) const {
     auto value = m_defaults.stringValue(modelSlotDefaultsKey(slot));
     if (!value || value->empty()) {
@@ -48,8 +66,8 @@ std::optional<std::string> ModelLocator::assignedPath(ModelSlot slot) const {
     return value;
 }
 
-void ModelLocator::assign(const ModelEntry& entry, ModelSlot slot) {
-    m_defaults.setString(modelSlotDefaultsKey(slot), installPath(entry).string());
+bool ModelLocator::assign(const ModelEntry& entry, ModelSlot slot) {
+    return m_defaults.setString(modelSlotDefaultsKey(slot), installPath(entry).string());
 }
 
 std::optional<ModelEntry> ModelLocator::activeEntry(ModelSlot slot) const {

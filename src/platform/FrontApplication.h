@@ -3,17 +3,24 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmarune {
 
-// The frontmost application's identity: its class, ":" and its process id
-// ("?" for a missing class); absent when no window is active.
+// The frontmost application. Backends keep it current from their own event
+// stream, so both questions are answered from memory at once.
 class FrontApplication {
   public:
     virtual ~FrontApplication() = default;
-    // Any thread.
+    // Any thread. Its class, ":" and its process id ("?" for a missing
+    // class, 0 for an unknown id); absent when no window is active.
     virtual std::optional<std::string> frontmost() = 0;
-    // Called on the backend's own thread whenever the active window changes.
+    // Any thread. The names the active window's application goes by (on X11
+    // the WM_CLASS instance and class), for rules chosen per application;
+    // empty when no window is active.
+    virtual std::vector<std::string> frontmostClassNames() = 0;
+    // Called on the backend's own thread whenever the active window changes,
+    // after the answers above have changed.
     virtual void setOnActivation(std::function<void()> callback) = 0;
 };
 

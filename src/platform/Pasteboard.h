@@ -47,11 +47,13 @@ class Pasteboard {
   public:
     virtual ~Pasteboard() = default;
 
-    // Raised by every change of contents, our own writes included. Any thread.
+    // Raised by every write, ours and other applications' (an application
+    // that quits and leaves it empty wrote nothing). Any thread.
     virtual int64_t changeCount() const = 0;
 
-    // Main thread. Clears the pasteboard and writes these items (none: it is
-    // left empty). The change count is raised before this returns.
+    // Main thread; never waits on a server. Clears the pasteboard and writes
+    // these items (none: it is left empty). The change count is raised
+    // before this returns.
     virtual void setItems(std::vector<PasteboardItem> items) = 0;
 
     // Snapshot queue. The current items, fetched once; reading may take

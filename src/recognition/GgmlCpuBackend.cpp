@@ -42,7 +42,7 @@ int scoreOf(const std::filesystem::path& module) {
     return result;
 }
 
-void loadBestModule() {
+std::optional<std::string> loadBestModule() {
     const Logger log{"WhisperEngine"};
     std::error_code ec;
     const auto executable = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -59,18 +59,20 @@ void loadBestModule() {
               [](const auto& a, const auto& b) { return a.path < b.path; });
     const CpuBackendCandidate* best = bestCpuBackend(candidates);
     if (best == nullptr) {
-        log.error(
-            "No ggml CPU module for this processor in %{public}s (libggml-cpu-*.so "
-            "missing from the installation)",
-            folder.string());
-        return;
+        const std::string problem = "No speech engine code for this processor in " +
+                                    folder.string() +
+                                    " (libggml-cpu-*.so missing from the installation)";
+        log.error("%{public}s", problem);
+        return problem;
     }
     if (ggml_backend_load(best->path.c_str()) == nullptr) {
-        log.error("Could not load the ggml CPU module %{public}s", best->path.string());
-        return;
+        const std::string problem = "Could not load the speech engine code " + best->path.string();
+        log.error("%{public}s", problem);
+        return problem;
     }
     log.info("ggml CPU variant: %{public}s (%{public}s)", cpuBackendVariant(best->path),
              best->path.string());
+    return std::nullopt;
 }
 #endif
 
@@ -108,10 +110,14 @@ std::filesystem::path ggmlModuleFolder(const std::filesystem::path& executable,
     return buildTreeFolder;
 }
 
-void loadGgmlCpuBackendOnce() {
+std::optional<std::string> loadGgmlCpuBackendOnce() {
 #ifdef VELMARUNE_GGML_BACKEND_DL
     static std::once_flag once;
-    std::call_once(once, loadBestModule);
+    static std::optional<std::string> problem;
+    std::call_once(once, [] { problem = loadBestModule(); });
+    return problem;
+#else
+    return std::nullopt;
 #endif
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,9 @@ const CpuBackendCandidate* bestCpuBackend(const std::vector<CpuBackendCandidate>
 std::filesystem::path ggmlModuleFolder(const std::filesystem::path& executable,
                                        const std::filesystem::path& buildTreeFolder);
 
-// Loads the best CPU module once per process and logs which one it took, or
-// which folder lacked them. Does nothing when ggml's CPU code is built in.
-void loadGgmlCpuBackendOnce();
+// Loads the best CPU module once per process and logs which one it took.
+// Returns what went wrong (the folder that lacks a module for this
+// processor), the same on every call; nothing when ggml's CPU code is built in.
+std::optional<std::string> loadGgmlCpuBackendOnce();
 
 }  // namespace velmarune

@@ -11,6 +11,7 @@
 #include <whisper.h>
 
 #include "foundation/Log.h"
+#include "models/ModelFileCheck.h"
 #include "recognition/GgmlCpuBackend.h"
 #include "recognition/LastSegmentCheck.h"
 
@@ -66,10 +67,18 @@ int64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-std::shared_ptr<WhisperEngine> WhisperEngine::create(const std::filesystem::path& modelPath) {
+std::shared_ptr<WhisperEngine> WhisperEngine::create(const std::filesystem::path& modelPath,
+                                                     std::optional<int64_t> expectedSize) {
     routeWhisperLogOnce();
-    loadGgmlCpuBackendOnce();
+    // Without CPU code ggml aborts the process inside whisper_init.
+    if (const auto problem = loadGgmlCpuBackendOnce()) {
+        throw WhisperEngineError::engineCodeMissing(*problem);
+    }
     const auto start = std::chrono::steady_clock::now();
+    // whisper.cpp's loader believes every count in the file: a damaged or
+    // hostile one crashes the process or eats memory. Only a file that
+    // passes the full check reaches it.
+    checkModelFile(modelPath, expectedSize);
     whisper_context_params params = whisper_context_default_params();
     params.use_gpu = true;
     params.flash_attn = true;

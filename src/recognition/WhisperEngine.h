@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,11 @@ inline constexpr const char* kEnglishPrompt =
 // calls block their caller, so run them from a background task.
 class WhisperEngine : public SpeechRecognizer {
   public:
-    // Loads the model; throws WhisperEngineError::modelLoadFailed.
-    static std::shared_ptr<WhisperEngine> create(const std::filesystem::path& modelPath);
+    // Checks the file in full (ModelFileError when it is damaged, not a
+    // model, or not `expectedSize` bytes long) and only then loads it;
+    // throws WhisperEngineError::modelLoadFailed when whisper.cpp refuses it.
+    static std::shared_ptr<WhisperEngine> create(const std::filesystem::path& modelPath,
+                                                 std::optional<int64_t> expectedSize = {});
     ~WhisperEngine() override;
     WhisperEngine(const WhisperEngine&) = delete;
     WhisperEngine& operator=(const WhisperEngine&) = delete;

@@ -21,6 +21,10 @@ class WhisperEngineError : public Error {
         return {Kind::modelLoadFailed, "whisper_init_from_file_with_params failed for " + path,
                 path, 0};
     }
+    // The installation lacks the ggml CPU module for this processor.
+    static WhisperEngineError engineCodeMissing(const std::string& problem) {
+        return {Kind::modelLoadFailed, problem, {}, 0};
+    }
     static WhisperEngineError transcribeFailed(int32_t code) {
         return {Kind::transcribeFailed,
                 "whisper_full returned non-zero code " + std::to_string(code),

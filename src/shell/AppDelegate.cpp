@@ -37,6 +37,7 @@
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "platform/pulse/PulseCaptureSession.h"
 #include "platform/x11/X11DisplayProbe.h"
+#include "platform/x11/X11EventLoop.h"
 #include "platform/x11/X11FrontApplication.h"
 #include "platform/x11/X11HotKeyService.h"
 #include "platform/x11/X11Keyboard.h"
@@ -83,6 +84,8 @@ struct AppGraph {
           loginItem(paths.autostartFolder(), executable(),
                     // Installed when the prefix carries our resources.
                     !findResourcesFolder(executable(), {}).empty()) {}
+    AppGraph(const AppGraph&) = delete;
+    AppGraph& operator=(const AppGraph&) = delete;
 
     static std::filesystem::path executable() {
         return std::filesystem::read_symlink("/proc/self/exe");
@@ -99,15 +102,20 @@ struct AppGraph {
     SerialQueue transcriptionQueue{"com.quorin.velmarune.transcription"};
     SerialQueue loaderQueue{"com.quorin.velmarune.engine-loader"};
     SerialQueue snapshotQueue{kClipboardSnapshotQueueName};
+    // The desktop's shortcut settings are read by helper programs that may
+    // take seconds: never on the main thread.
+    SerialQueue shortcutScanQueue{"com.quorin.velmarune.shortcut-scan"};
     // Looks at the display and the sound server without holding the main thread.
     SerialQueue readinessQueue{"com.quorin.velmarune.readiness"};
 
     // Backends.
     DiagnosticCsvFile csv;
     PulseCaptureSession captureSession;
+    // One X connection for the clipboard, the keyboard state, the paste
+    // keystroke and the front window: the keystroke follows the write.
+    std::shared_ptr<X11EventLoop> xLoop = std::make_shared<X11EventLoop>();
     X11Pasteboard pasteboard;
-    std::unique_ptr<X11PasteKeystroke> keystroke;
-    X11ModifierState modifierState;
+    X11Keyboard keyboard;
     X11FrontApplication frontApplication;
     X11KeyboardMonitor keyboardMonitor;
     X11HotKeyService hotKeyService;
@@ -152,10 +160,12 @@ struct AppGraph {
             hotkeys->stop();
         if (sessionEvents)
             sessionEvents->stop();
-        frontApplication.stop();
+        // The shared X loop (front window activations among its calls).
+        xLoop->stop();
         if (captureEngine)
             captureEngine->stop();
         transcriptionQueue.stop();
+        shortcutScanQueue.stop();
         loaderQueue.stop();
         snapshotQueue.stop();
     }
@@ -168,21 +178,28 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::launch() {
     AppGraph& g = *m_graph;
+    // A settings file that cannot be read, was moved aside or could not be
+    // saved: the user hears of it (the settings code logs it as well).
+    g.defaults.setProblemHandler([&g](const std::string& message) {
+        g.mainQueue.post([&g, message] {
+            if (g.views)
+                g.views->hud().show("Settings: " + message, false,
+                                    HeadsUpDisplay::kMessageSeconds);
+        });
+    });
     const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
     std::string error;
-    if (!g.pasteboard.start(display, &error)) {
-        g.log.error("clipboard unavailable: %{public}s", error);
-    }
-    g.keystroke =
-        std::make_unique<X11PasteKeystroke>([&g] { return terminalPasteClasses(g.defaults); });
-    if (!g.keystroke->start(display, &error)) {
-        g.log.error("paste keystroke unavailable: %{public}s", error);
-    }
-    if (!g.modifierState.start(display, &error)) {
-        g.log.error("keyboard state unavailable: %{public}s", error);
-    }
-    if (!g.frontApplication.start(display, &error)) {
-        g.log.error("front window unavailable: %{public}s", error);
+    if (!g.xLoop->connect(display, &error)) {
+        g.log.error("X server unavailable: %{public}s", error);
+    } else {
+        if (!g.pasteboard.attach(g.xLoop, display, &error)) {
+            g.log.error("clipboard unavailable: %{public}s", error);
+        }
+        if (!g.keyboard.attach(g.xLoop, &error)) {
+            g.log.error("keyboard state unavailable: %{public}s", error);
+        }
+        g.frontApplication.attach(g.xLoop);
+        g.xLoop->start();
     }
     g.captureSession.start();
     g.sessionEvents = std::make_unique<DBusSessionEvents>(g.mainQueue);
@@ -199,22 +216,27 @@ void AppDelegate::launch() {
 
     // 1. The capture engine and its 65 s ring.
     g.captureEngine = std::make_shared<AudioCaptureEngine>(
-        std::make_shared<AudioRingBuffer>(16000, 65.0), g.captureSession, g.defaults);
+        std::make_shared<AudioRingBuffer>(16000, 65.0), g.captureSession, g.defaults,
+        AudioCaptureEngine::Control::ownThread);
     g.state->captureEngine = g.captureEngine;
 
     // The paster that every paste goes through.
     g.paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
-        g.pasteboard, g.mainQueue, g.snapshotQueue, [&g] { g.keystroke->post(); },
-        makePasteRecorder(*g.diagnostics, g.modifierState, g.frontApplication),
+        g.pasteboard, g.mainQueue, g.snapshotQueue,
+        [&g] {
+            g.keyboard.post(pasteChordFor(g.frontApplication.frontmostClassNames(),
+                                          terminalPasteClasses(g.defaults)));
+        },
+        makePasteRecorder(*g.diagnostics, g.keyboard, g.frontApplication),
         ClipboardPaster::kClaimWaitSeconds,
-        [&g] { return (g.modifierState.combinedFlags() & kModifierMask) != 0; }});
+        [&g] { return (g.keyboard.combinedFlags() & kModifierMask) != 0; }});
     g.snapshotQueue.start();
 
     // 2-3. Recent dictations and Paste Last Dictation.
     g.recents = std::make_shared<RecentDictations>(g.mainQueue);
     g.recents->observe(*g.sessionEvents);
     g.didntPaste = std::make_shared<DidntPasteList>(g.views->didntPastePresenter());
-    auto modifiersHeld = [&g] { return (g.modifierState.combinedFlags() & kModifierMask) != 0; };
+    auto modifiersHeld = [&g] { return (g.keyboard.combinedFlags() & kModifierMask) != 0; };
     g.pasteLast = std::make_shared<PasteLastDictation>(PasteLastDictation::Dependencies{
         g.recents,
         [&g](const std::string& text, std::function<void()> onFirstRead) {
@@ -364,15 +386,18 @@ void AppDelegate::launch() {
     bootDeps.pipeline = g.pipeline;
     bootDeps.slotsNeedingModels = [&g] { return g.locator.slotsNeedingModels(); };
     bootDeps.resolveSlot = [&g](ModelSlot slot) { return g.locator.resolve(slot); };
-    bootDeps.loadEngine = [](const std::filesystem::path& path) {
-        return WhisperEngine::create(path);
+    bootDeps.loadEngine = [&g](const std::filesystem::path& path) {
+        return WhisperEngine::create(path, g.locator.catalogueSize(path));
     };
     bootDeps.canonicalMultilingualPath = [&g] {
         const auto entries = g.locator.entries(ModelSlot::multilingual);
         return entries.empty() ? std::filesystem::path() : g.locator.installPath(entries.front());
     };
     bootDeps.countHotkeyConflicts = [&g] {
-        HotkeyConflictScanner::startupCount(g.desktopShortcuts);
+        // The count is only logged; nothing comes back to the main thread.
+        g.shortcutScanQueue.start();
+        g.shortcutScanQueue.async(
+            [&g] { HotkeyConflictScanner::startupCount(g.desktopShortcuts); });
     };
     bootDeps.observeModelDownloads = [&g](std::function<void()> reload) {
         return g.notifications.observe(

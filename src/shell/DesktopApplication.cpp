@@ -17,6 +17,7 @@
 #include "platform/linux/JournalLogSink.h"
 #include "platform/linux/SingleInstance.h"
 #include "shell/AppDelegate.h"
+#include "shell/MainThreadWatch.h"
 #include "shell/QtMainQueue.h"
 
 namespace velmarune {
@@ -127,6 +128,7 @@ int runDesktopApplication(int argc, char** argv) {
     instance.listen(shellQueue, [&delegate] { delegate.showYourself(); });
 
     delegate.launch();
+    watchMainThread(&app);
     // Registered after Qt's own exit handlers, so it runs before them.
     std::atexit(onExitDuringEventLoop);
     g_runningDelegate = &delegate;

@@ -12,6 +12,7 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/RunLoopMainQueue.h"
 #include "models/ModelLocator.h"
+#include "shell/CommandLine.h"
 
 namespace velmarune {
 
@@ -56,11 +57,22 @@ std::string progressBar(double fraction, int64_t totalBytes) {
 ModelsCommand::ModelsCommand(Environment environment) : m_env(std::move(environment)) {}
 
 int ModelsCommand::main(const std::vector<std::string>& args) {
-    const Paths paths = Paths::fromEnvironment();
-    FileUserDefaults defaults(paths.settingsFile());
-    return ModelsCommand(
-               Environment{paths, defaults, std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1})
-        .run(args);
+    // What escapes is said in the user's words, not the library's.
+    try {
+        const Paths paths = Paths::fromEnvironment();
+        FileUserDefaults defaults(paths.settingsFile(), reportSettingsProblem);
+        return ModelsCommand(
+                   Environment{paths, defaults, std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1})
+            .run(args);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "velmarune models: not enough memory\n";
+    } catch (const std::filesystem::filesystem_error& error) {
+        std::cerr << "velmarune models: " << error.path1().string() << ": "
+                  << error.code().message() << "\n";
+    } catch (const std::exception& error) {
+        std::cerr << "velmarune models: " << error.what() << "\n";
+    }
+    return 1;
 }
 
 int ModelsCommand::run(const std::vector<std::string>& args) {
@@ -70,19 +82,29 @@ int ModelsCommand::run(const std::vector<std::string>& args) {
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         return usage(m_env.out, 0);
     }
+    if (args[0] == "download" && args.size() == 4 && args[2] == "--from") {
+        return download(args[1], args[3]);
+    }
     if ((args[0] == "download" || args[0] == "use") && args.size() == 2) {
-        return args[0] == "download" ? download(args[1]) : use(args[1]);
+        return args[0] == "download" ? download(args[1], std::nullopt) : use(args[1]);
     }
     return usage(m_env.err, 2);
 }
 
 int ModelsCommand::usage(std::ostream& out, int status) {
     out << "usage: velmarune models [list]\n"
-           "       velmarune models download ID\n"
+           "       velmarune models download ID [--from BASE-URL]\n"
            "       velmarune models use ID\n"
            "\n"
            "Lists the speech models, downloads and verifies one, or makes an installed\n"
-           "model the one its slot (Hebrew or Multilingual) uses.\n";
+           "model the one its slot (Hebrew or Multilingual) uses.\n"
+           "\n"
+           "--from downloads from a mirror that serves each model under its installed\n"
+           "file name (BASE-URL/ID.bin); the setting "
+        << kModelMirrorKey
+        << " does the same for\n"
+           "every download. Over https, or http from this computer only; every file is\n"
+           "checked against the catalogue's SHA-256 digest wherever it comes from.\n";
     return status;
 }
 
@@ -156,12 +178,15 @@ int ModelsCommand::list() {
     return 0;
 }
 
-int ModelsCommand::download(const std::string& id) {
+int ModelsCommand::download(const std::string& id, const std::optional<std::string>& mirror) {
     auto entry = m_env.catalog.entry(id);
     if (!entry) {
         return unknownModel(id);
     }
     ModelLocator locator(m_env.defaults, m_env.paths, m_env.catalog);
+    if (mirror) {
+        locator.useMirror(*mirror);
+    }
     RunLoopMainQueue queue;
     NotificationCenter notifications(queue);
     ModelDownloadManager manager(queue, notifications, locator, m_env.freeSpace);
@@ -213,8 +238,10 @@ int ModelsCommand::download(const std::string& id) {
             }
         });
 
+    const std::string source = locator.downloadURL(*entry);
     out << "Downloading " << entry->displayName << " (" << formatByteCount(entry->fileSizeBytes)
-        << ") to " << locator.installPath(*entry).string() << "\n"
+        << ")" << (source != entry->downloadURL ? " from " + source : std::string()) << " to "
+        << locator.installPath(*entry).string() << "\n"
         << std::flush;
     InterruptGuard interrupts;
     manager.start(*entry);
@@ -255,7 +282,11 @@ int ModelsCommand::use(const std::string& id) {
     }
     for (ModelSlot slot : kAllModelSlots) {
         if (modelSlotLanguageTag(slot) == entry->languageTag) {
-            locator.assign(*entry, slot);
+            if (!locator.assign(*entry, slot)) {
+                m_env.err << "velmarune models: the settings were not saved; the "
+                          << modelSlotDisplayWord(slot) << " slot is unchanged\n";
+                return 1;
+            }
             m_env.out << modelSlotDisplayWord(slot) << " slot now uses " << entry->displayName
                       << " (" << locator.installPath(*entry).string() << ")\n";
             return 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -37,7 +38,7 @@ class ModelsCommand {
 
   private:
     int list();
-    int download(const std::string& id);
+    int download(const std::string& id, const std::optional<std::string>& mirror);
     int use(const std::string& id);
     int usage(std::ostream& out, int status);
     int unknownModel(const std::string& id);

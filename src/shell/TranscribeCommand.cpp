@@ -1,7 +1,9 @@
 #include "shell/TranscribeCommand.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <optional>
@@ -11,10 +13,12 @@
 #include "audio/WAVDecoder.h"
 #include "foundation/Paths.h"
 #include "foundation/UserDefaults.h"
+#include "models/ModelLocator.h"
 #include "models/ModelLocatorError.h"
 #include "recognition/DecodeRouter.h"
 #include "recognition/TranscriptCleanup.h"
 #include "recognition/WhisperEngine.h"
+#include "shell/CommandLine.h"
 
 namespace velmarune {
 
@@ -22,15 +26,16 @@ namespace {
 
 constexpr double kSampleRateHz = 16000.0;
 
-int usage() {
-    std::fprintf(stderr,
+int usage(FILE* out, int status) {
+    std::fprintf(out,
                  "usage: velmarune transcribe FILE [--language auto|he|en] [--hebrew-model PATH]\n"
                  "                               [--multilingual-model PATH] [--json]\n"
                  "\n"
                  "Transcribes an audio file as a dictation would be: trims the quiet tail, routes\n"
                  "by language, decodes and cleans up repetition. Without model options the two\n"
-                 "model slots of the settings are used.\n");
-    return 2;
+                 "model slots of the settings are used. Audio longer than %d minutes is refused.\n",
+                 static_cast<int>(WAVDecoder::kLongestSeconds / 60));
+    return status;
 }
 
 struct Options {
@@ -38,33 +43,49 @@ struct Options {
     std::optional<std::string> language;
     std::map<ModelSlot, std::string> modelPaths;
     bool json = false;
+    bool help = false;
 };
 
-std::optional<Options> parse(const std::vector<std::string>& args) {
+// Throws UsageError with a line that names what was wrong.
+struct UsageError {
+    std::string message;
+};
+
+Options parse(const std::vector<std::string>& args) {
     Options options;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (arg == "--json") {
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) {
+                throw UsageError{arg + " needs a value"};
+            }
+            return args[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--json") {
             options.json = true;
-        } else if (arg == "--language" && hasValue) {
-            options.language = args[++i];
+        } else if (arg == "--language") {
+            options.language = value();
             if (*options.language != "auto" && *options.language != "he" &&
                 *options.language != "en") {
-                return std::nullopt;
+                throw UsageError{"unknown language '" + *options.language +
+                                 "' (choose auto, he or en)"};
             }
-        } else if (arg == "--hebrew-model" && hasValue) {
-            options.modelPaths[ModelSlot::hebrew] = args[++i];
-        } else if (arg == "--multilingual-model" && hasValue) {
-            options.modelPaths[ModelSlot::multilingual] = args[++i];
-        } else if (arg.starts_with("-") || !options.file.empty()) {
-            return std::nullopt;
+        } else if (arg == "--hebrew-model") {
+            options.modelPaths[ModelSlot::hebrew] = value();
+        } else if (arg == "--multilingual-model") {
+            options.modelPaths[ModelSlot::multilingual] = value();
+        } else if (arg.starts_with("-")) {
+            throw UsageError{"unknown option '" + arg + "'"};
+        } else if (!options.file.empty()) {
+            throw UsageError{"one audio file at a time ('" + arg + "' is a second one)"};
         } else {
             options.file = arg;
         }
     }
-    if (options.file.empty()) {
-        return std::nullopt;
+    if (options.file.empty() && !options.help) {
+        throw UsageError{"which audio file?"};
     }
     return options;
 }
@@ -96,13 +117,21 @@ nlohmann::json routeJson(const Transcription::Route& route) {
 }  // namespace
 
 int runTranscribeCommand(const std::vector<std::string>& args) {
-    const std::optional<Options> options = parse(args);
-    if (!options) {
-        return usage();
+    Options parsed;
+    try {
+        parsed = parse(args);
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "velmarune transcribe: %s\n", error.message.c_str());
+        return usage(stderr, 2);
     }
+    if (parsed.help) {
+        return usage(stdout, 0);
+    }
+    const Options* options = &parsed;
     try {
         const Paths paths = Paths::fromEnvironment();
-        FileUserDefaults defaults(paths.settingsFile());
+        FileUserDefaults defaults(paths.settingsFile(), reportSettingsProblem);
+        const ModelLocator locator(defaults, paths);
         const std::string language =
             options->language.value_or(defaults.stringValue("pttLanguage").value_or("auto"));
 
@@ -122,10 +151,11 @@ int runTranscribeCommand(const std::vector<std::string>& args) {
                 return nullptr;  // the router reports the unassigned slot
             }
             path = expandTilde(path);
-            if (!std::filesystem::is_regular_file(path)) {
+            std::error_code ec;
+            if (!std::filesystem::exists(path, ec) && !ec) {
                 throw ModelLocatorError::fileMissing(slot, path);
             }
-            return loaded[slot] = WhisperEngine::create(path);
+            return loaded[slot] = WhisperEngine::create(path, locator.catalogueSize(path));
         });
 
         const std::vector<float> samples = WAVDecoder::decode(options->file);
@@ -152,11 +182,23 @@ int runTranscribeCommand(const std::vector<std::string>& args) {
         } else {
             std::printf("%s\n", cleaned.text.c_str());
         }
+        // A full disk or a closed pipe loses the transcript: that is a failure.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            std::fprintf(stderr, "velmarune transcribe: could not write the transcript: %s\n",
+                         std::strerror(errno));
+            return 1;
+        }
         return 0;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "velmarune transcribe: not enough memory to transcribe %s\n",
+                     options->file.c_str());
+    } catch (const std::filesystem::filesystem_error& error) {
+        std::fprintf(stderr, "velmarune transcribe: %s: %s\n", error.path1().c_str(),
+                     error.code().message().c_str());
     } catch (const std::exception& error) {
         std::fprintf(stderr, "velmarune transcribe: %s\n", error.what());
-        return 1;
     }
+    return 1;
 }
 
 }  // namespace velmarune

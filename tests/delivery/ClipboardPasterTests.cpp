@@ -44,8 +44,8 @@ struct PasterRig {
         };
         // Unit tests never block: an unfinished snapshot is claimed at once.
         paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
-            pasteboard, clock, snapshotQueue, [this] { keystroke.post(); }, recorder, 0.0,
-            [this] { return keysDown; }});
+            pasteboard, clock, snapshotQueue, [this] { keystroke.post(PasteChord::controlV); },
+            recorder, 0.0, [this] { return keysDown; }});
     }
 
     void insert(const std::string& text, bool diagnose = true) {

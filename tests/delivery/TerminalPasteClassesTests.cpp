@@ -26,5 +26,20 @@ TEST(TerminalPasteClasses, TheSettingReplacesTheDefaultsWhenItNamesAny) {
     EXPECT_NE(std::find(defaults.begin(), defaults.end(), "xterm"), defaults.end());
 }
 
+TEST(TerminalPasteClasses, TerminalsGetControlShiftVWhicheverNameMatches) {
+    const std::vector<std::pair<std::vector<std::string>, PasteChord>> cases = {
+        {{"xterm", "XTerm"}, PasteChord::controlShiftV},
+        {{"gnome-terminal-server", "Gnome-terminal"}, PasteChord::controlShiftV},
+        {{"KITTY"}, PasteChord::controlShiftV},
+        {{"gedit", "Gedit"}, PasteChord::controlV},
+        {{"xterm-like"}, PasteChord::controlV},
+        {{}, PasteChord::controlV},
+    };
+    for (const auto& [names, chord] : cases) {
+        EXPECT_EQ(pasteChordFor(names, defaultTerminalPasteClasses()), chord)
+            << (names.empty() ? "(no window)" : names.front());
+    }
+}
+
 }  // namespace
 }  // namespace velmarune

@@ -213,9 +213,11 @@ TEST_F(PasteDiagnosticsTest, TextFieldsCannotBreakTheRow) {
     PressAudio audio;
     audio.device = "Blue Yeti, USB";
     audio.gate = "pass";
+    audio.micMode = "\"standard";
     diagnostics.setAudio(id, audio);
     DecodeFigures decode;
     decode.lastSegment = "one, two\nthree";
+    decode.loop = "caf\xe9 \xd7\xa9";  // Latin-1 é, then a Hebrew letter
     diagnostics.setRecognition(id, "en", 0.5f, "en", decode, std::nullopt, std::nullopt,
                                std::nullopt, std::nullopt);
     diagnostics.setOutcome(id, "not pasted: keys held, then app changed");
@@ -227,6 +229,10 @@ TEST_F(PasteDiagnosticsTest, TextFieldsCannotBreakTheRow) {
     EXPECT_EQ(row["front_down"], "Mail; Calendar:9");
     EXPECT_EQ(row["device"], "Blue Yeti; USB");
     EXPECT_EQ(row["last_segment"], "one; two three");
+    // A leading quote would make a CSV reader swallow the rest of the file;
+    // the file is UTF-8.
+    EXPECT_EQ(row["mic_mode"], "'standard");
+    EXPECT_EQ(row["loop"], "caf\xef\xbf\xbd \xd7\xa9");
     EXPECT_EQ(row["outcome"], "not pasted: keys held; then app changed");
 }
 

@@ -76,12 +76,5 @@ TEST(VolumeCapacity, ReportsFreeBytesOrNothing) {
     EXPECT_FALSE(volumeAvailableCapacity(folder / "missing"));
 }
 
-TEST(ModelDownloadPaths, ThePartFileReplacesTheExtension) {
-    EXPECT_EQ(ModelDownloadManager::partPath("/m/ivrit-ai-large-v3.bin"),
-              "/m/ivrit-ai-large-v3.part");
-    EXPECT_EQ(ModelDownloadManager::partPath("/m/ggml-large-v3-turbo-q5_0.bin"),
-              "/m/ggml-large-v3-turbo-q5_0.part");
-}
-
 }  // namespace
 }  // namespace velmarune

@@ -54,12 +54,27 @@ class ModelLocatorTest : public ::testing::Test {
     void install(const ModelEntry& e) { writeFile(locator.installPath(e), "model"); }
 };
 
-TEST_F(ModelLocatorTest, InstallPathsLiveInTheModelsFolder) {
-    EXPECT_EQ(locator.modelsFolder(), root.path() / "data" / "Velmarune" / "Models");
-    EXPECT_EQ(locator.installPath(multi), locator.modelsFolder() / "ggml-large-v3-turbo-q5_0.bin");
-    EXPECT_FALSE(locator.isInstalled(multi));
-    install(multi);
-    EXPECT_TRUE(locator.isInstalled(multi));
+// A catalogue file is held to its size, and a mirror serves installed names.
+TEST_F(ModelLocatorTest, CatalogueFilesHaveASizeAndAMirrorAddress) {
+    EXPECT_EQ(locator.catalogueSize(locator.modelsFolder() / "ggml-large-v3-turbo-q5_0.bin"),
+              574041195);
+    EXPECT_EQ(locator.catalogueSize(root / "elsewhere/ggml-large-v3-turbo-q5_0.bin"), std::nullopt);
+
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {std::nullopt, multi.downloadURL},
+        {"", multi.downloadURL},
+        {"https://mirror.example/models",
+         "https://mirror.example/models/ggml-large-v3-turbo-q5_0.bin"},
+        {"http://127.0.0.1:8000/", "http://127.0.0.1:8000/ggml-large-v3-turbo-q5_0.bin"},
+    };
+    for (const auto& [mirror, url] : cases) {
+        if (mirror) {
+            defaults.setString(kModelMirrorKey, *mirror);
+        }
+        EXPECT_EQ(locator.downloadURL(multi), url);
+    }
+    locator.useMirror("https://other.example");
+    EXPECT_EQ(locator.downloadURL(multi), "https://other.example/ggml-large-v3-turbo-q5_0.bin");
 }
 
 TEST_F(ModelLocatorTest, AbsentAndEmptyPathsBothMeanUnassigned) {

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "foundation/Log.h"
+#include "models/ModelFileCheck.h"
 #include "recognition/WhisperEngine.h"
+#include "support/TempDir.h"
 #include "support/TestModels.h"
 
 namespace velmarune {
@@ -36,16 +38,32 @@ class WhisperEngineTest : public ::testing::Test {
     static inline std::shared_ptr<WhisperEngine> hebrew;
 };
 
-TEST(WhisperEngineLoad, FailsWithThePathForMissingAndCorruptFiles) {
-    for (const std::filesystem::path& path : {std::filesystem::path("/nonexistent/ggml-model.bin"),
-                                              testModelPath(TestModel::corrupt)}) {
+// Each of these crashed, hung or fooled whisper.cpp's loader: the check
+// refuses them first and the process goes on.
+TEST(WhisperEngineLoad, RefusesFilesThatAreNotSoundModels) {
+    testing::TempDir dir;
+    const std::string model = testing::readFile(testModelPath(TestModel::silent));
+    std::string zeroHeads = model;
+    zeroHeads[16] = zeroHeads[17] = zeroHeads[18] = zeroHeads[19] = 0;
+    testing::writeFile(dir / "cut.bin", model.substr(0, model.size() - 100));
+    testing::writeFile(dir / "heads.bin", zeroHeads);
+    const std::pair<std::filesystem::path, std::string> cases[] = {
+        {"/nonexistent/ggml-model.bin",
+         "cannot read the model file /nonexistent/ggml-model.bin: No such file or directory"},
+        {testModelPath(TestModel::corrupt),
+         testModelPath(TestModel::corrupt).string() + " is not a whisper model"},
+        {dir / "cut.bin", "model file is damaged: " + (dir / "cut.bin").string() +
+                              ": the file ends inside tensor "
+                              "'decoder.blocks.0.cross_attn.out.bias' (re-download it)"},
+        {dir / "heads.bin", "model file is damaged: " + (dir / "heads.bin").string() +
+                                ": the number of audio heads is 0 (re-download it)"},
+    };
+    for (const auto& [path, text] : cases) {
         try {
             WhisperEngine::create(path);
-            FAIL() << path;
-        } catch (const WhisperEngineError& e) {
-            EXPECT_EQ(e.kind(), WhisperEngineError::Kind::modelLoadFailed);
-            EXPECT_EQ(std::string(e.what()),
-                      "whisper_init_from_file_with_params failed for " + path.string());
+            ADD_FAILURE() << path;
+        } catch (const ModelFileError& e) {
+            EXPECT_EQ(std::string(e.what()), text);
         }
     }
 }

@@ -30,9 +30,7 @@ void generate(TestModel model, const std::filesystem::path& path) {
             options.transcript = "";
             break;
         case TestModel::corrupt:
-            // Not a model at all (a sound file picked by mistake). A real model
-            // cut short is no use here: whisper.cpp accepts one cut before its
-            // tensors as an empty model, and leaks when the cut is inside them.
+            // Not a model at all (a sound file picked by mistake).
             std::ofstream(path, std::ios::binary)
                 << "RIFF\x24\x00\x00\x00WAVEfmt " << std::string(4000, '\0');
             return;

@@ -12,7 +12,7 @@ enum class TestModel {
     english,  // " Hello world.", detects "en"
     hebrew,   // " שלום עולם.", detects "he"
     silent,   // empty transcript: no segments
-    corrupt,  // a truncated file whisper.cpp refuses
+    corrupt,  // a sound file, not a model
 };
 
 std::filesystem::path testModelPath(TestModel model);

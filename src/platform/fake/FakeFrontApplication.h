@@ -11,6 +11,13 @@ namespace velmarune {
 class FakeFrontApplication : public FrontApplication {
   public:
     std::optional<std::string> frontmost() override { return m_identity; }
+    // The class part of the identity.
+    std::vector<std::string> frontmostClassNames() override {
+        if (!m_identity) {
+            return {};
+        }
+        return {m_identity->substr(0, m_identity->rfind(':'))};
+    }
     void setOnActivation(std::function<void()> callback) override {
         m_onActivation = std::move(callback);
     }

@@ -19,14 +19,16 @@ class FakeModifierState : public ModifierState {
 // Counts paste keystrokes; `onPost` lets a test act as the focused window.
 class FakePasteKeystroke : public PasteKeystroke {
   public:
-    bool post() override {
+    bool post(PasteChord chord) override {
         ++posts;
+        lastChord = chord;
         if (onPost) {
             onPost();
         }
         return !failing;
     }
     int posts = 0;
+    PasteChord lastChord = PasteChord::controlV;
     bool failing = false;
     std::function<void()> onPost;
 };

@@ -35,8 +35,9 @@ constexpr ScreenSaver kScreenSavers[] = {
     {"org.gnome.ScreenSaver", "/org/gnome/ScreenSaver"},
 };
 
-// Bounds every wait of the listening thread, besides the wake-up on stop.
-constexpr int kMaxWaitMilliseconds = 250;
+// While a bus is not connected, how often the listening thread tries again;
+// with both connected it sleeps until a bus or the stop wakes it.
+constexpr int kRetryMilliseconds = 250;
 
 const char* eventName(SessionEvent event) {
     switch (event) {
@@ -202,17 +203,19 @@ void DBusSessionEvents::waitForActivity(DBusSignalWatch& system, DBusSignalWatch
     pollfd entries[3] = {};
     nfds_t count = 0;
     entries[count++] = {m_wakeFD, POLLIN, 0};
-    int timeoutMilliseconds = kMaxWaitMilliseconds;
+    int timeoutMilliseconds = -1;
     for (DBusSignalWatch* bus : {&system, &session}) {
         if (!bus->isOpen()) {
+            timeoutMilliseconds = kRetryMilliseconds;
             continue;
         }
         entries[count++] = bus->pollEntry();
         if (auto deadline = bus->deadlineMicroseconds()) {
             const uint64_t now = monotonicMicroseconds();
             const uint64_t left = *deadline > now ? *deadline - now : 0;
+            const int due = static_cast<int>(std::min<uint64_t>((left + 999) / 1000, INT32_MAX));
             timeoutMilliseconds =
-                std::min<int>(timeoutMilliseconds, static_cast<int>((left + 999) / 1000));
+                timeoutMilliseconds < 0 ? due : std::min(timeoutMilliseconds, due);
         }
     }
     poll(entries, count, timeoutMilliseconds);

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <utility>
 
 #include "foundation/SerialQueue.h"
 
@@ -20,27 +21,6 @@ constexpr pa_usec_t kReconnectDelayUsec = 500 * 1000;
 // 20 ms blocks: small enough for a current pre-roll, large enough to keep
 // the always-on capture cheap.
 constexpr pa_usec_t kFragmentUsec = 20 * 1000;
-
-// A reply the main loop fills in while a caller waits, at most kQueryTimeout.
-template <typename T>
-struct Reply {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool done = false;
-    T value{};
-
-    void finish() {
-        {
-            std::lock_guard lock(mutex);
-            done = true;
-        }
-        cv.notify_all();
-    }
-    bool wait() {
-        std::unique_lock lock(mutex);
-        return cv.wait_for(lock, kQueryTimeout, [this] { return done; });
-    }
-};
 
 struct SourceEntry {
     uint32_t index = PA_INVALID_INDEX;
@@ -148,65 +128,34 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
                                   [this] { return m_connected; });
     }
 
-    // --- queries (any thread but the loop's) ---
+    // --- queries (any thread but the loop's), answered from the cache ---
 
     std::vector<SourceEntry> listSources() {
-        Reply<std::vector<SourceEntry>> reply;
-        run(
-            [&](pa_context* context) {
-                return pa_context_get_source_info_list(
-                    context,
-                    [](pa_context*, const pa_source_info* info, int eol, void* data) {
-                        auto* r = static_cast<Reply<std::vector<SourceEntry>>*>(data);
-                        if (eol != 0) {
-                            r->finish();
-                        } else if (info != nullptr && !isMonitor(info)) {
-                            r->value.push_back(entryFrom(info));
-                        }
-                    },
-                    &reply);
-            },
-            reply);
-        return reply.value;
+        std::unique_lock lock(m_cacheMutex);
+        waitForCache(lock);
+        std::vector<SourceEntry> list;
+        for (const auto& [index, entry] : m_sources) list.push_back(entry);
+        return list;
     }
 
     std::optional<SourceEntry> source(const std::string& name) {
-        Reply<std::optional<SourceEntry>> reply;
-        run(
-            [&](pa_context* context) {
-                return pa_context_get_source_info_by_name(
-                    context, name.c_str(),
-                    [](pa_context*, const pa_source_info* info, int eol, void* data) {
-                        auto* r = static_cast<Reply<std::optional<SourceEntry>>*>(data);
-                        if (eol != 0) {
-                            r->finish();
-                        } else if (info != nullptr && !isMonitor(info)) {
-                            r->value = entryFrom(info);
-                        }
-                    },
-                    &reply);
-            },
-            reply);
-        return reply.value;
+        std::unique_lock lock(m_cacheMutex);
+        waitForCache(lock);
+        for (const auto& [index, entry] : m_sources) {
+            if (entry.device.id == name) {
+                return entry;
+            }
+        }
+        return std::nullopt;
     }
 
     std::optional<std::string> defaultSourceName() {
-        Reply<std::optional<std::string>> reply;
-        run(
-            [&](pa_context* context) {
-                return pa_context_get_server_info(
-                    context,
-                    [](pa_context*, const pa_server_info* info, void* data) {
-                        auto* r = static_cast<Reply<std::optional<std::string>>*>(data);
-                        if (info != nullptr && info->default_source_name != nullptr) {
-                            r->value = info->default_source_name;
-                        }
-                        r->finish();
-                    },
-                    &reply);
-            },
-            reply);
-        return reply.value;
+        std::unique_lock lock(m_cacheMutex);
+        waitForCache(lock);
+        if (!m_cacheReady || m_defaultSource.empty()) {
+            return std::nullopt;
+        }
+        return m_defaultSource;
     }
 
     // --- streams ---
@@ -316,29 +265,18 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
   private:
     using Subscribers = std::map<uint64_t, EventHandler>;
 
-    template <typename T, typename Start>
-    void run(Start startOperation, Reply<T>& reply) {
-        if (m_loop == nullptr) {
-            return;
+    // Only right after a connection is made does a question wait (bounded)
+    // for the first listing; after that the subscription keeps it current.
+    void waitForCache(std::unique_lock<std::mutex>& lock) {
+        if (!m_cacheReady && isConnected()) {
+            m_cacheCv.wait_for(lock, kQueryTimeout,
+                               [this] { return m_cacheReady || !isConnected(); });
         }
-        pa_threaded_mainloop_lock(m_loop);
-        pa_operation* operation = nullptr;
-        if (m_context != nullptr && pa_context_get_state(m_context) == PA_CONTEXT_READY) {
-            operation = startOperation(m_context);
-        }
-        pa_threaded_mainloop_unlock(m_loop);
-        if (operation == nullptr) {
-            return;
-        }
-        reply.wait();
-        // Under the loop's lock no callback runs; a cancelled operation never
-        // calls back, so `reply` may go out of scope afterwards.
-        pa_threaded_mainloop_lock(m_loop);
-        if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
-            pa_operation_cancel(operation);
-        }
-        pa_operation_unref(operation);
-        pa_threaded_mainloop_unlock(m_loop);
+    }
+
+    void storeSource(const pa_source_info* info) {
+        std::lock_guard lock(m_cacheMutex);
+        m_sources[info->index] = entryFrom(info);
     }
 
     void closeStream(pa_stream* stream, std::shared_ptr<StreamShared>* holder) {
@@ -511,6 +449,12 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
                     wasConnected = self->m_connected;
                     self->m_connected = false;
                 }
+                {
+                    std::lock_guard lock(self->m_cacheMutex);
+                    self->m_sources.clear();
+                    self->m_listed = self->m_defaultRead = self->m_cacheReady = false;
+                }
+                self->m_cacheCv.notify_all();
                 if (wasConnected) {
                     self->post({CaptureSessionEvent::Kind::serverDisconnected,
                                 pa_strerror(pa_context_errno(context))});
@@ -523,15 +467,22 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
         }
     }
 
-    // Keeps index -> name of the capture sources (a removal names only the
-    // index) and the default source, to report changes by name.
+    // Lists the capture sources and the default source afresh: the cache the
+    // questions are answered from, also naming removed sources by index.
     void refreshKnownSources(pa_context* context) {
+        {
+            std::lock_guard lock(m_cacheMutex);
+            m_sources.clear();
+            m_listed = m_defaultRead = m_cacheReady = false;
+        }
         pa_operation* op = pa_context_get_source_info_list(
             context,
             [](pa_context*, const pa_source_info* info, int eol, void* data) {
                 auto* self = static_cast<Impl*>(data);
                 if (eol == 0 && info != nullptr && !isMonitor(info)) {
-                    self->m_known[info->index] = info->name;
+                    self->storeSource(info);
+                } else if (eol != 0) {
+                    self->markRead(self->m_listed);
                 }
             },
             this);
@@ -539,6 +490,15 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
             pa_operation_unref(op);
         }
         checkDefaultSource(context);
+    }
+
+    void markRead(bool& part) {
+        {
+            std::lock_guard lock(m_cacheMutex);
+            part = true;
+            m_cacheReady = m_listed && m_defaultRead;
+        }
+        m_cacheCv.notify_all();
     }
 
     void checkDefaultSource(pa_context* context) {
@@ -549,11 +509,17 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
                 const std::string name = info != nullptr && info->default_source_name != nullptr
                                              ? info->default_source_name
                                              : "";
-                if (self->m_defaultKnown && name != self->m_defaultSource) {
+                std::string previous;
+                bool known = false;
+                {
+                    std::lock_guard lock(self->m_cacheMutex);
+                    previous = std::exchange(self->m_defaultSource, name);
+                    known = std::exchange(self->m_defaultEverRead, true);
+                }
+                if (known && name != previous) {
                     self->post({CaptureSessionEvent::Kind::defaultSourceChanged, name});
                 }
-                self->m_defaultSource = name;
-                self->m_defaultKnown = true;
+                self->markRead(self->m_defaultRead);
             },
             this);
         if (op != nullptr) {
@@ -574,18 +540,34 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
             return;
         }
         if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
-            auto it = self->m_known.find(index);
-            if (it != self->m_known.end()) {
-                self->post({CaptureSessionEvent::Kind::sourceRemoved, it->second});
-                self->m_known.erase(it);
+            std::optional<std::string> removed;
+            {
+                std::lock_guard lock(self->m_cacheMutex);
+                auto it = self->m_sources.find(index);
+                if (it != self->m_sources.end()) {
+                    removed = it->second.device.id;
+                    self->m_sources.erase(it);
+                }
             }
-        } else if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
+            if (removed) {
+                self->post({CaptureSessionEvent::Kind::sourceRemoved, *removed});
+            }
+        } else if (kind == PA_SUBSCRIPTION_EVENT_NEW || kind == PA_SUBSCRIPTION_EVENT_CHANGE) {
+            // A change may rename a source (and so change its mode).
             pa_operation* op = pa_context_get_source_info_by_index(
                 context, index,
                 [](pa_context*, const pa_source_info* info, int eol, void* d) {
                     auto* me = static_cast<Impl*>(d);
-                    if (eol == 0 && info != nullptr && !isMonitor(info)) {
-                        me->m_known[info->index] = info->name;
+                    if (eol != 0 || info == nullptr || isMonitor(info)) {
+                        return;
+                    }
+                    bool added = false;
+                    {
+                        std::lock_guard lock(me->m_cacheMutex);
+                        added = me->m_sources.find(info->index) == me->m_sources.end();
+                        me->m_sources[info->index] = entryFrom(info);
+                    }
+                    if (added) {
                         me->post({CaptureSessionEvent::Kind::sourceAdded, info->name});
                     }
                 },
@@ -622,10 +604,14 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
     pa_context* m_context = nullptr;            // loop's lock
     pa_time_event* m_reconnectTimer = nullptr;  // loop's lock
     bool m_shuttingDown = false;                // loop's lock
-    std::map<uint32_t, std::string> m_known;    // loop thread
-    std::string m_defaultSource;                // loop thread
-    bool m_defaultKnown = false;                // loop thread
-    std::map<pa_stream*, void*> m_holders;      // loop's lock
+    // What the questions are answered from, kept by the loop thread.
+    std::mutex m_cacheMutex;
+    std::condition_variable m_cacheCv;
+    std::map<uint32_t, SourceEntry> m_sources;
+    std::string m_defaultSource;
+    bool m_listed = false, m_defaultRead = false, m_cacheReady = false;
+    bool m_defaultEverRead = false;         // a change across a reconnection is a change too
+    std::map<pa_stream*, void*> m_holders;  // loop's lock
 
     mutable std::mutex m_stateMutex;
     std::condition_variable m_stateCv;

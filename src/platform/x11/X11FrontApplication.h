@@ -1,39 +1,39 @@
 #pragma once
 
-#include <atomic>
-#include <cstdint>
-#include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
 #include "platform/FrontApplication.h"
 
-struct xcb_connection_t;
-
 namespace velmarune {
 
-// The active window's WM_CLASS class and _NET_WM_PID, watched through
-// _NET_ACTIVE_WINDOW on a connection and thread of its own.
+class X11EventLoop;
+
+// The active window's WM_CLASS and _NET_WM_PID, read when _NET_ACTIVE_WINDOW
+// changes and kept for the questions.
 class X11FrontApplication : public FrontApplication {
   public:
+    X11FrontApplication();
     ~X11FrontApplication() override;
+    X11FrontApplication(const X11FrontApplication&) = delete;
+    X11FrontApplication& operator=(const X11FrontApplication&) = delete;
+
+    // On an event loop of its own.
     bool start(const std::string& display, std::string* error = nullptr);
+    // On a connected loop that has not started yet; its owner starts it.
+    bool attach(std::shared_ptr<X11EventLoop> loop, std::string* error = nullptr);
     void stop();
 
     std::optional<std::string> frontmost() override;
+    std::vector<std::string> frontmostClassNames() override;
     void setOnActivation(std::function<void()> callback) override;
 
-  private:
-    void watch();
+    struct State;
 
-    std::mutex m_mutex;
-    xcb_connection_t* m_conn = nullptr;
-    xcb_connection_t* m_watchConn = nullptr;
-    uint32_t m_root = 0;
-    std::function<void()> m_onActivation;
-    std::atomic<bool> m_stopping{false};
-    std::thread m_thread;
+  private:
+    std::shared_ptr<State> m_state;
+    std::shared_ptr<X11EventLoop> m_loop;
+    bool m_ownLoop = false;
 };
 
 }  // namespace velmarune

@@ -1,52 +1,43 @@
 #pragma once
 
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/ModifierState.h"
 #include "platform/PasteKeystroke.h"
 
-struct xcb_connection_t;
-
 namespace velmarune {
 
-// Control+V through XTest, or Control+Shift+V when the focused window's class
-// is a terminal's. Each keystroke carries exactly its own modifiers' events.
-class X11PasteKeystroke : public PasteKeystroke {
+class X11EventLoop;
+
+// The keyboard as the application's output sees it, on one X connection:
+// the modifier state kept current from XKB state events (answered from
+// memory), one keymap reloaded when the server's mapping changes, and the
+// paste chord typed through XTest. Sharing the clipboard's event loop puts
+// every keystroke after the clipboard writes made before it.
+class X11Keyboard : public ModifierState, public PasteKeystroke {
   public:
-    // `terminalClasses` is read at each keystroke (the "terminalPasteClasses"
-    // setting); without it every window gets Control+V.
-    explicit X11PasteKeystroke(std::function<std::vector<std::string>()> terminalClasses);
-    ~X11PasteKeystroke() override;
+    X11Keyboard();
+    ~X11Keyboard() override;
+    X11Keyboard(const X11Keyboard&) = delete;
+    X11Keyboard& operator=(const X11Keyboard&) = delete;
+
+    // On an event loop of its own.
     bool start(const std::string& display, std::string* error = nullptr);
-    bool post() override;
+    // On a connected loop that has not started yet; its owner starts it.
+    bool attach(std::shared_ptr<X11EventLoop> loop, std::string* error = nullptr);
+    void stop();
 
-  private:
-    bool focusedIsTerminal();
-    // The Latin group to lock while posting, when the active one has no V.
-    std::optional<uint8_t> latinGroupToLock(uint8_t vKeycode);
-
-    std::function<std::vector<std::string>()> m_terminalClasses;
-    std::mutex m_mutex;
-    xcb_connection_t* m_conn = nullptr;
-    bool m_xkb = false;
-};
-
-// XKB's modifier state in the stored flag layout.
-class X11ModifierState : public ModifierState {
-  public:
-    ~X11ModifierState() override;
-    bool start(const std::string& display, std::string* error = nullptr);
     uint64_t combinedFlags() override;
     uint64_t hardwareFlags() override;
+    bool post(PasteChord chord) override;
+
+    struct State;
 
   private:
-    std::mutex m_mutex;
-    xcb_connection_t* m_conn = nullptr;
+    std::shared_ptr<State> m_state;
+    std::shared_ptr<X11EventLoop> m_loop;
+    bool m_ownLoop = false;
 };
 
 }  // namespace velmarune

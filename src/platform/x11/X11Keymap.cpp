@@ -121,4 +121,41 @@ uint16_t X11Keymap::maskFor(uint32_t keysym) const {
     return 0;
 }
 
+uint64_t X11Keymap::flagsForMask(uint16_t mask) const {
+    uint64_t flags = 0;
+    if (mask & XCB_MOD_MASK_SHIFT) {
+        flags |= kModifierShift;
+    }
+    if (mask & XCB_MOD_MASK_CONTROL) {
+        flags |= kModifierControl;
+    }
+    for (size_t modifier = 3; modifier < 8; ++modifier) {  // Mod1..Mod5
+        if (!(mask & (1u << modifier))) {
+            continue;
+        }
+        for (uint8_t i = 0; i < m_keycodesPerModifier; ++i) {
+            const size_t index = modifier * m_keycodesPerModifier + i;
+            if (index < m_modifierKeycodes.size()) {
+                const uint64_t bit = m_modifierBits[m_modifierKeycodes[index]];
+                if (bit == kModifierOption || bit == kModifierCommand) {
+                    flags |= bit;
+                }
+            }
+        }
+    }
+    return flags;
+}
+
+uint32_t X11Keymap::keysymOf(uint8_t keycode, uint8_t group) const {
+    if (keycode < m_minKeycode || keycode > m_maxKeycode) {
+        return 0;
+    }
+    const size_t level = size_t{group} * 2;
+    if (level >= m_keysymsPerKeycode) {
+        return 0;
+    }
+    const size_t index = static_cast<size_t>(keycode - m_minKeycode) * m_keysymsPerKeycode + level;
+    return index < m_keysyms.size() ? m_keysyms[index] : 0;
+}
+
 }  // namespace velmarune

@@ -27,6 +27,12 @@ class X11Keymap {
     bool isModifierKey(uint8_t keycode) const { return m_modifierKeys[keycode]; }
     // The core modifier mask (ShiftMask … Mod5Mask) holding a key with `keysym`, or 0.
     uint16_t maskFor(uint32_t keysym) const;
+    // The stored-layout flags of a core modifier mask: Shift and Control as
+    // they are, Option and Command for whichever of Mod1..Mod5 hold Alt or Super.
+    uint64_t flagsForMask(uint16_t mask) const;
+    // The unshifted keysym of `keycode` in keyboard group `group` (0 or 1,
+    // as the core map shows them), 0 when none.
+    uint32_t keysymOf(uint8_t keycode, uint8_t group = 0) const;
 
   private:
     bool produces(uint8_t keycode, uint32_t keysym) const;

@@ -1,23 +1,18 @@
 #include "platform/x11/X11Pasteboard.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
 #include <xcb/xfixes.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <list>
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "foundation/Log.h"
+#include "platform/x11/X11EventLoop.h"
 #include "platform/x11/X11SelectionReader.h"
 #include "platform/x11/XcbSupport.h"
 
@@ -60,13 +55,14 @@ struct OutgoingTransfer {
 
 struct WriteCommand {
     std::vector<PasteboardItem> items;
-    bool cancelled = false;
-    bool done = false;
+    Clock::time_point deadline;
+    bool superseded = false;  // commandMutex
 };
 }  // namespace
 
 struct X11Pasteboard::Impl {
     Bounds bounds;
+    std::shared_ptr<X11EventLoop> loop;
     xcb_connection_t* conn = nullptr;
     xcb_window_t window = XCB_WINDOW_NONE;
     xcb_window_t root = XCB_WINDOW_NONE;
@@ -86,27 +82,11 @@ struct X11Pasteboard::Impl {
     std::vector<Offer> offers;
 
     std::mutex commandMutex;
-    std::condition_variable commandDone;
-    std::deque<std::shared_ptr<WriteCommand>> commands;
-    int wakePipe[2] = {-1, -1};
-    std::thread thread;
-    std::atomic<bool> stopping{false};
-    std::atomic<bool> running{false};
+    std::shared_ptr<WriteCommand> latestWrite;
 
-    // Event thread only.
+    // Loop thread only.
     std::map<std::string, xcb_atom_t> atomCache;
     std::list<OutgoingTransfer> transfers;
-
-    ~Impl() {
-        if (conn) {
-            xcb_disconnect(conn);
-        }
-        for (int fd : wakePipe) {
-            if (fd >= 0) {
-                close(fd);
-            }
-        }
-    }
 
     xcb_atom_t atom(const std::string& name) {
         auto it = atomCache.find(name);
@@ -118,38 +98,7 @@ struct X11Pasteboard::Impl {
         return value;
     }
 
-    void wake() {
-        if (wakePipe[1] >= 0) {
-            const char byte = 1;
-            [[maybe_unused]] auto written = write(wakePipe[1], &byte, 1);
-        }
-    }
-
-    // ---- event thread ----
-
-    void run() {
-        while (!stopping.load()) {
-            while (EventPtr event{xcb_poll_for_event(conn)}) handle(event.get());
-            if (xcb_connection_has_error(conn)) {
-                log.error("X connection lost; clipboard unavailable");
-                break;
-            }
-            runCommands();
-            expireTransfers();
-            pollfd fds[2] = {{xcb_get_file_descriptor(conn), POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
-            xcb_flush(conn);
-            if (poll(fds, 2, 100) > 0 && (fds[1].revents & POLLIN)) {
-                char buffer[64];
-                [[maybe_unused]] auto got = read(wakePipe[0], buffer, sizeof buffer);
-            }
-        }
-        running = false;
-        // Wake any writer still waiting.
-        std::lock_guard lock(commandMutex);
-        for (auto& command : commands) command->done = true;
-        commands.clear();
-        commandDone.notify_all();
-    }
+    // ---- loop thread ----
 
     void handle(const xcb_generic_event_t* event) {
         const auto type = eventType(event);
@@ -170,32 +119,27 @@ struct X11Pasteboard::Impl {
             }
         } else if (type == xfixesEventBase + XCB_XFIXES_SELECTION_NOTIFY) {
             auto notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(event);
-            // Our own ownership changes were counted when we made them.
-            if (notify->selection == clipboard && notify->owner != window) {
+            // Only a client taking the selection is a new copy. An owner that
+            // quits (window destroyed, client closed) wrote nothing: a
+            // snapshot of what it held is still the user's clipboard, and
+            // now its only copy. Our own changes were counted when made.
+            if (notify->selection == clipboard && notify->owner != window &&
+                notify->subtype == XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER) {
                 ++changeCount;
             }
         }
     }
 
-    void runCommands() {
-        while (true) {
-            std::shared_ptr<WriteCommand> command;
-            {
-                std::lock_guard lock(commandMutex);
-                if (commands.empty()) {
-                    return;
-                }
-                command = commands.front();
-                commands.pop_front();
-                if (command->cancelled) {
-                    continue;
-                }
-            }
-            takeOwnership(std::move(command->items));
+    void write(const std::shared_ptr<WriteCommand>& command) {
+        std::vector<PasteboardItem> items;
+        {
             std::lock_guard lock(commandMutex);
-            command->done = true;
-            commandDone.notify_all();
+            if (command->superseded) {
+                return;
+            }
+            items = std::move(command->items);
         }
+        takeOwnership(std::move(items), command->deadline);
     }
 
     std::vector<Offer> buildOffers(std::vector<PasteboardItem> items) {
@@ -260,14 +204,20 @@ struct X11Pasteboard::Impl {
                 auto p = reinterpret_cast<const xcb_property_notify_event_t*>(e);
                 return p->window == window && p->atom == timeProperty;
             },
-            0.2, {}, [this](const xcb_generic_event_t* e) { handle(e); });
+            0.2, {}, [this](const xcb_generic_event_t* e) { loop->dispatch(e); });
         return event ? reinterpret_cast<xcb_property_notify_event_t*>(event.get())->time
                      : XCB_CURRENT_TIME;
     }
 
-    void takeOwnership(std::vector<PasteboardItem> items) {
+    void takeOwnership(std::vector<PasteboardItem> items, Clock::time_point deadline) {
         auto built = buildOffers(std::move(items));
         const auto time = serverTime();
+        // A write the caller gave up on must never land later and replace a
+        // copy made since.
+        if (Clock::now() > deadline) {
+            log.error("clipboard write timed out; the clipboard was left as it was");
+            return;
+        }
         {
             // Publish before owning: a request may come the moment we own it.
             std::lock_guard lock(stateMutex);
@@ -288,7 +238,6 @@ struct X11Pasteboard::Impl {
         if (!ours) {
             log.error("could not take the clipboard");
         }
-        ++changeCount;
     }
 
     void notify(const xcb_selection_request_event_t* request, xcb_atom_t property) {
@@ -383,12 +332,17 @@ struct X11Pasteboard::Impl {
         }
     }
 
-    void expireTransfers() {
+    // Drops transfers the requestor stopped taking; the next time one is due.
+    std::optional<Clock::time_point> expireTransfers() {
+        const auto idle = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(kOutgoingIdleSeconds));
         const auto now = Clock::now();
-        transfers.remove_if([&](const OutgoingTransfer& t) {
-            return std::chrono::duration<double>(now - t.lastActivity).count() >
-                   kOutgoingIdleSeconds;
-        });
+        transfers.remove_if([&](const OutgoingTransfer& t) { return now - t.lastActivity > idle; });
+        std::optional<Clock::time_point> next;
+        for (const auto& t : transfers) {
+            next = next ? std::min(*next, t.lastActivity + idle) : t.lastActivity + idle;
+        }
+        return next;
     }
 };
 
@@ -430,6 +384,21 @@ X11Pasteboard::~X11Pasteboard() {
 }
 
 bool X11Pasteboard::start(const std::string& display, std::string* error) {
+    auto loop = std::make_shared<X11EventLoop>();
+    if (!loop->connect(display, error)) {
+        log.error("clipboard unavailable: cannot connect to the X server");
+        return false;
+    }
+    if (!attach(loop, display, error)) {
+        return false;
+    }
+    m_ownLoop = true;
+    loop->start();
+    return true;
+}
+
+bool X11Pasteboard::attach(std::shared_ptr<X11EventLoop> loop, const std::string& display,
+                           std::string* error) {
     auto fail = [&](const std::string& why) {
         if (error) {
             *error = why;
@@ -438,14 +407,11 @@ bool X11Pasteboard::start(const std::string& display, std::string* error) {
         return false;
     };
     auto& impl = *m_impl;
-    if (impl.running) {
-        return true;
-    }
-    const char* name = display.empty() ? nullptr : display.c_str();
-    impl.conn = xcb_connect(name, nullptr);
+    impl.loop = loop;
+    impl.conn = loop->connection();
     impl.reader = std::make_shared<X11SelectionReader>(X11SelectionReader::Bounds{
         impl.bounds.replySeconds, impl.bounds.chunkSeconds, impl.bounds.maxTargets});
-    if (xcb_connection_has_error(impl.conn) || !impl.reader->connect(name)) {
+    if (!impl.reader->connect(display.empty() ? nullptr : display.c_str())) {
         return fail("cannot connect to the X server");
     }
     impl.readerWindow = impl.reader->window();
@@ -459,9 +425,8 @@ bool X11Pasteboard::start(const std::string& display, std::string* error) {
     if (!version) {
         return fail("XFIXES does not answer");
     }
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(impl.conn)).data;
-    impl.root = screen->root;
-    impl.window = makeHiddenWindow(impl.conn, screen);
+    impl.root = loop->root();
+    impl.window = makeHiddenWindow(impl.conn, loop->screen());
 
     impl.clipboard = impl.atom("CLIPBOARD");
     impl.targets = impl.atom("TARGETS");
@@ -484,20 +449,22 @@ bool X11Pasteboard::start(const std::string& display, std::string* error) {
     impl.chunkBytes = std::min<size_t>(256 * 1024, maxRequestBytes - 64);
     xcb_flush(impl.conn);
 
-    if (pipe2(impl.wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return fail("cannot create a pipe");
-    }
-    impl.stopping = false;
-    impl.running = true;
-    impl.thread = std::thread([impl = m_impl] { impl->run(); });
+    std::weak_ptr<Impl> weak = m_impl;
+    loop->addEventHandler([weak](const xcb_generic_event_t* event) {
+        if (auto self = weak.lock()) {
+            self->handle(event);
+        }
+    });
+    loop->addDeadline([weak]() -> std::optional<Clock::time_point> {
+        auto self = weak.lock();
+        return self ? self->expireTransfers() : std::nullopt;
+    });
     return true;
 }
 
 void X11Pasteboard::stop() {
-    if (m_impl->thread.joinable()) {
-        m_impl->stopping = true;
-        m_impl->wake();
-        m_impl->thread.join();
+    if (m_impl->loop && m_ownLoop) {
+        m_impl->loop->stop();
     }
 }
 
@@ -507,23 +474,30 @@ int64_t X11Pasteboard::changeCount() const {
 
 void X11Pasteboard::setItems(std::vector<PasteboardItem> items) {
     auto& impl = *m_impl;
-    if (!impl.running) {
-        ++impl.changeCount;  // a write that could not happen still ends what was there
+    // Counted now, whether or not the write can happen: what was there is
+    // no longer what the caller wants restored or kept.
+    ++impl.changeCount;
+    if (!impl.loop || !impl.loop->running()) {
         return;
     }
     auto command = std::make_shared<WriteCommand>();
     command->items = std::move(items);
-    std::unique_lock lock(impl.commandMutex);
-    impl.commands.push_back(command);
-    impl.wake();
-    const bool done =
-        impl.commandDone.wait_for(lock, std::chrono::duration<double>(impl.bounds.writeSeconds),
-                                  [&] { return command->done; });
-    if (!done) {
-        command->cancelled = true;
-        ++impl.changeCount;
-        log.error("clipboard write timed out");
+    command->deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(impl.bounds.writeSeconds));
+    {
+        // Only the newest write matters; one still queued is dropped.
+        std::lock_guard lock(impl.commandMutex);
+        if (impl.latestWrite) {
+            impl.latestWrite->superseded = true;
+        }
+        impl.latestWrite = command;
     }
+    std::weak_ptr<Impl> weak = m_impl;
+    impl.loop->post([weak, command] {
+        if (auto self = weak.lock()) {
+            self->write(command);
+        }
+    });
 }
 
 std::vector<std::shared_ptr<PasteboardItemReader>> X11Pasteboard::readItems() {

@@ -93,41 +93,16 @@ xcb_window_t activeWindow(xcb_connection_t* connection, xcb_window_t root) {
     return window ? *window : static_cast<xcb_window_t>(XCB_WINDOW_NONE);
 }
 
-KeyboardMap::KeyboardMap(xcb_connection_t* connection) {
-    const xcb_setup_t* setup = xcb_get_setup(connection);
-    m_min = setup->min_keycode;
-    const uint8_t count = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
-    XcbPtr<xcb_get_keyboard_mapping_reply_t> reply(xcb_get_keyboard_mapping_reply(
-        connection, xcb_get_keyboard_mapping(connection, m_min, count), nullptr));
-    if (!reply) {
-        return;
+WindowClass parseWmClass(const std::string& raw) {
+    // "instance\0class\0"; either may be missing in a careless client's value.
+    WindowClass result;
+    const auto split = raw.find('\0');
+    result.instance = raw.substr(0, split);
+    if (split != std::string::npos) {
+        const std::string rest = raw.substr(split + 1);
+        result.className = rest.substr(0, rest.find('\0'));
     }
-    m_perKey = reply->keysyms_per_keycode;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply.get());
-    m_keysyms.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(reply.get()));
-}
-
-xcb_keycode_t KeyboardMap::keycodeFor(uint32_t keysym) const {
-    if (m_perKey == 0) {
-        return 0;
-    }
-    for (size_t key = 0; key * m_perKey < m_keysyms.size(); ++key) {
-        for (size_t level = 0; level < std::min<size_t>(m_perKey, 2); ++level) {
-            if (m_keysyms[key * m_perKey + level] == keysym) {
-                return static_cast<xcb_keycode_t>(m_min + key);
-            }
-        }
-    }
-    return 0;
-}
-
-uint32_t KeyboardMap::keysymOf(xcb_keycode_t keycode, uint8_t group) const {
-    const size_t column = size_t{2} * group;
-    if (m_perKey <= column || keycode < m_min) {
-        return 0;
-    }
-    const size_t index = static_cast<size_t>(keycode - m_min) * m_perKey + column;
-    return index < m_keysyms.size() ? m_keysyms[index] : 0;
+    return result;
 }
 
 }  // namespace velmarune::x11

@@ -56,19 +56,11 @@ std::optional<uint32_t> getCardinal(xcb_connection_t* connection, xcb_window_t w
 // The window _NET_ACTIVE_WINDOW names, or none.
 xcb_window_t activeWindow(xcb_connection_t* connection, xcb_window_t root);
 
-// Keysyms of the current keyboard map, by key code.
-class KeyboardMap {
-  public:
-    explicit KeyboardMap(xcb_connection_t* connection);
-    // The first key code whose first group carries `keysym`; 0 when none.
-    xcb_keycode_t keycodeFor(uint32_t keysym) const;
-    // The keysym of `keycode` in `group` (0-3), unshifted.
-    uint32_t keysymOf(xcb_keycode_t keycode, uint8_t group = 0) const;
-
-  private:
-    xcb_keycode_t m_min = 0;
-    uint8_t m_perKey = 0;
-    std::vector<uint32_t> m_keysyms;
+// WM_CLASS split into its instance and class names.
+struct WindowClass {
+    std::string instance;
+    std::string className;
 };
+WindowClass parseWmClass(const std::string& raw);
 
 }  // namespace velmarune::x11

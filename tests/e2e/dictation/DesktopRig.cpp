@@ -81,10 +81,6 @@ std::filesystem::path DesktopRig::settingsFile() const {
     return m_dir / "config" / "velmarune" / "settings.json";
 }
 
-std::filesystem::path DesktopRig::modelsFolder() const {
-    return m_dir / "data" / "Velmarune" / "Models";
-}
-
 std::filesystem::path DesktopRig::diagnosticsFile() const {
     return m_dir / "state" / "Velmarune" / "press-diag.csv";
 }
@@ -101,7 +97,7 @@ void DesktopRig::installModels() {
 
 std::map<std::string, std::string> DesktopRig::applicationEnvironment() const {
     const auto bus = "unix:path=" + (m_dir / "run" / "bus").string();
-    return {
+    std::map<std::string, std::string> environment{
         {"HOME", (m_dir / "home").string()},
         {"XDG_CONFIG_HOME", (m_dir / "config").string()},
         {"XDG_DATA_HOME", (m_dir / "data").string()},
@@ -115,6 +111,8 @@ std::map<std::string, std::string> DesktopRig::applicationEnvironment() const {
         {"QT_QPA_PLATFORM", "xcb"},
         {"XDG_SESSION_TYPE", "x11"},
     };
+    environment.insert(extraEnvironment.begin(), extraEnvironment.end());
+    return environment;
 }
 
 std::filesystem::path DesktopRig::applicationBinary() {
@@ -184,12 +182,15 @@ void DesktopRig::speak() {
     ASSERT_TRUE(PulseRig::waitForExit(player, 15.0)) << "paplay did not finish";
 }
 
-void DesktopRig::dictate() {
+void DesktopRig::dictate(const std::function<void()>& beforeRelease) {
     m_keyboard->press("Control_L");
     m_keyboard->press("Shift_L");
     speak();
     // The capture runs slightly behind the player.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (beforeRelease) {
+        beforeRelease();
+    }
     m_keyboard->release("Shift_L");
     m_keyboard->release("Control_L");
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -44,6 +45,12 @@ class DesktopRig {
     // `seconds`.
     int terminateApplication(double seconds = 10.0);
     pid_t applicationPid() const { return m_app.pid(); }
+    // The servers the application talks to, to stop and continue them.
+    pid_t audioServerPid() const { return m_pulse->pid(); }
+    pid_t busPid() const { return m_bus.pid(); }
+    pid_t clipboardOwnerPid() const { return m_clipboardOwner.pid(); }
+    // Added to the application's environment at its next start.
+    std::map<std::string, std::string> extraEnvironment;
     // Waits for the application to end by itself; its wait status, or -1.
     int waitForApplicationExit(double seconds) { return m_app.wait(seconds); }
 
@@ -52,8 +59,9 @@ class DesktopRig {
     bool waitForLog(const std::string& text, double seconds);
     std::string log() const;
 
-    // Holds Control+Shift, plays the phrase into the microphone, releases.
-    void dictate();
+    // Holds Control+Shift, plays the phrase into the microphone, releases;
+    // `beforeRelease` runs just before the keys go up.
+    void dictate(const std::function<void()>& beforeRelease = {});
     // Plays the phrase into the microphone and waits until it has been played.
     void speak();
     XTestKeyboard& keyboard() { return *m_keyboard; }
@@ -85,8 +93,6 @@ class DesktopRig {
     void click(int x, int y);
 
     std::filesystem::path settingsFile() const;
-    // Where the application installs catalogue models.
-    std::filesystem::path modelsFolder() const;
     std::filesystem::path diagnosticsFile() const;
     // The CSV's rows as column name -> value.
     std::vector<std::map<std::string, std::string>> diagnosticRows() const;

@@ -86,6 +86,12 @@ class PulseCaptureTest : public ::testing::Test {
         events = session.subscribe([this](const CaptureSessionEvent& e) { seen.push_back(e); });
     }
 
+    // The session answers from what the server told it: a source exists for
+    // it once its addition has been announced.
+    bool announced(const std::string& id) {
+        return eventually(mainQueue, 3.0, [&] { return sawEvent(Kind::sourceAdded, id); });
+    }
+
     bool sawEvent(Kind kind, const std::string& detail) const {
         for (const auto& e : seen) {
             if (e.kind == kind && (detail.empty() || e.detail == detail)) {
@@ -159,6 +165,7 @@ TEST_F(PulseCaptureTest, CapturedSpeechFollowsTheSpokenFile) {
 
 TEST_F(PulseCaptureTest, SourceFormatIsLoggedOnceAndASecondSourceIsANewFormat) {
     rig.addVirtualMic("slowmic", 22050, 1, "s16le", "Slow Microphone");
+    ASSERT_TRUE(announced("slowmic"));
     ASSERT_TRUE(engine.startSession());
     ASSERT_TRUE(eventually(mainQueue, 3.0, [&] { return engine.statsSnapshot().converted >= 4; }));
     EXPECT_EQ(sink->count("source format: rate=48000.000000 channels=2 type=float32 "
@@ -187,7 +194,7 @@ TEST_F(PulseCaptureTest, SourceFormatIsLoggedOnceAndASecondSourceIsANewFormat) {
 
 TEST_F(PulseCaptureTest, VanishedStoredDeviceFallsBackToDefaultAndEventsArrive) {
     rig.addVirtualMic("usbmic", 44100, 1, "s16le", "USB Microphone");
-    ASSERT_TRUE(eventually(mainQueue, 3.0, [&] { return sawEvent(Kind::sourceAdded, "usbmic"); }));
+    ASSERT_TRUE(announced("usbmic"));
     defaults.setString(kSelectedAudioInputDeviceIDKey, "usbmic");
 
     AudioLevelMonitor monitor(mainQueue, session, defaults,
@@ -222,6 +229,7 @@ TEST_F(PulseCaptureTest, VanishedStoredDeviceFallsBackToDefaultAndEventsArrive) 
 
 TEST_F(PulseCaptureTest, SourceThatDeliversNothingNeitherHangsNorCounts) {
     rig.addSilentPipeSource("pipemic");
+    ASSERT_TRUE(announced("pipemic"));
     defaults.setString(kSelectedAudioInputDeviceIDKey, "pipemic");
     ASSERT_TRUE(engine.startSession());
     EXPECT_EQ(engine.deviceID(), "pipemic");

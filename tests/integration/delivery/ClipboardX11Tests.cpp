@@ -12,6 +12,7 @@
 #include "delivery/TerminalPasteClasses.h"
 #include "foundation/ManualMainQueue.h"
 #include "foundation/SerialQueue.h"
+#include "platform/x11/X11EventLoop.h"
 #include "platform/x11/X11FrontApplication.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11Pasteboard.h"
@@ -46,14 +47,18 @@ ChildProcess xclipOwner(const TempDir& dir, const std::string& data,
         {"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i", file.string()});
 }
 
+// The clipboard, keyboard and front window on one shared connection, as the
+// application wires them; the paste chord is chosen by the window's class.
 struct X11PasteRig {
     // A window manager only where a window must get the focus.
     explicit X11PasteRig(bool windowManager = true) : x(XRig::Options{windowManager}) {}
 
     XRig x;
     TempDir dir{"velmarune-delivery"};
+    std::shared_ptr<X11EventLoop> loop = std::make_shared<X11EventLoop>();
     X11Pasteboard pasteboard;
-    X11PasteKeystroke keystroke{[] { return defaultTerminalPasteClasses(); }};
+    X11Keyboard keyboard;
+    X11FrontApplication front;
     ManualMainQueue clock;
     SerialQueue queue{kClipboardSnapshotQueueName};
     std::shared_ptr<ClipboardPaster> paster;
@@ -64,20 +69,30 @@ struct X11PasteRig {
             return false;
         }
         std::string error;
-        if (!pasteboard.start("", &error) || !keystroke.start("", &error)) {
+        if (!loop->connect("", &error) || !pasteboard.attach(loop, "", &error) ||
+            !keyboard.attach(loop, &error) || !front.attach(loop, &error)) {
             ADD_FAILURE() << error;
             return false;
         }
+        loop->start();
         queue.start();
         // Generous claim wait: the test owns the timing, not the machine's load.
         paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
-            pasteboard, clock, queue, [this] { keystroke.post(); }, {}, 3.0});
+            pasteboard,
+            clock,
+            queue,
+            [this] {
+                keyboard.post(
+                    pasteChordFor(front.frontmostClassNames(), defaultTerminalPasteClasses()));
+            },
+            {},
+            3.0});
         return true;
     }
     ~X11PasteRig() {
         paster.reset();
         queue.stop();
-        pasteboard.stop();
+        loop->stop();
     }
     void insert(const std::string& text) {
         paster->insert(
@@ -97,7 +112,10 @@ struct X11PasteRig {
     }
 };
 
-TEST(ClipboardX11, PastesIntoTheFocusedWindowAndPutsThePreviousCopyBack) {
+// The application that owned the user's copy quits during the dictation:
+// its going away is no new copy, and the snapshot taken at key-down (now the
+// only copy left) is what comes back.
+TEST(ClipboardX11, PastesIntoTheFocusedWindowAndPutsThePreviousCopyBackAfterItsOwnerQuit) {
     X11PasteRig rig;
     ASSERT_TRUE(rig.start());
     auto previous = xclipOwner(rig.dir, "previous copy");
@@ -106,6 +124,10 @@ TEST(ClipboardX11, PastesIntoTheFocusedWindowAndPutsThePreviousCopyBack) {
     ASSERT_TRUE(target.waitUntilActive(5.0));
 
     rig.paster->prepare();
+    rig.queue.sync([] {});  // the key-down snapshot is taken
+    previous.stop();
+    ASSERT_TRUE(waitUntil([] { return output("xclip -o -selection clipboard").empty(); }, 5.0));
+    EXPECT_EQ(rig.pasteboard.changeCount(), 1);
     rig.insert("שלום, hello");
     rig.clock.advance(0.03);
     EXPECT_EQ(target.waitForPaste(5.0), "שלום, hello");
@@ -160,10 +182,8 @@ TEST(ClipboardX11, ALargeImageGoesBothWaysInChunks) {
 TEST(ClipboardX11, TerminalsGetControlShiftV) {
     X11PasteRig rig;
     ASSERT_TRUE(rig.start());
-    X11FrontApplication front;
-    ASSERT_TRUE(front.start(""));
     std::atomic<int> activations{0};
-    front.setOnActivation([&] { ++activations; });
+    rig.front.setOnActivation([&] { ++activations; });
     for (const auto& [wmClass, shift] :
          std::vector<std::pair<std::string, bool>>{{"Gedit", false}, {"XTerm", true}}) {
         const int before = activations;
@@ -171,7 +191,7 @@ TEST(ClipboardX11, TerminalsGetControlShiftV) {
         ASSERT_TRUE(target.waitUntilActive(5.0));
         EXPECT_TRUE(waitUntil([&] { return activations > before; }, 2.0));
         // No _NET_WM_PID on the test window: the id reads 0.
-        EXPECT_EQ(front.frontmost(), wmClass + ":0");
+        EXPECT_EQ(rig.front.frontmost(), wmClass + ":0");
         rig.insert("ls");
         rig.clock.advance(0.03);
         EXPECT_EQ(target.waitForPaste(5.0), "ls") << wmClass;
@@ -210,8 +230,7 @@ TEST(ClipboardX11, ModifierStateFollowsHeldKeys) {
     if (!requireProgram("xdotool", "xdotool")) {
         return;
     }
-    X11ModifierState state;
-    ASSERT_TRUE(state.start(""));
+    auto& state = rig.keyboard;
     EXPECT_EQ(state.combinedFlags(), 0u);
     ASSERT_EQ(std::system("xdotool keydown Control_L keydown Shift_L keydown Super_L"), 0);
     EXPECT_TRUE(waitUntil([&] { return state.combinedFlags() == 0x160000u; }, 5.0))
@@ -267,8 +286,9 @@ TEST(ClipboardX11, AnOwnerThatDiesMidTransferAndAServerThatGoesAway) {
     ASSERT_EQ(readers.size(), 1u);
     const auto types = readers[0]->types();
     owner->die();
-    EXPECT_TRUE(waitUntil([&] { return pasteboard.changeCount() >= 2; }, 5.0));
     for (const auto& type : types) EXPECT_FALSE(readers[0]->data(type, {}));
+    EXPECT_TRUE(waitUntil([&] { return pasteboard.readItems().empty(); }, 5.0));
+    EXPECT_EQ(pasteboard.changeCount(), 1);  // a client gone is no copy
 
     x.reset();  // the X server goes away
     const auto started = Clock::now();

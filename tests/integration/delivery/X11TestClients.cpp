@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/x11/X11Keymap.h"
 #include "platform/x11/XcbSupport.h"
 
 namespace velmarune::testing {
@@ -59,7 +60,9 @@ PasteTarget::PasteTarget(const std::string& wmClass) {
     m_clipboard = internAtom(m_conn, "CLIPBOARD");
     m_utf8 = internAtom(m_conn, "UTF8_STRING");
     m_property = internAtom(m_conn, "PASTED");
-    m_v = KeyboardMap(m_conn).keycodeFor(XK_v);
+    X11Keymap keymap;
+    keymap.load(m_conn);
+    m_v = keymap.keycodeFor(XK_v);
     xcb_flush(m_conn);
     m_thread = std::thread([this] { run(); });
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
@@ -89,8 +91,13 @@ class ModelDownloadTest : public ::testing::Test {
     // Tests may report free space; by default the volume says nothing, and
     // downloads go ahead.
     std::optional<int64_t> reportedFreeSpace;
-    ModelDownloadManager manager{queue, center, locator,
-                                 [this](const fs::path&) { return reportedFreeSpace; }};
+    // Tests may hold the verification up; by default it is the real digest.
+    ModelDownloadManager::Digest digestHook;
+    ModelDownloadManager manager{
+        queue, center, locator, [this](const fs::path&) { return reportedFreeSpace; },
+        [this](const fs::path& file, const std::function<bool()>& stop) {
+            return digestHook ? digestHook(file, stop) : sha256HexOfFile(file, stop);
+        }};
     std::vector<std::string> completed;
     Subscription completion =
         center.observe(kModelDownloadCompletedNotification,
@@ -218,6 +225,58 @@ TEST_F(ModelDownloadTest, ASecondStartAndACancelMidTransfer) {
     EXPECT_FALSE(fs::exists(locator.installPath(entry)));
     // The cancellation the transfer reports is not an error.
     EXPECT_TRUE(sink->messages("ModelDownloadManager").empty());
+}
+
+TEST_F(ModelDownloadTest, ACancelWhileVerifyingInstallsNothing) {
+    const ModelEntry entry = serve("files", randomBody(500'000, 7));
+    writeFile(locator.installPath(entry), "the model that works");
+    // The verification runs until it is told to stop (10 s at most).
+    digestHook = [](const fs::path& file, const std::function<bool()>& stop) {
+        for (int i = 0; i < 10'000 && !stop(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return sha256HexOfFile(file, stop);
+    };
+    manager.start(entry);
+    ASSERT_TRUE(waitFor([&] { return state(entry) && state(entry)->isVerifying; }));
+    manager.cancel(entry);
+    ASSERT_TRUE(waitFor([&] { return leftovers().empty(); }, 10.0));
+    settle();
+
+    EXPECT_FALSE(state(entry));
+    EXPECT_TRUE(completed.empty());
+    EXPECT_EQ(readFile(locator.installPath(entry)), "the model that works");
+    EXPECT_EQ(sink->messages("ModelDownloadManager"),
+              std::vector<std::string>{"Download started: " + entry.id});
+}
+
+TEST_F(ModelDownloadTest, AnErrorPageKeepsTheVerificationTextAndSaysWhatTheServerAnswered) {
+    ModelEntry entry = serve("files", randomBody(1000, 8));
+    entry.downloadURL = server.url("files/missing.bin");
+    manager.start(entry);
+    ASSERT_TRUE(waitFor([&] { return hasFailed(entry); }));
+    EXPECT_EQ(*state(entry)->error,
+              "File verification failed. Try again. The server answered HTTP 404.");
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(ModelDownloadTest, AMirrorOfTheSettingsServesTheFileUnderItsInstalledName) {
+    const std::string body = randomBody(100'000, 9);
+    ModelEntry entry = serve("files", body);
+    writeFile(served / entry.fileName, body);
+    entry.downloadURL = "https://127.0.0.1:1/unreachable";
+    defaults.setString(kModelMirrorKey, server.url("files"));
+    manager.start(entry);
+    ASSERT_TRUE(waitFor([&] { return !completed.empty() || hasFailed(entry); }));
+    EXPECT_EQ(completed, std::vector<std::string>{entry.id});
+    EXPECT_EQ(readFile(locator.installPath(entry)), body);
+
+    // Wherever it comes from, the file must have the catalogue's digest.
+    writeFile(served / entry.fileName, randomBody(100'000, 10));
+    manager.start(entry);
+    ASSERT_TRUE(waitFor([&] { return hasFailed(entry); }));
+    EXPECT_EQ(*state(entry)->error, "File verification failed. Try again.");
+    EXPECT_EQ(readFile(locator.installPath(entry)), body);
 }
 
 TEST_F(ModelDownloadTest, ADroppedConnectionShowsTheTransferError) {

@@ -105,6 +105,7 @@ TEST_F(ModelsCommandTest, FailuresAndMistakesExitNonZeroWithAClearMessage) {
          "broken-test\n"},
         {{"use", "nope"}, 2, "velmarune models: unknown model 'nope'."},
         {{"download"}, 2, "usage: velmarune models"},
+        {{"download", "multi-test", "--from"}, 2, "usage: velmarune models"},
         {{"frob"}, 2, "usage: velmarune models"},
     };
     for (const auto& c : cases) {
@@ -114,6 +115,41 @@ TEST_F(ModelsCommandTest, FailuresAndMistakesExitNonZeroWithAClearMessage) {
     }
     EXPECT_FALSE(std::filesystem::exists(paths.modelsFolder() / "broken-test.bin"));
     EXPECT_FALSE(defaults.stringValue("hebrewModelPath"));
+}
+
+TEST_F(ModelsCommandTest, DownloadsFromAMirrorAndStillVerifies) {
+    // The catalogue's own address is unreachable; the mirror serves installed names.
+    writeFile(served / "multi-test.bin", std::string(200'000, 'm'));
+    writeFile(served / "broken-test.bin", std::string(200'000, 'x'));
+    const std::string mirror = server.url("files");
+    ASSERT_EQ(run({"download", "hebrew-test", "--from", "http://127.0.0.1:1"}), 1);
+    ASSERT_EQ(run({"download", "multi-test", "--from", mirror}), 0) << err.str();
+    EXPECT_TRUE(contains(out.str(), "from " + mirror + "/multi-test.bin to ")) << out.str();
+    EXPECT_EQ(readFile(paths.modelsFolder() / "multi-test.bin"), std::string(200'000, 'm'));
+
+    EXPECT_EQ(run({"download", "broken-test", "--from", mirror}), 1);
+    EXPECT_TRUE(contains(err.str(), "File verification failed. Try again.")) << err.str();
+    EXPECT_FALSE(std::filesystem::exists(paths.modelsFolder() / "broken-test.bin"));
+}
+
+TEST_F(ModelsCommandTest, ASettingThatCannotBeSavedIsAnError) {
+    writeFile(paths.modelsFolder() / "multi-test.bin", "installed");
+    // A plain file where the settings folder should be.
+    writeFile(root / "blocked", "");
+    std::vector<std::string> problems;
+    FileUserDefaults unsaved(root / "blocked/settings.json",
+                             [&](const std::string& problem) { problems.push_back(problem); });
+    ModelsCommand command({paths, unsaved, out, err, false, catalog(),
+                           [](const std::filesystem::path&) { return std::nullopt; }});
+    EXPECT_EQ(command.run({"use", "multi-test"}), 1);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(
+        err.str(),
+        "velmarune models: the settings were not saved; the Multilingual slot is unchanged\n");
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_TRUE(problems[0].starts_with("could not save the settings to " +
+                                        (root / "blocked/settings.json").string() + ": "))
+        << problems[0];
 }
 
 }  // namespace

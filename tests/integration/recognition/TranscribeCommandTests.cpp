@@ -36,6 +36,29 @@ CommandRun run(const std::string& command) {
     return result;
 }
 
+// A mono 16-bit PCM WAV header for `frames` frames at `rate`.
+std::string wavHeader(uint32_t rate, uint32_t frames) {
+    std::string h;
+    auto put = [&h](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            h += static_cast<char>((value >> (8 * i)) & 0xff);
+        }
+    };
+    h += "RIFF";
+    put(36 + frames * 2, 4);
+    h += "WAVEfmt ";
+    put(16, 4);
+    put(1, 2);  // PCM
+    put(1, 2);  // mono
+    put(rate, 4);
+    put(rate * 2, 4);
+    put(2, 2);
+    put(16, 2);
+    h += "data";
+    put(frames * 2, 4);
+    return h;
+}
+
 std::string quoted(const std::filesystem::path& path) {
     return "'" + path.string() + "'";
 }
@@ -96,6 +119,8 @@ TEST_F(TranscribeCommand, UsesTheModelSlotsOfTheSettings) {
 TEST_F(TranscribeCommand, ReportsBadInputAndExitsNonZero) {
     const std::string hebrewModel = " --hebrew-model " + quoted(testModelPath(TestModel::hebrew));
     testing::writeFile(m_dir / "notes.txt", "not audio");
+    // 40 kB of 16-bit samples whose header claims one sample a second: 5.6 hours.
+    testing::writeFile(m_dir / "long.wav", wavHeader(1, 20'000) + std::string(40'000, '\0'));
     struct Case {
         std::string args;
         std::string expected;
@@ -107,14 +132,46 @@ TEST_F(TranscribeCommand, ReportsBadInputAndExitsNonZero) {
          "velmarune transcribe: Hebrew slot points to a missing file: /nonexistent/model.bin"},
         {quoted(m_dir / "speech.wav") + " --language he --hebrew-model " +
              quoted(testModelPath(TestModel::corrupt)),
-         "velmarune transcribe: whisper_init_from_file_with_params failed for "},
-        {quoted(m_dir / "speech.wav") + " --language fr", "usage: velmarune transcribe"},
+         "velmarune transcribe: " + testModelPath(TestModel::corrupt).string() +
+             " is not a whisper model\n"},
+        {quoted(m_dir / "speech.wav") + " --language fr",
+         "velmarune transcribe: unknown language 'fr' (choose auto, he or en)\nusage: "},
+        {quoted(m_dir / "long.wav") + " --language he" + hebrewModel,
+         "velmarune transcribe: Audio file is too long: 5.6 hours (the limit is 60 minutes)\n"},
     };
     for (const auto& c : cases) {
         const CommandRun r = velmarune(c.args);
         EXPECT_NE(r.status, 0) << c.args;
         EXPECT_TRUE(r.output.starts_with(c.expected)) << c.args << "\n" << r.output;
     }
+}
+
+TEST_F(TranscribeCommand, HelpIsNoErrorAndALostTranscriptIsOne) {
+    const CommandRun help = run(quoted(m_program) + " transcribe --help 2>/dev/null");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.output.starts_with("usage: velmarune transcribe")) << help.output;
+
+    // A full disk behind stdout: the transcript is lost, so the exit says so.
+    const CommandRun full =
+        run("(env XDG_CONFIG_HOME=" + quoted(m_dir / "config") + " " + quoted(m_program) +
+            " transcribe " + quoted(m_dir / "speech.wav") + " --language he --hebrew-model " +
+            quoted(testModelPath(TestModel::hebrew)) + " >/dev/full)");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.output,
+              "velmarune transcribe: could not write the transcript: No space left on device\n");
+}
+
+TEST_F(TranscribeCommand, SaysWhenItMovesABrokenSettingsFileAside) {
+    const auto settings = m_dir / "config/velmarune/settings.json";
+    testing::writeFile(settings, "{\"pttLanguage\": ");
+    const CommandRun r = velmarune(quoted(m_dir / "speech.wav") + " --language he --hebrew-model " +
+                                   quoted(testModelPath(TestModel::hebrew)));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(r.output.starts_with("velmarune: the settings file " + settings.string() +
+                                     " was not valid; moved it to " + settings.string() +
+                                     ".malformed-"))
+        << r.output;
+    EXPECT_TRUE(r.output.ends_with(std::string(testing::kHebrewTestTranscript) + "\n"));
 }
 
 }  // namespace

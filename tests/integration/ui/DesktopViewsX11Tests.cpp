@@ -103,8 +103,13 @@ class DesktopViewsX11 : public ::testing::Test {
         ASSERT_TRUE(pasteboard.start("", &error)) << error;
         ASSERT_TRUE(keystroke.start("", &error)) << error;
         snapshots.start();
-        paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
-            pasteboard, *queue, snapshots, [this] { keystroke.post(); }, {}, 3.0});
+        paster = std::make_shared<ClipboardPaster>(
+            ClipboardPaster::Dependencies{pasteboard,
+                                          *queue,
+                                          snapshots,
+                                          [this] { keystroke.post(PasteChord::controlV); },
+                                          {},
+                                          3.0});
         views = std::make_unique<DesktopViews>(DesktopViews::Dependencies{
             *queue, state, defaults, [this](const std::string& text) { paster->copy(text); },
             [] {}});
@@ -137,7 +142,7 @@ class DesktopViewsX11 : public ::testing::Test {
     std::shared_ptr<AppState> state = std::make_shared<AppState>();
     MemoryUserDefaults defaults;
     X11Pasteboard pasteboard;
-    X11PasteKeystroke keystroke{[] { return defaultTerminalPasteClasses(); }};
+    X11Keyboard keystroke;
     SerialQueue snapshots{kClipboardSnapshotQueueName};
     std::shared_ptr<ClipboardPaster> paster;
     std::unique_ptr<DesktopViews> views;

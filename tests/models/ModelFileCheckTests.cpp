@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <random>
+
+#include <ggml.h>
+
+#include "TestModel.h"
+#include "models/ModelFileCheck.h"
+#include "support/TempDir.h"
+
+namespace velmarune {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+std::string generated(const testmodel::Options& options) {
+    TempDir folder;
+    testmodel::writeModel(folder / "model.bin", options);
+    return readFile(folder / "model.bin");
+}
+
+// The default test model, generated once for the suite.
+const std::string& smallModel() {
+    static const std::string bytes = generated({});
+    return bytes;
+}
+
+void putInt32(std::string& bytes, size_t offset, int32_t value) {
+    std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
+
+// Offsets of the legacy layout: the magic, 11 header counts, the two filter counts.
+constexpr size_t kHeader = 4;
+constexpr size_t kFilters = kHeader + 11 * 4;
+constexpr size_t kVocabulary = kFilters + 8 + 80 * 201 * 4;
+
+size_t headerField(int index) {
+    return kHeader + static_cast<size_t>(index) * 4;
+}
+// The record of the first tensor (two dimensions) begins 20 bytes before its name.
+size_t firstTensorRecord(const std::string& bytes) {
+    return bytes.find("encoder.positional_embedding") - 20;
+}
+
+ModelFileError::Kind failureKind(const std::string& bytes, std::string* text = nullptr) {
+    try {
+        checkModelBytes(bytes);
+    } catch (const ModelFileError& error) {
+        if (text) {
+            *text = error.what();
+        }
+        return error.kind();
+    }
+    ADD_FAILURE() << "accepted";
+    return ModelFileError::Kind::unreadable;
+}
+
+TEST(ModelFileCheck, AcceptsEveryModelTheGeneratorWrites) {
+    testmodel::Options layered;
+    layered.dims = {128, 4, 2, 3, 32};
+    layered.seed = 7;
+    testmodel::Options known;
+    known.transcript = " Hello world.";
+    known.biasedLanguage = "he";
+    for (const auto& [options, layers] :
+         {std::pair{testmodel::Options{}, std::pair{1, 1}}, {layered, {2, 3}}, {known, {1, 1}}}) {
+        const std::string bytes = generated(options);
+        const ModelFileSummary summary = checkModelBytes(bytes);
+        EXPECT_EQ(summary.vocabularySize, 51866);
+        EXPECT_EQ(summary.audioLayers, layers.first);
+        EXPECT_EQ(summary.textLayers, layers.second);
+        EXPECT_EQ(summary.weightType, 1);
+        EXPECT_EQ(summary.tensors, 7 + 15 * layers.first + 4 + 24 * layers.second);
+    }
+}
+
+TEST(ModelFileCheck, RefusesDamagedAndHostileFiles) {
+    const std::string& good = smallModel();
+    const size_t first = firstTensorRecord(good);
+    using Edit = std::function<void(std::string&)>;
+    struct Case {
+        const char* what;
+        Edit edit;
+        ModelFileError::Kind kind;
+        const char* detail;
+    };
+    const auto notModel = ModelFileError::Kind::notWhisperModel;
+    const auto damaged = ModelFileError::Kind::damaged;
+    const Case cases[] = {
+        {"two bytes", [](std::string& b) { b.resize(2); }, notModel, ""},
+        {"another format", [](std::string& b) { b.replace(0, 4, "GGUF"); }, notModel, ""},
+        {"cut in the header", [](std::string& b) { b.resize(20); }, damaged,
+         "the file ends inside the header"},
+        {"cut in the filters", [](std::string& b) { b.resize(kFilters + 100); }, damaged,
+         "the file ends inside the mel filters"},
+        {"header but no tensors", [&](std::string& b) { b.resize(first); }, damaged,
+         "the file holds no weights"},
+        {"cut inside the last tensor", [](std::string& b) { b.resize(b.size() - 1); }, damaged,
+         "the file ends inside tensor 'decoder.blocks.0.cross_attn.out.bias'"},
+        {"trailing bytes", [](std::string& b) { b += "abc"; }, damaged,
+         "the file ends inside a tensor record"},
+        {"zero heads", [](std::string& b) { putInt32(b, headerField(3), 0); }, damaged,
+         "the number of audio heads is 0"},
+        {"heads that do not divide the state",
+         [](std::string& b) { putInt32(b, headerField(7), 3); }, damaged,
+         "the state does not divide among the attention heads"},
+        {"huge dimension count", [&](std::string& b) { putInt32(b, first, 0x7fffffff); }, damaged,
+         "a tensor has 2147483647 dimensions"},
+        {"negative extent", [&](std::string& b) { putInt32(b, first + 12, -64); }, damaged,
+         "tensor 'encoder.positional_embedding' has the shape [-64, 1500] instead of [64, 1500]"},
+        {"unknown tensor type", [&](std::string& b) { putInt32(b, first + 8, 99); }, damaged,
+         "tensor 'encoder.positional_embedding' has type 99 instead of 0"},
+        {"huge vocabulary count", [](std::string& b) { putInt32(b, kVocabulary, 0x7ffffff0); },
+         damaged, "the vocabulary holds 2147483632 tokens"},
+        {"odd vocabulary size", [](std::string& b) { putInt32(b, headerField(0), 100); }, damaged,
+         "a vocabulary of 100 tokens is not whisper's"},
+        {"unknown file type", [](std::string& b) { putInt32(b, headerField(10), 5); }, damaged,
+         "unknown weight type 5"},
+        {"more layers than tensors", [](std::string& b) { putInt32(b, headerField(4), 2); },
+         damaged, "the file is too short for its 3 layers"},
+        {"a renamed tensor", [](std::string& b) { b[b.find("decoder.ln.bias") + 8] = 'X'; },
+         damaged, "unknown tensor 'decoder.Xn.bias'"},
+        {"mismatched mel filters", [](std::string& b) { putInt32(b, kFilters + 4, 200); }, damaged,
+         "the mel filters do not match the model"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string bytes = good;
+        c.edit(bytes);
+        std::string text;
+        EXPECT_EQ(failureKind(bytes, &text), c.kind);
+        if (c.kind == damaged) {
+            EXPECT_EQ(text,
+                      std::string("model file is damaged: ") + c.detail + " (re-download it)");
+        } else {
+            EXPECT_EQ(text, "not a whisper model");
+        }
+    }
+}
+
+TEST(ModelFileCheck, RandomBytesAfterTheMagicAreRefused) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 200; ++round) {
+        std::string bytes = smallModel().substr(0, 4);
+        bytes.resize(4 + random() % 100000);
+        for (size_t i = 4; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<char>(random());
+        }
+        EXPECT_EQ(failureKind(bytes), ModelFileError::Kind::damaged);
+    }
+}
+
+TEST(ModelFileCheck, TheTypeTableMatchesGgml) {
+    for (int32_t type = 0; type < GGML_TYPE_COUNT; ++type) {
+        if (auto layout = modelfile::typeLayout(type)) {
+            SCOPED_TRACE(type);
+            EXPECT_EQ(layout->blockElements, ggml_blck_size(static_cast<ggml_type>(type)));
+            EXPECT_EQ(layout->blockBytes,
+                      static_cast<int64_t>(ggml_type_size(static_cast<ggml_type>(type))));
+        }
+    }
+    EXPECT_FALSE(modelfile::typeLayout(GGML_TYPE_COUNT));
+}
+
+TEST(ModelFileCheck, AFileNamesItselfAndMustHaveTheCatalogueSize) {
+    TempDir folder;
+    const auto file = folder / "model.bin";
+    writeFile(file, smallModel());
+    EXPECT_EQ(checkModelFile(file, static_cast<int64_t>(smallModel().size())).tensors, 50);
+
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { checkModelFile(file, 574041195); },
+         "model file is damaged: " + file.string() + ": " + std::to_string(smallModel().size()) +
+             " bytes instead of 574041195 (re-download it)"},
+        {[&] {
+             writeFile(file, "RIFF....WAVE");
+             checkModelFile(file);
+         },
+         file.string() + " is not a whisper model"},
+        {[&] { checkModelFile(folder / "missing.bin"); }, "cannot read the model file " +
+                                                              (folder / "missing.bin").string() +
+                                                              ": No such file or directory"},
+        {[&] { checkModelFile(folder.path()); },
+         "cannot read the model file " + folder.path().string() + ": not a regular file"},
+    };
+    for (const auto& [run, text] : cases) {
+        try {
+            run();
+            ADD_FAILURE() << "accepted: " << text;
+        } catch (const ModelFileError& error) {
+            EXPECT_EQ(std::string(error.what()), text);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace velmarune

@@ -44,7 +44,7 @@ void BM_InsertToKeystrokeOverhead(benchmark::State& state) {
         // Let the snapshot finish as it would while the user speaks.
         queue.sync([] {});
         state.ResumeTiming();
-        paster->insert("a transcript of a few words", true, nullptr, nullptr, nullptr);
+        paster->insert("a transcript of a few words", true, nullptr);
         clock.advance(ClipboardPaster::kKeystrokeDelaySeconds);
         state.PauseTiming();
         clock.advance(10);  // restore, outside the measured part

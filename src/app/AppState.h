@@ -13,7 +13,7 @@
 
 namespace velmarune {
 
-class WhisperEngine;
+class SpeechRecognizer;
 class AudioCaptureEngine;
 class Updater;
 
@@ -28,8 +28,8 @@ struct AppState {
     Published<int64_t> queuedDictations{0};
     Published<bool> waitingForKeys{false};
 
-    std::shared_ptr<WhisperEngine> hebrewEngine;
-    std::shared_ptr<WhisperEngine> multilingualEngine;
+    std::shared_ptr<SpeechRecognizer> hebrewEngine;
+    std::shared_ptr<SpeechRecognizer> multilingualEngine;
     std::shared_ptr<AudioCaptureEngine> captureEngine;
     std::shared_ptr<Updater> updater;
 

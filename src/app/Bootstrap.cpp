@@ -5,8 +5,9 @@
 
 #include "app/DictationPipeline.h"
 #include "models/ModelLocatorError.h"
-#include "system/LoginItem.h"
-#include "system/PermissionWalk.h"
+#include "platform/LoginItem.h"
+#include "platform/PermissionWalk.h"
+#include "recognition/WhisperEngine.h"
 
 namespace velmarune {
 

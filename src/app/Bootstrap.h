@@ -21,6 +21,7 @@ namespace velmarune {
 class DictationPipeline;
 class LoginItem;
 class PermissionWalk;
+class WhisperEngine;
 
 // Runs the one-time first-run steps, the settings migration, loads the two
 // speech engines in the background and performs the audio-and-engine reset.

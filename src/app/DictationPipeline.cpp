@@ -4,7 +4,11 @@
 #include <cmath>
 
 #include "audio/SpeechGate.h"
+#include "delivery/RecentDictations.h"
 #include "diagnostics/PasteDiagnostics.h"
+#include "hotkeys/PasteShortcut.h"
+#include "keys/ModifierCombo.h"
+#include "recognition/DecodeRouter.h"
 
 namespace velmarune {
 
@@ -18,24 +22,25 @@ int64_t sinceKeyDown(int64_t now, int64_t atKeyDown, bool restarted) {
 
 }  // namespace
 
-std::shared_ptr<DictationPipeline> DictationPipeline::create(Dependencies deps) {
-    auto pipeline = std::shared_ptr<DictationPipeline>(new DictationPipeline(std::move(deps)));
+std::shared_ptr<DictationPipeline> DictationPipeline::create(Collaborators collaborators) {
+    auto pipeline =
+        std::shared_ptr<DictationPipeline>(new DictationPipeline(std::move(collaborators)));
     pipeline->installCaptureCallbacks();
     return pipeline;
 }
 
-DictationPipeline::DictationPipeline(Dependencies deps)
-    : m_deps(std::move(deps)), m_pressStartedAt(m_deps.mainQueue->now()) {}
+DictationPipeline::DictationPipeline(Collaborators collaborators)
+    : m_deps(std::move(collaborators)), m_pressStartedAt(m_deps.mainQueue.now()) {}
 
 void DictationPipeline::installCaptureCallbacks() {
     std::weak_ptr<DictationPipeline> weak = weak_from_this();
-    m_deps.captureEngine->setOnBufferReceived([weak] {
+    m_deps.capture->setOnBufferReceived([weak] {
         if (auto self = weak.lock()) {
             std::lock_guard lock(self->m_buffersMutex);
             ++self->m_audioBuffersReceived;
         }
     });
-    m_deps.captureEngine->setOnSamplesAppended(
+    m_deps.capture->setOnSamplesAppended(
         [weak](const float* samples, size_t count, int64_t firstFrame) {
             auto self = weak.lock();
             if (!self) {
@@ -59,7 +64,7 @@ void DictationPipeline::startCapture() {
         return;
     }
     m_captureStarted = true;
-    m_deps.captureEngine->start();
+    m_deps.capture->start();
     m_log.info("capture engine started (always-on pre-buffer)");
 }
 
@@ -75,7 +80,7 @@ void DictationPipeline::press() {
         // before the hand-over (in the pre-roll) or after it (recorded from
         // the pre-roll's end): none lost between the two, none doubled.
         std::lock_guard lock(m_recordingMutex);
-        RingTail preroll = m_deps.captureEngine->ringTail(kPrerollSamples);
+        RingTail preroll = m_deps.capture->ringTail(kPrerollSamples);
         prerollCount = static_cast<int64_t>(preroll.samples.size());
         m_recordingState.samples = std::move(preroll.samples);
         m_recordingState.samples.reserve(kRecordingReserveSamples);
@@ -90,22 +95,20 @@ void DictationPipeline::press() {
     m_prerollCount = prerollCount;
     m_pressStartedAt = now();
     m_restartedThisPress = false;
-    m_statsAtKeyDown = m_deps.captureEngine->statsSnapshot();
+    m_statsAtKeyDown = m_deps.capture->statsSnapshot();
 
     m_isRecording = true;
     updateState();
 
     m_recordingDiag = m_deps.diagnostics ? m_deps.diagnostics->begin() : std::nullopt;
-    if (m_deps.prepareClipboard) {
-        m_deps.prepareClipboard();
-    }
+    m_deps.delivery.prepare();
     m_log.error(
         "PTT_ACTIVE: queued=%{public}ld, captureRunning=%{bool,public}d, prerollFrames=%{public}ld",
-        m_jobs.size(), m_deps.captureEngine->isRunning(), m_prerollCount);
+        m_jobs.size(), m_deps.capture->isRunning(), m_prerollCount);
 
     std::weak_ptr<DictationPipeline> weak = weak_from_this();
     const int64_t serial = m_pressSerial;
-    m_deps.mainQueue->postAfter(kWatchdogDelaySeconds, [weak, serial] {
+    m_deps.mainQueue.postAfter(kWatchdogDelaySeconds, [weak, serial] {
         if (auto self = weak.lock()) {
             self->onWatchdog(serial);
         }
@@ -122,15 +125,13 @@ void DictationPipeline::onWatchdog(int64_t serial) {
             return;
         }
     }
-    const CaptureStats stats = m_deps.captureEngine->statsSnapshot();
+    const CaptureStats stats = m_deps.capture->statsSnapshot();
     m_log.info(
         "WATCHDOG: 0 buffers within %{public}llu ms of PTT_ACTIVE (dropped=%{public}ld, "
         "formatChanges=%{public}ld) - restarting capture once",
         uint64_t{500}, stats.dropped, stats.formatChanges);
     m_restartedThisPress = true;
-    if (m_deps.restartCapture) {
-        m_deps.restartCapture();
-    }
+    m_deps.capture->restart();
 }
 
 void DictationPipeline::release(bool cancellableByPasteLast) {
@@ -140,8 +141,7 @@ void DictationPipeline::release(bool cancellableByPasteLast) {
     }
     m_isRecording = false;
     m_deps.appState->lastPTTReleaseTime = now();
-    const std::optional<std::string> frontAtRelease =
-        m_deps.frontApp ? m_deps.frontApp() : std::nullopt;
+    const std::optional<std::string> frontAtRelease = m_deps.frontApplication.frontmost();
     if (m_deps.diagnostics) {
         m_deps.diagnostics->markKeyUp(m_recordingDiag, frontAtRelease);
     }
@@ -165,12 +165,12 @@ void DictationPipeline::release(bool cancellableByPasteLast) {
 
     const GateOutcome gate = speechGate(SpeechGateInput{
         samples, buffersReceived, m_prerollCount, m_restartedThisPress, m_pressStartedAt, now()});
-    const MicMode micMode = m_deps.micMode ? m_deps.micMode() : MicMode::unknown;
+    const MicMode micMode = m_deps.capture->micMode();
     const int64_t preroll = std::clamp<int64_t>(m_prerollCount, 0, sampleCount);
     if (m_deps.diagnostics) {
-        const CaptureStats stats = m_deps.captureEngine->statsSnapshot();
+        const CaptureStats stats = m_deps.capture->statsSnapshot();
         PressAudio audio;
-        audio.device = m_deps.captureEngine->deviceName();
+        audio.device = m_deps.capture->deviceName();
         audio.sourceRate = stats.sourceSampleRate;
         audio.sourceChannels = stats.sourceChannels;
         audio.sourceType = stats.sourceSampleType;
@@ -207,28 +207,25 @@ void DictationPipeline::release(bool cancellableByPasteLast) {
             m_log.info("NO_AUDIO: 0 buffers, capture restarted=%{bool,public}d - not transcribing",
                        m_restartedThisPress);
             setOutcome(m_recordingDiag, "no new audio");
-            m_deps.showNotice(
+            m_deps.display.showNotice(
                 "Microphone isn't sending audio. Check Settings > Audio, or quit and reopen "
-                "Velmarune.");
+                "Velmarune.",
+                kNoticeSeconds);
             return finishRejected();
         case GateOutcome::tap:
             m_log.info("TAP: new samples=%{public}ld - ignored", sampleCount - preroll);
             setOutcome(m_recordingDiag, "tap");
             return finishRejected();
         case GateOutcome::silentInput: {
-            const auto device = m_deps.captureEngine->deviceName();
+            const auto device = m_deps.capture->deviceName();
             m_log.info(
                 "SILENT_INPUT: device=%{public}s - not transcribing, choosing the input again",
                 device.value_or(""));
             setOutcome(m_recordingDiag, "silent input");
-            m_deps.showNotice("No sound from " + device.value_or("the microphone") +
-                              ". Check Settings > Audio.");
-            if (m_deps.reselectInput) {
-                m_deps.reselectInput();
-            } else {
-                m_deps.captureEngine->stop();
-                m_deps.captureEngine->start();
-            }
+            m_deps.display.showNotice(
+                "No sound from " + device.value_or("the microphone") + ". Check Settings > Audio.",
+                kNoticeSeconds);
+            m_deps.capture->reselectInput();
             return finishRejected();
         }
         case GateOutcome::silence:
@@ -243,8 +240,7 @@ void DictationPipeline::release(bool cancellableByPasteLast) {
             break;
     }
 
-    std::optional<DecodeFunction> decode = decoderFor(
-        m_deps.pickerLanguage ? m_deps.pickerLanguage() : "auto", micMode, m_prerollCount);
+    std::optional<DecodeFunction> decode = decoderFor(micMode, m_prerollCount);
     if (!decode) {
         m_log.error("PTT_RELEASED: bootstrap nil, not transcribing");
         setOutcome(m_recordingDiag, "no engine");
@@ -253,7 +249,8 @@ void DictationPipeline::release(bool cancellableByPasteLast) {
     if (m_jobs.size() >= kQueueLimit) {
         m_log.error("QUEUE_FULL: %{public}ld waiting - press not kept", m_jobs.size());
         setOutcome(m_recordingDiag, "queue full");
-        m_deps.showNotice("Too many dictations waiting. This one wasn't kept.");
+        m_deps.display.showNotice("Too many dictations waiting. This one wasn't kept.",
+                                  kNoticeSeconds);
         return finishRejected();
     }
     if (!cancellableByPasteLast && m_deps.diagnostics) {
@@ -261,9 +258,7 @@ void DictationPipeline::release(bool cancellableByPasteLast) {
     }
     // A kept dictation closes the didn't-paste prompt; remember what it closed
     // so a cancelled press can bring it back.
-    m_windowClosedByPress.emplace(m_pressSerial, m_deps.dismissDidntPaste
-                                                     ? m_deps.dismissDidntPaste()
-                                                     : std::vector<DidntPastePrompt>{});
+    m_windowClosedByPress.emplace(m_pressSerial, m_deps.didntPaste.dismiss());
 
     Job job;
     job.serial = m_pressSerial;
@@ -284,32 +279,32 @@ void DictationPipeline::release(bool cancellableByPasteLast) {
     pump();
 }
 
-std::optional<DecodeFunction> DictationPipeline::decoderFor(const std::string& language,
-                                                            MicMode micMode, int64_t preroll) {
-    const std::string choice = (language == "he" || language == "en") ? language : "auto";
-    if (m_deps.decodeFn) {
-        auto decodeFn = m_deps.decodeFn;
-        return DecodeFunction([decodeFn, choice](const Samples& s, const CancellationToken& token) {
-            return decodeFn(s, choice, token);
-        });
-    }
-    if (m_deps.transcribeFn) {
-        auto transcribeFn = m_deps.transcribeFn;
-        return DecodeFunction(
-            [transcribeFn, choice](const Samples& s, const CancellationToken& token) {
-                Transcription t;
-                t.text = transcribeFn(s, choice, token);
-                return t;
-            });
-    }
-    if (!m_deps.route) {
+std::optional<DecodeFunction> DictationPipeline::decoderFor(MicMode micMode,
+                                                            int64_t preroll) const {
+    const std::string setting = m_deps.defaults.stringValue("pttLanguage").value_or("auto");
+    const std::string language = (setting == "he" || setting == "en") ? setting : "auto";
+    // The engines of this moment: a reset may replace them while the
+    // dictation waits, and the decode keeps the ones it started with.
+    std::shared_ptr<SpeechRecognizer> hebrew = m_deps.appState->hebrewEngine;
+    std::shared_ptr<SpeechRecognizer> multilingual = m_deps.appState->multilingualEngine;
+    if (!hebrew && !multilingual) {
         return std::nullopt;
     }
-    return m_deps.route(choice, micMode, preroll);
+    auto router = std::make_shared<DecodeRouter>([hebrew, multilingual](ModelSlot slot) {
+        return slot == ModelSlot::hebrew ? hebrew : multilingual;
+    });
+    return DecodeFunction([router, language, micMode, preroll](const Samples& samples,
+                                                               const CancellationToken& token) {
+        return router->decode(samples, language, micMode, preroll, token);
+    });
+}
+
+bool DictationPipeline::modifiersHeld() const {
+    return (m_deps.keys.combinedFlags() & kModifierMask) != 0;
 }
 
 void DictationPipeline::pushToTalkReleasedByAddedModifier(uint64_t flags) {
-    const auto shortcut = m_deps.pasteShortcut ? m_deps.pasteShortcut() : std::nullopt;
+    const auto shortcut = PasteShortcut::load(m_deps.defaults);
     if (shortcut && shortcut->modifiers.rawValue == (flags & kModifierMask)) {
         holdForPasteLast();
     } else {
@@ -328,7 +323,7 @@ void DictationPipeline::holdForPasteLast() {
     const int64_t serial = m_pressSerial;
     m_heldReleaseSerial = serial;
     std::weak_ptr<DictationPipeline> weak = weak_from_this();
-    m_deps.mainQueue->postAfter(kPasteLastHoldSeconds, [weak, serial] {
+    m_deps.mainQueue.postAfter(kPasteLastHoldSeconds, [weak, serial] {
         auto self = weak.lock();
         if (!self || self->m_heldReleaseSerial != serial || self->m_pressSerial != serial ||
             !self->m_isRecording) {
@@ -378,8 +373,8 @@ void DictationPipeline::restorePromptsClosedBy(int64_t serial) {
     if (m_windowClosedByPress && m_windowClosedByPress->first == serial) {
         auto prompts = std::move(m_windowClosedByPress->second);
         m_windowClosedByPress.reset();
-        if (m_deps.restoreDidntPaste && !prompts.empty()) {
-            m_deps.restoreDidntPaste(std::move(prompts));
+        if (!prompts.empty()) {
+            m_deps.didntPaste.restore(std::move(prompts));
         }
     }
 }
@@ -410,8 +405,8 @@ void DictationPipeline::stopEverything() {
     m_jobs.clear();
     m_pastesHeld = false;
     m_awaitingReadSerial.reset();
-    m_deps.captureEngine->stop();
-    m_deps.captureEngine->resetRing();
+    m_deps.capture->stop();
+    m_deps.capture->resetRing();
     updateState();
     m_log.info("stopEverything invoked");
 }
@@ -433,9 +428,7 @@ void DictationPipeline::discardQueue(const std::string& reason) {
 }
 
 void DictationPipeline::prepareForCapture() {
-    if (m_deps.restartCapture) {
-        m_deps.restartCapture();
-    }
+    m_deps.capture->restart();
     m_log.info("prepareForCapture: capture restarted");
 }
 
@@ -453,14 +446,13 @@ void DictationPipeline::waitForFront(std::optional<std::string> target, TimePoin
     if (!m_pastesHeld) {
         return;
     }
-    const auto front = m_deps.frontApp ? m_deps.frontApp() : std::nullopt;
-    if (!target || front == target || now() >= deadline) {
+    if (!target || m_deps.frontApplication.frontmost() == target || now() >= deadline) {
         m_pastesHeld = false;
         pump();
         return;
     }
     std::weak_ptr<DictationPipeline> weak = weak_from_this();
-    m_deps.mainQueue->postAfter(kPollIntervalSeconds, [weak, target, deadline] {
+    m_deps.mainQueue.postAfter(kPollIntervalSeconds, [weak, target, deadline] {
         if (auto self = weak.lock()) {
             self->waitForFront(target, deadline);
         }

@@ -14,17 +14,22 @@
 #include "audio/CaptureSource.h"
 #include "audio/CaptureStats.h"
 #include "audio/MicMode.h"
-#include "delivery/DidntPastePrompt.h"
+#include "delivery/DictationDisplay.h"
+#include "delivery/DidntPastePrompts.h"
+#include "delivery/TextDelivery.h"
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
 #include "foundation/Task.h"
-#include "hotkeys/PasteShortcut.h"
+#include "foundation/UserDefaults.h"
+#include "platform/FrontApplication.h"
+#include "platform/ModifierState.h"
 #include "recognition/TranscriptCleanup.h"
 #include "recognition/Transcription.h"
 
 namespace velmarune {
 
 class PasteDiagnostics;
+class RecentDictations;
 
 using Samples = std::vector<float>;
 // Transcribes one recording; runs on the transcription executor and should
@@ -46,58 +51,36 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
     static constexpr double kPollIntervalSeconds = 0.02;
     static constexpr int64_t kEmptyTranscriptLimit = 3;
     static constexpr double kSampleRateHz = 16000.0;
+    static constexpr double kNoticeSeconds = 5.0;
     // Longest the next paste waits for the target to read the previous one.
     static constexpr double kReadWaitSeconds = 0.5;
 
-    struct Dependencies {
-        MainQueue* mainQueue = nullptr;
-        Executor* transcriptionExecutor = nullptr;
-        std::shared_ptr<CaptureSource> captureEngine;
+    // Everything the pipeline works with; all outlive it. Each is called on
+    // the main thread unless stated.
+    struct Collaborators {
+        MainQueue& mainQueue;
+        Executor& transcriptionExecutor;  // one decode at a time, in the background
+        // The always-on capture: the pipeline sets its two callbacks, which
+        // run on the audio-delivery queue.
+        std::shared_ptr<CaptureSource> capture;
+        // Published state, the loaded engines (read at each release: a reset
+        // may replace them) and resetEngine.
         std::shared_ptr<AppState> appState;
-
-        // The engines' decode (trim, route, detect, transcribe) for a language
-        // string, the mic mode at release and the pre-roll length. Returns
-        // nothing when no engine owner exists any more.
-        std::function<std::optional<DecodeFunction>(const std::string& language, MicMode micMode,
-                                                    int64_t preroll)>
-            route;
-        // Optional replacements for the engines (tests, tools).
-        std::function<std::string(const Samples&, const std::string& language,
-                                  const CancellationToken&)>
-            transcribeFn;
-        std::function<Transcription(const Samples&, const std::string& language,
-                                    const CancellationToken&)>
-            decodeFn;
-        // Repetition-loop clean-up of a raw transcript (text, seconds, segments);
-        // absent: the text is used as decoded.
-        std::function<CleanupResult(const std::string&, double, std::optional<int64_t>)> cleanup;
-
-        // Pastes `text`; afterPaste runs once the keystroke is posted,
-        // onFirstRead when the target first reads the clipboard, onNoRead when
-        // nobody read it.
-        std::function<void(const std::string& text, std::function<void()> onNoRead,
-                           std::function<void()> onFirstRead, std::function<void()> afterPaste)>
-            insertText;
-        std::function<void()> prepareClipboard;
-        std::function<void(const std::string&)> showTranscript;
-        std::function<void()> restartCapture;
-        std::function<void()> reselectInput;  // optional
-        std::function<void(const std::string&)> showNotice;
-        std::function<std::string()> pickerLanguage;
-        std::function<std::optional<int64_t>(const std::string&)> addRecent;  // optional
-        std::function<std::optional<PasteShortcut>()> pasteShortcut;          // optional
-        std::function<void(DidntPastePrompt)> showDidntPaste;
-        std::function<std::vector<DidntPastePrompt>()> dismissDidntPaste;
-        std::function<void(std::vector<DidntPastePrompt>)> restoreDidntPaste;
-        std::function<void(const std::string& text, std::function<void()> onNoRead)> repaste;
-        std::function<bool()> modifiersHeld;
-        std::function<std::optional<std::string>()> frontApp;
-        std::function<MicMode()> micMode;
+        // "pttLanguage" and the paste shortcut, read at the moment of use.
+        const UserDefaults& defaults;
+        TextDelivery& delivery;
+        DidntPastePrompts& didntPaste;
+        DictationDisplay& display;
+        // Answered at once (backends keep them current): the pipeline asks at
+        // every release and while a paste waits.
+        FrontApplication& frontApplication;
+        ModifierState& keys;
+        std::shared_ptr<RecentDictations> recents;      // optional
         std::shared_ptr<PasteDiagnostics> diagnostics;  // optional
     };
 
     // Builds the pipeline and installs its two capture callbacks.
-    static std::shared_ptr<DictationPipeline> create(Dependencies deps);
+    static std::shared_ptr<DictationPipeline> create(Collaborators collaborators);
 
     // Starts the always-on capture, once.
     void startCapture();
@@ -163,12 +146,16 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
         CleanupResult cleaned;
     };
 
-    explicit DictationPipeline(Dependencies deps);
+    class PasteWatch;
+
+    explicit DictationPipeline(Collaborators collaborators);
     void installCaptureCallbacks();
 
-    TimePoint now() const { return m_deps.mainQueue->now(); }
-    std::optional<DecodeFunction> decoderFor(const std::string& language, MicMode micMode,
-                                             int64_t preroll);
+    TimePoint now() const { return m_deps.mainQueue.now(); }
+    bool modifiersHeld() const;
+    // The decode with the engines loaded now; absent when none is.
+    std::optional<DecodeFunction> decoderFor(MicMode micMode, int64_t preroll) const;
+    void keystrokeDue(std::function<void()> post);
     void onWatchdog(int64_t serial);
     void startNextTranscription();
     void deliverResult(int64_t serial, DecodeOutcome outcome);
@@ -186,7 +173,7 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
     void setOutcome(std::optional<int64_t> diag, const std::string& outcome);
     Job* findJob(int64_t serial);
 
-    Dependencies m_deps;
+    Collaborators m_deps;
     Logger m_log{"DictationPipeline"};
 
     std::optional<int64_t> m_heldReleaseSerial;
@@ -208,6 +195,10 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
     // otherwise a slow target would get the later text twice.
     std::optional<int64_t> m_awaitingReadSerial;
     bool m_pollScheduled = false;
+    // A paste keystroke held back while modifier keys are down (they would
+    // join it), and since when.
+    std::function<void()> m_heldKeystroke;
+    TimePoint m_keystrokeHeldSince;
     std::function<void()> m_onQueueEmpty;
     bool m_pastesHeld = false;
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "app/DictationPipeline.h"
+#include "delivery/RecentDictations.h"
 #include "diagnostics/PasteDiagnostics.h"
 
 // The queue side of the pipeline: one transcription at a time, results,
@@ -17,6 +18,49 @@ int64_t characterCount(const std::string& text) {
 
 }  // namespace
 
+// Follows one dictation's paste for the pipeline, which it holds weakly.
+class DictationPipeline::PasteWatch : public PasteObserver {
+  public:
+    PasteWatch(std::weak_ptr<DictationPipeline> pipeline, int64_t serial, std::string text,
+               std::optional<int64_t> recentID)
+        : m_pipeline(std::move(pipeline)),
+          m_serial(serial),
+          m_text(std::move(text)),
+          m_recentID(recentID) {}
+
+    void keystrokeDue(std::function<void()> post) override {
+        if (auto pipeline = m_pipeline.lock()) {
+            pipeline->keystrokeDue(std::move(post));
+        } else {
+            post();
+        }
+    }
+    void keystrokePosted() override {
+        if (auto pipeline = m_pipeline.lock()) {
+            pipeline->afterPaste(m_serial, m_text, m_readSeen);
+        }
+    }
+    void firstRead() override {
+        m_readSeen = true;
+        if (auto pipeline = m_pipeline.lock()) {
+            pipeline->endReadWait(m_serial);
+        }
+    }
+    void noRead() override {
+        if (auto pipeline = m_pipeline.lock()) {
+            pipeline->m_log.info("PASTE_NOT_READ: no app read the transcript");
+            pipeline->offerDidntPaste(m_text, m_recentID);
+        }
+    }
+
+  private:
+    std::weak_ptr<DictationPipeline> m_pipeline;
+    int64_t m_serial;
+    std::string m_text;
+    std::optional<int64_t> m_recentID;
+    bool m_readSeen = false;
+};
+
 void DictationPipeline::startNextTranscription() {
     if (m_decodeTask) {
         return;
@@ -32,23 +76,21 @@ void DictationPipeline::startNextTranscription() {
         m_deps.diagnostics->setQueueWaitMs(it->diag, millisecondsBetween(it->releasedAt, now()));
     }
     std::weak_ptr<DictationPipeline> weak = weak_from_this();
-    MainQueue* mainQueue = m_deps.mainQueue;
-    auto cleanup = m_deps.cleanup;
+    MainQueue* mainQueue = &m_deps.mainQueue;
     const int64_t serial = it->serial;
     const double seconds = it->seconds;
-    m_decodeTask = BackgroundTask::start(*m_deps.transcriptionExecutor, [weak, mainQueue, cleanup,
-                                                                         serial, seconds,
-                                                                         samples = it->samples,
-                                                                         decode = it->decode](
-                                                                            const CancellationToken&
-                                                                                token) {
+    m_decodeTask = BackgroundTask::start(m_deps.transcriptionExecutor, [weak, mainQueue, serial,
+                                                                        seconds,
+                                                                        samples = it->samples,
+                                                                        decode = it->decode](
+                                                                           const CancellationToken&
+                                                                               token) {
         const Logger log{"DictationPipeline"};
         try {
             DecodeOutcome outcome;
             outcome.transcription = decode(*samples, token);
             const std::string& raw = outcome.transcription.text;
-            outcome.cleaned = cleanup ? cleanup(raw, seconds, outcome.transcription.segments)
-                                      : CleanupResult{raw, std::nullopt, 0, 0};
+            outcome.cleaned = cleanUpTranscript(raw, seconds, outcome.transcription.segments);
             log.error(
                 "Transcription returned length=%{public}ld, loop=%{public}s, collapsed=%{public}ld",
                 characterCount(raw), outcome.cleaned.loop.value_or("pass"),
@@ -129,8 +171,8 @@ void DictationPipeline::deliverResult(int64_t serial, DecodeOutcome outcome) {
     } else {
         m_failedTranscriptionCount = 0;
         m_deps.appState->lastTranscript.set(text);
-        if (m_deps.addRecent) {
-            job->recentID = m_deps.addRecent(text);
+        if (m_deps.recents) {
+            job->recentID = m_deps.recents->add(text);
         }
         job->phase = Job::Phase{Job::Phase::Kind::ready, text};
         job->readyAt = now();
@@ -174,6 +216,19 @@ void DictationPipeline::pump() {
         updateState();
         return;
     }
+    if (m_heldKeystroke) {
+        // The paste in flight waits for the keys too, but its text is already
+        // promised: after the limit the keystroke goes anyway.
+        if (modifiersHeld() &&
+            secondsBetween(m_keystrokeHeldSince, now()) < kKeysHeldLimitSeconds) {
+            updateState();
+            schedulePoll();
+            return;
+        }
+        // Posting it ends the paste (afterPaste), which runs this loop again.
+        std::exchange(m_heldKeystroke, nullptr)();
+        return;
+    }
     for (;;) {
         if (m_pasteInFlight || m_awaitingReadSerial || m_jobs.empty() ||
             m_jobs.front().phase.kind != Job::Phase::Kind::ready) {
@@ -191,7 +246,7 @@ void DictationPipeline::pump() {
             schedulePoll();
             return;
         }
-        if (m_deps.modifiersHeld && m_deps.modifiersHeld()) {
+        if (modifiersHeld()) {
             if (!head.keysHeldSince) {
                 head.keysHeldSince = now();
             }
@@ -207,8 +262,8 @@ void DictationPipeline::pump() {
             head.keysWaitedMs += millisecondsBetween(*head.keysHeldSince, now());
             head.keysHeldSince.reset();
         }
-        if (head.frontAtRelease && m_deps.frontApp) {
-            const auto front = m_deps.frontApp();
+        if (head.frontAtRelease) {
+            const auto front = m_deps.frontApplication.frontmost();
             if (front && *front != *head.frontAtRelease) {
                 dropHead("app changed");
                 continue;
@@ -225,7 +280,7 @@ void DictationPipeline::schedulePoll() {
     }
     m_pollScheduled = true;
     std::weak_ptr<DictationPipeline> weak = weak_from_this();
-    m_deps.mainQueue->postAfter(kPollIntervalSeconds, [weak] {
+    m_deps.mainQueue.postAfter(kPollIntervalSeconds, [weak] {
         if (auto self = weak.lock()) {
             self->m_pollScheduled = false;
             self->pump();
@@ -244,30 +299,21 @@ void DictationPipeline::pasteHead() {
             head.keysWaitedMs);
         m_deps.diagnostics->setPasting(head.diag);
     }
-    const int64_t serial = head.serial;
-    const std::string text = head.phase.text;
-    const auto recentID = head.recentID;
-    std::weak_ptr<DictationPipeline> weak = weak_from_this();
-    auto readSeen = std::make_shared<bool>(false);
-    m_deps.insertText(
-        text,
-        [weak, text, recentID] {
-            if (auto self = weak.lock()) {
-                self->m_log.info("PASTE_NOT_READ: no app read the transcript");
-                self->offerDidntPaste(text, recentID);
-            }
-        },
-        [weak, serial, readSeen] {
-            *readSeen = true;
-            if (auto self = weak.lock()) {
-                self->endReadWait(serial);
-            }
-        },
-        [weak, serial, text, readSeen] {
-            if (auto self = weak.lock()) {
-                self->afterPaste(serial, text, *readSeen);
-            }
-        });
+    m_deps.delivery.insert(head.phase.text, true,
+                           std::make_shared<PasteWatch>(weak_from_this(), head.serial,
+                                                        head.phase.text, head.recentID));
+}
+
+void DictationPipeline::keystrokeDue(std::function<void()> post) {
+    // A chord pressed as the paste started (the next dictation) would join
+    // the keystroke: Control+Shift+V is no paste.
+    if (!modifiersHeld()) {
+        post();
+        return;
+    }
+    m_heldKeystroke = std::move(post);
+    m_keystrokeHeldSince = now();
+    schedulePoll();
 }
 
 void DictationPipeline::afterPaste(int64_t serial, const std::string& text, bool alreadyRead) {
@@ -278,13 +324,11 @@ void DictationPipeline::afterPaste(int64_t serial, const std::string& text, bool
     }
     m_pasteInFlight = false;
     m_log.info("-> paste complete");
-    if (m_deps.showTranscript) {
-        m_deps.showTranscript(text);
-    }
+    m_deps.display.showTranscript(text);
     if (!alreadyRead) {
         m_awaitingReadSerial = serial;
         std::weak_ptr<DictationPipeline> weak = weak_from_this();
-        m_deps.mainQueue->postAfter(kReadWaitSeconds, [weak, serial] {
+        m_deps.mainQueue.postAfter(kReadWaitSeconds, [weak, serial] {
             if (auto self = weak.lock()) {
                 self->endReadWait(serial);
             }
@@ -314,20 +358,17 @@ void DictationPipeline::dropHead(const std::string& reason) {
 }
 
 void DictationPipeline::offerDidntPaste(const std::string& text, std::optional<int64_t> recentID) {
-    if (!m_deps.showDidntPaste) {
-        return;
-    }
     std::weak_ptr<DictationPipeline> weak = weak_from_this();
     DidntPastePrompt prompt;
     prompt.text = text;
     prompt.entryID = recentID;
     prompt.onPaste = [weak, text] {
-        if (auto self = weak.lock(); self && self->m_deps.repaste) {
-            self->m_deps.repaste(text, {});
+        if (auto self = weak.lock()) {
+            self->m_deps.delivery.insert(text, false, nullptr);
         }
     };
     prompt.onClose = [] {};
-    m_deps.showDidntPaste(std::move(prompt));
+    m_deps.didntPaste.show(std::move(prompt));
 }
 
 void DictationPipeline::updateState() {

@@ -171,6 +171,19 @@ void AudioCaptureEngine::stopSession() {
     m_log.info("session stopped");
 }
 
+void AudioCaptureEngine::restart() {
+    stop();
+    startSession();
+}
+
+void AudioCaptureEngine::reselectInput() {
+    if (auto id = resolveDeviceID(m_session, m_defaults)) {
+        reconfigure(*id);
+    } else {
+        restart();
+    }
+}
+
 bool AudioCaptureEngine::isRunning() const {
     std::lock_guard lock(m_streamLock);
     return m_stream && m_stream->isRunning();

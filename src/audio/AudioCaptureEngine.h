@@ -51,7 +51,7 @@ class AudioCaptureEngine : public CaptureSource {
                                                       const UserDefaults& defaults);
 
     // The active input's mode: voice isolation for a noise-suppression filter.
-    MicMode micMode();
+    MicMode micMode() override;
 
     const std::shared_ptr<AudioRingBuffer>& ringBuffer() const { return m_ringBuffer; }
 
@@ -61,6 +61,8 @@ class AudioCaptureEngine : public CaptureSource {
     CaptureStats statsSnapshot() const override;
     void start() override;
     void stop() override;
+    void restart() override;
+    void reselectInput() override;
     bool isRunning() const override;
     std::optional<std::string> deviceName() const override;
     std::optional<std::string> deviceID() const override;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/CaptureStats.h"
+#include "audio/MicMode.h"
 
 namespace velmarune {
 
@@ -38,6 +39,13 @@ class CaptureSource {
     virtual CaptureStats statsSnapshot() const = 0;
     virtual void start() = 0;
     virtual void stop() = 0;
+    // Stops and starts again on the same input (a session that went quiet).
+    virtual void restart() = 0;
+    // Chooses the input again (the stored device, else the default) and
+    // captures from it (an input that delivers only silence).
+    virtual void reselectInput() = 0;
+    // The active input's microphone mode.
+    virtual MicMode micMode() = 0;
     virtual bool isRunning() const = 0;
     virtual std::optional<std::string> deviceName() const = 0;
     virtual std::optional<std::string> deviceID() const = 0;

@@ -43,8 +43,8 @@ void ClipboardPaster::prepare() {
     m_pending = takeSnapshot();
 }
 
-void ClipboardPaster::insert(const std::string& text, bool diagnose, std::function<void()> onNoRead,
-                             std::function<void()> onFirstRead, std::function<void()> afterPaste) {
+void ClipboardPaster::insert(const std::string& text, bool diagnose,
+                             std::shared_ptr<PasteObserver> observer) {
     std::optional<int64_t> pressID;
     if (diagnose && m_deps.recorder.currentPressID) {
         pressID = m_deps.recorder.currentPressID();
@@ -89,49 +89,33 @@ void ClipboardPaster::insert(const std::string& text, bool diagnose, std::functi
     m_ourChangeCount = m_deps.pasteboard.changeCount();
     m_reads.clear();
     m_cmdVAt.reset();
-    m_onFirstRead = std::move(onFirstRead);
+    m_firstReadObserver = observer;
 
     if (pressID && m_deps.recorder.pasteboardWrite) {
         m_deps.recorder.pasteboardWrite(*pressID, changeCountBefore, m_ourChangeCount);
     }
 
-    const TimePoint deadline =
-        addSeconds(m_deps.clock.now(), kKeystrokeDelaySeconds + kKeysHeldWaitSeconds);
-    m_deps.clock.postAfter(kKeystrokeDelaySeconds, [weak, diagnose, pressID, generation, deadline,
-                                                    afterPaste = std::move(afterPaste),
-                                                    onNoRead = std::move(onNoRead)]() mutable {
-        if (auto self = weak.lock()) {
-            self->keystrokeWhenKeysUp(diagnose, pressID, generation, std::move(afterPaste),
-                                      std::move(onNoRead), deadline);
+    m_deps.clock.postAfter(kKeystrokeDelaySeconds, [weak, diagnose, pressID, generation,
+                                                    observer = std::move(observer)] {
+        if (!weak.lock()) {
+            return;
+        }
+        auto post = [weak, diagnose, pressID, generation, observer] {
+            if (auto self = weak.lock()) {
+                self->afterKeystroke(diagnose, pressID, generation, observer);
+            }
+        };
+        if (observer) {
+            observer->keystrokeDue(std::move(post));
+        } else {
+            post();
         }
     });
 }
 
-void ClipboardPaster::keystrokeWhenKeysUp(bool diagnose, std::optional<int64_t> pressID,
-                                          int64_t generation, std::function<void()> afterPaste,
-                                          std::function<void()> onNoRead, TimePoint deadline) {
-    // A chord pressed since the paste started (the next dictation) would
-    // join the keystroke (Control+Shift+V is no paste), and the keystroke's
-    // own Control release and V would break that chord.
-    if (m_deps.keysHeld && m_deps.clock.now() < deadline && m_deps.keysHeld()) {
-        std::weak_ptr<ClipboardPaster> weak = weak_from_this();
-        m_deps.clock.postAfter(
-            kKeystrokeDelaySeconds,
-            [weak, diagnose, pressID, generation, deadline, afterPaste = std::move(afterPaste),
-             onNoRead = std::move(onNoRead)]() mutable {
-                if (auto self = weak.lock()) {
-                    self->keystrokeWhenKeysUp(diagnose, pressID, generation, std::move(afterPaste),
-                                              std::move(onNoRead), deadline);
-                }
-            });
-        return;
-    }
-    afterKeystroke(diagnose, pressID, generation, afterPaste, std::move(onNoRead));
-}
-
 void ClipboardPaster::afterKeystroke(bool diagnose, std::optional<int64_t> pressID,
-                                     int64_t generation, const std::function<void()>& afterPaste,
-                                     std::function<void()> onNoRead) {
+                                     int64_t generation,
+                                     const std::shared_ptr<PasteObserver>& observer) {
     // Posted even when a newer paste has started: this text was promised.
     m_deps.paste();
     if (diagnose && pressID && m_deps.recorder.keystroke) {
@@ -140,17 +124,17 @@ void ClipboardPaster::afterKeystroke(bool diagnose, std::optional<int64_t> press
     if (generation == m_generation) {
         m_cmdVAt = m_deps.clock.now();
     }
-    if (afterPaste) {
-        afterPaste();
+    if (observer) {
+        observer->keystrokePosted();
     }
     if (generation != m_generation) {
         return;
     }
     scheduleRestore(generation);
     std::weak_ptr<ClipboardPaster> weak = weak_from_this();
-    m_deps.clock.postAfter(kNoReadCheckSeconds, [weak, generation, onNoRead = std::move(onNoRead)] {
+    m_deps.clock.postAfter(kNoReadCheckSeconds, [weak, generation, observer] {
         if (auto self = weak.lock()) {
-            self->noReadCheck(generation, onNoRead);
+            self->noReadCheck(generation, observer);
         }
     });
 }
@@ -167,8 +151,8 @@ void ClipboardPaster::handleRead(int64_t generation) {
         // A clipboard-history tool reading before the keystroke.
         return;
     }
-    if (auto onFirstRead = std::exchange(m_onFirstRead, nullptr)) {
-        onFirstRead();
+    if (auto observer = std::exchange(m_firstReadObserver, nullptr)) {
+        observer->firstRead();
     }
     // The callback may have started a newer paste.
     if (generation == m_generation) {
@@ -211,7 +195,7 @@ void ClipboardPaster::finishRestore() {
     m_held.reset();
     m_provider.reset();
     m_activePress.reset();
-    m_onFirstRead = nullptr;
+    m_firstReadObserver.reset();
 }
 
 void ClipboardPaster::restore(const ClipboardSnapshot& snapshot) {
@@ -239,9 +223,10 @@ void ClipboardPaster::restore(const ClipboardSnapshot& snapshot) {
     m_deps.pasteboard.setItems(std::move(items));
 }
 
-void ClipboardPaster::noReadCheck(int64_t generation, const std::function<void()>& onNoRead) {
-    if (generation == m_generation && m_reads.empty() && m_held && onNoRead) {
-        onNoRead();
+void ClipboardPaster::noReadCheck(int64_t generation,
+                                  const std::shared_ptr<PasteObserver>& observer) {
+    if (generation == m_generation && m_reads.empty() && m_held && observer) {
+        observer->noRead();
     }
 }
 
@@ -255,7 +240,7 @@ void ClipboardPaster::forget() {
     }
     m_provider.reset();
     m_activePress.reset();
-    m_onFirstRead = nullptr;
+    m_firstReadObserver.reset();
 }
 
 void ClipboardPaster::copy(const std::string& text) {

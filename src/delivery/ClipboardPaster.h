@@ -10,6 +10,7 @@
 #include "delivery/ClipboardSnapshot.h"
 #include "delivery/PasteRecorder.h"
 #include "delivery/PromiseProvider.h"
+#include "delivery/TextDelivery.h"
 #include "foundation/MainQueue.h"
 #include "foundation/Task.h"
 #include "platform/Pasteboard.h"
@@ -23,7 +24,7 @@ inline constexpr const char* kClipboardSnapshotQueueName =
 // Puts a transcript on the pasteboard as a promise, posts the paste keystroke,
 // watches the target read it and then puts back what the pasteboard held
 // before, unless something newer was copied meanwhile. Main thread only.
-class ClipboardPaster : public std::enable_shared_from_this<ClipboardPaster> {
+class ClipboardPaster : public TextDelivery, public std::enable_shared_from_this<ClipboardPaster> {
   public:
     static constexpr int64_t kSnapshotBudgetBytes = 20971520;
     static constexpr double kClaimWaitSeconds = 0.15;
@@ -31,7 +32,6 @@ class ClipboardPaster : public std::enable_shared_from_this<ClipboardPaster> {
     static constexpr double kNoReadCheckSeconds = 1.5;
     static constexpr double kRestoreAfterReadSeconds = 1.0;
     static constexpr double kRestoreWithoutReadSeconds = 5.0;
-    static constexpr double kKeysHeldWaitSeconds = 10.0;
 
     struct Dependencies {
         Pasteboard& pasteboard;
@@ -41,17 +41,17 @@ class ClipboardPaster : public std::enable_shared_from_this<ClipboardPaster> {
         PasteRecorder recorder;       // empty in builds and tests that record nothing
         // Longest the paste waits for an unfinished snapshot.
         double claimWaitSeconds = kClaimWaitSeconds;
-        // Whether modifier keys are held now; the keystroke waits (at most
-        // kKeysHeldWaitSeconds) until they are up. Empty: never waits.
-        std::function<bool()> keysHeld = nullptr;
     };
 
     explicit ClipboardPaster(Dependencies deps);
 
-    void insert(const std::string& text, bool diagnose, std::function<void()> onNoRead,
-                std::function<void()> onFirstRead, std::function<void()> afterPaste);
+    // TextDelivery. The observer's keystrokeDue comes 0.03 s after the write;
+    // keystrokePosted always follows the keystroke, firstRead and noRead only
+    // while the paste is the current one.
+    void insert(const std::string& text, bool diagnose,
+                std::shared_ptr<PasteObserver> observer) override;
     // Starts a snapshot ahead of a paste, unless one is held or still fresh.
-    void prepare();
+    void prepare() override;
     // Abandons the paste in progress without restoring anything.
     void forget();
     // The heads-up display's Copy: abandons the paste in progress and leaves
@@ -68,16 +68,13 @@ class ClipboardPaster : public std::enable_shared_from_this<ClipboardPaster> {
   private:
     std::shared_ptr<ClipboardSnapshot> takeSnapshot();
     std::shared_ptr<ClipboardSnapshot> claimSnapshot();
-    void keystrokeWhenKeysUp(bool diagnose, std::optional<int64_t> pressID, int64_t generation,
-                             std::function<void()> afterPaste, std::function<void()> onNoRead,
-                             TimePoint deadline);
     void afterKeystroke(bool diagnose, std::optional<int64_t> pressID, int64_t generation,
-                        const std::function<void()>& afterPaste, std::function<void()> onNoRead);
+                        const std::shared_ptr<PasteObserver>& observer);
     void handleRead(int64_t generation);
     void scheduleRestore(int64_t generation);
     void finishRestore();
     void restore(const ClipboardSnapshot& snapshot);
-    void noReadCheck(int64_t generation, const std::function<void()>& onNoRead);
+    void noReadCheck(int64_t generation, const std::shared_ptr<PasteObserver>& observer);
 
     Dependencies m_deps;
     std::shared_ptr<ClipboardSnapshot> m_held;
@@ -90,7 +87,8 @@ class ClipboardPaster : public std::enable_shared_from_this<ClipboardPaster> {
     std::vector<TimePoint> m_reads;
     // The diagnostic press of the paste in progress; absent when not recorded.
     std::optional<int64_t> m_activePress;
-    std::function<void()> m_onFirstRead;
+    // Told of the first read after the keystroke, then dropped.
+    std::shared_ptr<PasteObserver> m_firstReadObserver;
 };
 
 }  // namespace velmarune

@@ -6,23 +6,23 @@
 
 #include "delivery/DidntPastePresenter.h"
 #include "delivery/DidntPastePrompt.h"
+#include "delivery/DidntPastePrompts.h"
 
 namespace velmarune {
 
 // The transcripts that did not land, oldest first, at most five, and the one
 // panel that shows them. Main thread only.
-class DidntPasteList : public std::enable_shared_from_this<DidntPasteList> {
+class DidntPasteList : public DidntPastePrompts,
+                       public std::enable_shared_from_this<DidntPasteList> {
   public:
     static constexpr size_t kCapacity = 5;
 
     explicit DidntPasteList(DidntPastePresenter& presenter) : m_presenter(presenter) {}
 
-    // The pipeline's hooks.
-    void show(DidntPastePrompt prompt);
-    std::vector<DidntPastePrompt> dismiss();
-    void restore(std::vector<DidntPastePrompt> prompts);
-    // A transcript was pasted by other means.
-    void windowPasted(int64_t entryID);
+    void show(DidntPastePrompt prompt) override;
+    std::vector<DidntPastePrompt> dismiss() override;
+    void restore(std::vector<DidntPastePrompt> prompts) override;
+    void windowPasted(int64_t entryID) override;
 
     // The panel's actions.
     void paste(size_t index);

@@ -1,6 +1,34 @@
 #include "delivery/PasteLastDictation.h"
 
+#include "keys/ModifierCombo.h"
+
 namespace velmarune {
+
+namespace {
+
+// Tells the didn't-paste prompt once the target has read the entry.
+class WindowPastedObserver : public PasteObserver {
+  public:
+    WindowPastedObserver(std::weak_ptr<PasteLastDictation> owner, DidntPastePrompts& prompts,
+                         int64_t entryID)
+        : m_owner(std::move(owner)), m_prompts(prompts), m_entryID(entryID) {}
+    void firstRead() override {
+        if (m_owner.lock()) {
+            m_prompts.windowPasted(m_entryID);
+        }
+    }
+
+  private:
+    std::weak_ptr<PasteLastDictation> m_owner;
+    DidntPastePrompts& m_prompts;
+    int64_t m_entryID;
+};
+
+}  // namespace
+
+bool PasteLastDictation::modifiersHeld() {
+    return (m_deps.keys.combinedFlags() & kModifierMask) != 0;
+}
 
 void PasteLastDictation::perform() {
     // The shortcut's modifiers may have armed or started a dictation press.
@@ -9,11 +37,11 @@ void PasteLastDictation::perform() {
     }
     auto newest = m_deps.store ? m_deps.store->newest() : std::nullopt;
     if (!newest) {
-        m_deps.notice(kEmptyNotice);
+        m_deps.display.showNotice(kEmptyNotice, kNoticeSeconds);
         return;
     }
-    if (!m_deps.modifiersHeld()) {
-        pasteNow(*newest);
+    if (!modifiersHeld()) {
+        pasteNow(*newest, true);
         return;
     }
     waitForKeys(std::move(*newest), 0);
@@ -28,22 +56,19 @@ void PasteLastDictation::waitForKeys(RecentDictations::Entry entry, int checks) 
         }
         // Counted in whole checks so that the bound is exactly 1.0 s.
         const int done = checks + 1;
-        if (self->m_deps.modifiersHeld() && done < kMaxChecks) {
+        if (self->modifiersHeld() && done < kMaxChecks) {
             self->waitForKeys(entry, done);
         } else {
-            self->pasteNow(entry);
+            self->pasteNow(entry, true);
         }
     });
 }
 
-void PasteLastDictation::pasteNow(const RecentDictations::Entry& entry) {
-    std::weak_ptr<PasteLastDictation> weak = weak_from_this();
-    const int64_t id = entry.id;
-    m_deps.insert(entry.text, [weak, id] {
-        if (auto self = weak.lock(); self && self->m_deps.windowPasted) {
-            self->m_deps.windowPasted(id);
-        }
-    });
+void PasteLastDictation::pasteNow(const RecentDictations::Entry& entry, bool tellPrompts) {
+    m_deps.delivery.insert(entry.text, false,
+                           tellPrompts ? std::make_shared<WindowPastedObserver>(
+                                             weak_from_this(), m_deps.prompts, entry.id)
+                                       : nullptr);
 }
 
 void PasteLastDictation::paste(std::optional<int64_t> entryID) {
@@ -52,20 +77,16 @@ void PasteLastDictation::paste(std::optional<int64_t> entryID) {
         chosen = entryID ? m_deps.store->entry(*entryID) : m_deps.store->newest();
     }
     if (!chosen) {
-        m_deps.notice(kEmptyNotice);
+        m_deps.display.showNotice(kEmptyNotice, kNoticeSeconds);
         return;
     }
     std::weak_ptr<PasteLastDictation> weak = weak_from_this();
+    // Only a paste of the newest entry tells the prompt (a chosen one may be
+    // an older text the prompt still offers on purpose).
     const bool newest = !entryID;
     m_deps.clock.postAfter(kMenuDelaySeconds, [weak, entry = std::move(*chosen), newest] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        if (newest) {
-            self->pasteNow(entry);
-        } else {
-            self->m_deps.insert(entry.text, [] {});
+        if (auto self = weak.lock()) {
+            self->pasteNow(entry, newest);
         }
     });
 }

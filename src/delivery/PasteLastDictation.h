@@ -6,8 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "delivery/DictationDisplay.h"
+#include "delivery/DidntPastePrompts.h"
 #include "delivery/RecentDictations.h"
+#include "delivery/TextDelivery.h"
 #include "foundation/MainQueue.h"
+#include "platform/ModifierState.h"
 
 namespace velmarune {
 
@@ -18,17 +22,17 @@ class PasteLastDictation : public std::enable_shared_from_this<PasteLastDictatio
     static constexpr double kCheckIntervalSeconds = 0.02;
     static constexpr int kMaxChecks = 50;  // 1.0 s of waiting for released keys
     static constexpr double kMenuDelaySeconds = 0.15;
+    static constexpr double kNoticeSeconds = 3.0;
     static constexpr const char* kEmptyNotice = "Nothing to paste. Recent Dictations is empty.";
 
     struct Dependencies {
         std::shared_ptr<RecentDictations> store;
-        // Pastes through the clipboard paster; the closure runs at the first read.
-        std::function<void(const std::string& text, std::function<void()> onFirstRead)> insert;
-        std::function<void(int64_t entryID)> windowPasted;
-        std::function<void(const std::string& message)> notice;
-        std::function<bool()> modifiersHeld;
+        TextDelivery& delivery;      // pastes without a diagnostic record
+        DidntPastePrompts& prompts;  // told when an entry has been pasted
+        DictationDisplay& display;   // the "nothing to paste" notice
+        ModifierState& keys;
         MainQueue& clock;
-        std::function<void()> cancelPress;
+        std::function<void()> cancelPress;  // the pipeline's cancelForPasteLast
     };
 
     explicit PasteLastDictation(Dependencies deps) : m_deps(std::move(deps)) {}
@@ -39,8 +43,9 @@ class PasteLastDictation : public std::enable_shared_from_this<PasteLastDictatio
     void paste(std::optional<int64_t> entryID);
 
   private:
+    bool modifiersHeld();
     void waitForKeys(RecentDictations::Entry entry, int checks);
-    void pasteNow(const RecentDictations::Entry& entry);
+    void pasteNow(const RecentDictations::Entry& entry, bool tellPrompts);
 
     Dependencies m_deps;
 };

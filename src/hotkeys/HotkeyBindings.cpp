@@ -1,6 +1,5 @@
 #include "hotkeys/HotkeyBindings.h"
 
-#include "app/AppState.h"
 #include "foundation/UserDefaults.h"
 
 namespace velmarune {
@@ -13,12 +12,8 @@ HotkeyBindings HotkeyBindings::load(const UserDefaults& defaults) {
     return bindings;
 }
 
-void HotkeyBindings::save(UserDefaults& defaults, ModifierCombo pushToTalk,
-                          const AppState* appState) {
+void HotkeyBindings::save(UserDefaults& defaults, ModifierCombo pushToTalk) {
     defaults.setInteger(kPttBindingKey, static_cast<int64_t>(pushToTalk.rawValue));
-    if (appState && appState->reloadHotkeys) {
-        appState->reloadHotkeys();
-    }
 }
 
 }  // namespace velmarune

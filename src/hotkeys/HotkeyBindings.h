@@ -1,11 +1,10 @@
 #pragma once
 
-#include "hotkeys/ModifierCombo.h"
+#include "keys/ModifierCombo.h"
 
 namespace velmarune {
 
 class UserDefaults;
-struct AppState;
 
 inline constexpr const char* kPttBindingKey = "pttBinding";
 
@@ -16,9 +15,9 @@ struct HotkeyBindings {
     // "pttBinding" masked to the four modifiers; missing or not a number: Ctrl+Shift.
     // A masked 0 stays the empty combo.
     static HotkeyBindings load(const UserDefaults& defaults);
-    // Writes the raw number, then calls the reloadHotkeys hook when installed.
-    static void save(UserDefaults& defaults, ModifierCombo pushToTalk,
-                     const AppState* appState = nullptr);
+    // Writes the raw number. Restarting the listener is the caller's business
+    // (AppState::reloadHotkeys).
+    static void save(UserDefaults& defaults, ModifierCombo pushToTalk);
 
     bool operator==(const HotkeyBindings&) const = default;
 };

@@ -4,8 +4,8 @@
 #include <cctype>
 
 #include "foundation/Log.h"
-#include "hotkeys/KeyCodes.h"
-#include "hotkeys/ModifierCombo.h"
+#include "keys/KeyCodes.h"
+#include "keys/ModifierCombo.h"
 #include "platform/DesktopShortcutSource.h"
 
 namespace velmarune::HotkeyConflictScanner {

@@ -1,7 +1,7 @@
 #include "hotkeys/HotkeyRecording.h"
 
 #include "hotkeys/HotkeyBindings.h"
-#include "hotkeys/KeyCodes.h"
+#include "keys/KeyCodes.h"
 
 namespace velmarune {
 
@@ -24,13 +24,12 @@ void ComboRecorder::keyDown(uint16_t keyCode) {
     }
 }
 
-std::optional<std::string> commitDictationCombo(ModifierCombo candidate, UserDefaults& defaults,
-                                                const AppState* appState) {
+std::optional<std::string> commitDictationCombo(ModifierCombo candidate, UserDefaults& defaults) {
     if (auto paste = PasteShortcut::load(defaults); paste && paste->modifiers == candidate) {
         return "These are the modifiers of Paste Last Dictation (" + paste->display() +
                "). Choose a different combination.";
     }
-    HotkeyBindings::save(defaults, candidate, appState);
+    HotkeyBindings::save(defaults, candidate);
     return std::nullopt;
 }
 
@@ -43,12 +42,11 @@ std::optional<PasteShortcut> recordedPasteShortcut(uint16_t keyCode, uint64_t fl
 }
 
 PasteShortcutVerdict commitPasteShortcut(const PasteShortcut& shortcut, UserDefaults& defaults,
-                                         const AppState* appState,
                                          const std::vector<SystemShortcut>& systemShortcuts) {
     auto verdict = checkPasteShortcut(shortcut.keyCode, shortcut.modifiers,
                                       HotkeyBindings::load(defaults).pushToTalk, systemShortcuts);
     if (verdict.kind == PasteShortcutVerdict::Kind::accepted) {
-        PasteShortcut::save(defaults, shortcut, appState);
+        PasteShortcut::save(defaults, shortcut);
     }
     return verdict;
 }

@@ -5,14 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "hotkeys/ModifierCombo.h"
 #include "hotkeys/PasteShortcut.h"
 #include "hotkeys/PasteShortcutCheck.h"
+#include "keys/ModifierCombo.h"
 
 namespace velmarune {
 
 class UserDefaults;
-struct AppState;
 
 // Records a new dictation chord from live modifier changes: the candidate is
 // whatever is held now (a key let go early drops out), and recording ends
@@ -33,20 +32,19 @@ class ComboRecorder {
     std::optional<ModifierCombo> m_candidate;
 };
 
-// Stores a recorded chord under "pttBinding" and reloads the hotkeys, unless
-// it equals the modifiers of the Paste Last Dictation shortcut: then returns
-// the refusal message and stores nothing.
-std::optional<std::string> commitDictationCombo(ModifierCombo candidate, UserDefaults& defaults,
-                                                const AppState* appState);
+// Stores a recorded chord under "pttBinding" (the caller then reloads the
+// listener), unless it equals the modifiers of the Paste Last Dictation
+// shortcut: then returns the refusal message and stores nothing.
+std::optional<std::string> commitDictationCombo(ModifierCombo candidate, UserDefaults& defaults);
 
 // The shortcut a key-down records: nullopt when it cancels (Escape alone).
 std::optional<PasteShortcut> recordedPasteShortcut(uint16_t keyCode, uint64_t flags);
 
 // Runs the check against the stored chord and the given desktop shortcuts and
-// stores the shortcut when accepted. A warning stores nothing: the caller
-// saves with PasteShortcut::save after "Save Anyway".
+// stores the shortcut when accepted (the caller then registers it again). A
+// warning stores nothing: the caller saves with PasteShortcut::save after
+// "Save Anyway".
 PasteShortcutVerdict commitPasteShortcut(const PasteShortcut& shortcut, UserDefaults& defaults,
-                                         const AppState* appState,
                                          const std::vector<SystemShortcut>& systemShortcuts);
 
 }  // namespace velmarune

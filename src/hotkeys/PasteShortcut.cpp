@@ -3,9 +3,8 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "app/AppState.h"
 #include "foundation/UserDefaults.h"
-#include "hotkeys/KeyCodes.h"
+#include "keys/KeyCodes.h"
 
 namespace velmarune {
 
@@ -43,17 +42,13 @@ std::optional<PasteShortcut> PasteShortcut::load(const UserDefaults& defaults) {
     return PasteShortcut{static_cast<uint16_t>(code), ModifierCombo::fromFlags(raw)};
 }
 
-void PasteShortcut::save(UserDefaults& defaults, const std::optional<PasteShortcut>& shortcut,
-                         const AppState* appState) {
+void PasteShortcut::save(UserDefaults& defaults, const std::optional<PasteShortcut>& shortcut) {
     if (shortcut) {
         defaults.setDictionary(kPasteLastShortcutKey,
                                nlohmann::json{{"keyCode", shortcut->keyCode},
                                               {"modifiers", shortcut->modifiers.rawValue}});
     } else {
         defaults.setString(kPasteLastShortcutKey, "none");
-    }
-    if (appState && appState->reloadPasteShortcut) {
-        appState->reloadPasteShortcut();
     }
 }
 

@@ -4,12 +4,11 @@
 #include <optional>
 #include <string>
 
-#include "hotkeys/ModifierCombo.h"
+#include "keys/ModifierCombo.h"
 
 namespace velmarune {
 
 class UserDefaults;
-struct AppState;
 
 inline constexpr const char* kPasteLastShortcutKey = "pasteLastShortcut";
 
@@ -26,10 +25,9 @@ struct PasteShortcut {
     // "none" reads as off; a dictionary with numeric "keyCode" and "modifiers"
     // as that shortcut (modifiers masked); anything else as the default.
     static std::optional<PasteShortcut> load(const UserDefaults& defaults);
-    // Writes the dictionary (or "none" when off), then calls the application
-    // state's reloadPasteShortcut hook when one is installed.
-    static void save(UserDefaults& defaults, const std::optional<PasteShortcut>& shortcut,
-                     const AppState* appState = nullptr);
+    // Writes the dictionary (or "none" when off). Registering it again is the
+    // caller's business (AppState::reloadPasteShortcut).
+    static void save(UserDefaults& defaults, const std::optional<PasteShortcut>& shortcut);
 
     bool operator==(const PasteShortcut&) const = default;
 };

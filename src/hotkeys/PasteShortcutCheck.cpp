@@ -1,7 +1,7 @@
 #include "hotkeys/PasteShortcutCheck.h"
 
-#include "hotkeys/KeyCodes.h"
 #include "hotkeys/PasteShortcut.h"
+#include "keys/KeyCodes.h"
 
 namespace velmarune {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "hotkeys/ModifierCombo.h"
 #include "hotkeys/SystemShortcut.h"
+#include "keys/ModifierCombo.h"
 
 namespace velmarune {
 

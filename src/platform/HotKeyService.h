@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "hotkeys/ModifierCombo.h"
+#include "keys/ModifierCombo.h"
 
 namespace velmarune {
 

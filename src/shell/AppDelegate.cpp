@@ -16,7 +16,6 @@
 #include "delivery/ClipboardPaster.h"
 #include "delivery/DidntPasteList.h"
 #include "delivery/PasteLastDictation.h"
-#include "delivery/PasteRecorder.h"
 #include "delivery/RecentDictations.h"
 #include "delivery/TerminalPasteClasses.h"
 #include "diagnostics/PasteDiagnostics.h"
@@ -32,6 +31,7 @@
 #include "hotkeys/PasteShortcut.h"
 #include "models/ModelDownloadManager.h"
 #include "models/ModelLocator.h"
+#include "platform/PermissionWalk.h"
 #include "platform/linux/DBusSessionEvents.h"
 #include "platform/linux/LinuxDesktopShortcutSource.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
@@ -43,11 +43,10 @@
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11KeyboardMonitor.h"
 #include "platform/x11/X11Pasteboard.h"
-#include "recognition/DecodeRouter.h"
-#include "recognition/TranscriptCleanup.h"
 #include "recognition/WhisperEngine.h"
 #include "requirements/HardwareCheck.h"
 #include "shell/DesktopFacts.h"
+#include "shell/PasteRecorderWiring.h"
 #include "shell/QtMainQueue.h"
 #include "shell/SoftwareCentre.h"
 #include "system/ReadinessWalk.h"
@@ -68,6 +67,20 @@ namespace velmarune {
 namespace {
 const char* const kDefaultInputChanged = "Velmarune.defaultInputChanged";
 
+// The heads-up display as the core's dictation display.
+class HudDictationDisplay : public DictationDisplay {
+  public:
+    explicit HudDictationDisplay(const std::unique_ptr<DesktopViews>& views) : m_views(views) {}
+    void showNotice(const std::string& text, double seconds) override {
+        m_views->hud().show(text, false, seconds);
+    }
+    void showTranscript(const std::string& text) override {
+        m_views->hud().show(text, true, HeadsUpDisplay::kTranscriptSeconds);
+    }
+
+  private:
+    const std::unique_ptr<DesktopViews>& m_views;
+};
 }  // namespace
 
 // Every long-lived object, declared in start-up order so that destruction
@@ -137,6 +150,7 @@ struct AppGraph {
     std::unique_ptr<DesktopViews> views;
     // Bounds the software-centre query: gone (and the query with it) before the views.
     std::unique_ptr<QObject> softwareCentreProbe = std::make_unique<QObject>();
+    HudDictationDisplay display{views};
     std::shared_ptr<PasteDiagnostics> diagnostics;
     std::shared_ptr<AudioCaptureEngine> captureEngine;
     std::shared_ptr<ClipboardPaster> paster;
@@ -177,14 +191,30 @@ AppDelegate::AppDelegate(QApplication& app)
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::launch() {
+    startBackends();
+    buildViews();
+    startDiagnostics();
+    buildCaptureEngine();
+    buildDelivery();
+    buildPasteLastHotKey();
+    buildPipeline();
+    startPushToTalkListener();
+    startBootstrap();
+    startWatchdogs();
+    wireSessionEvents();
+    buildQuitController();
+}
+
+// The backends' own connections and threads: their state is kept current
+// from here on, so the core's questions are answered from memory.
+void AppDelegate::startBackends() {
     AppGraph& g = *m_graph;
     // A settings file that cannot be read, was moved aside or could not be
     // saved: the user hears of it (the settings code logs it as well).
     g.defaults.setProblemHandler([&g](const std::string& message) {
         g.mainQueue.post([&g, message] {
             if (g.views)
-                g.views->hud().show("Settings: " + message, false,
-                                    HeadsUpDisplay::kMessageSeconds);
+                g.views->hud().show("Settings: " + message, false, HeadsUpDisplay::kMessageSeconds);
         });
     });
     const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
@@ -204,127 +234,77 @@ void AppDelegate::launch() {
     g.captureSession.start();
     g.sessionEvents = std::make_unique<DBusSessionEvents>(g.mainQueue);
     g.sessionEvents->start();
+}
 
-    // At launch: the status item and the other views, and the diagnostic recorder.
-    buildViews();
+void AppDelegate::startDiagnostics() {
+    AppGraph& g = *m_graph;
     g.diagnostics = std::make_shared<PasteDiagnostics>(PasteDiagnostics::Dependencies{
         [&g] { return g.defaults.boolOr("DiagnosticPasteLog", false); },
         [&g](const std::string& row) { g.csv.append(row); },
         [] { return std::chrono::system_clock::now(); },
         [&g] { return g.frontApplication.frontmost(); }, std::string(VELMARUNE_VERSION) + "(1)"});
     g.frontApplication.setOnActivation([&g] { g.diagnostics->noteActivation(g.mainQueue.now()); });
+}
 
-    // 1. The capture engine and its 65 s ring.
+// The capture engine and its 65 s ring; it starts once the engines are ready.
+void AppDelegate::buildCaptureEngine() {
+    AppGraph& g = *m_graph;
     g.captureEngine = std::make_shared<AudioCaptureEngine>(
         std::make_shared<AudioRingBuffer>(16000, 65.0), g.captureSession, g.defaults,
         AudioCaptureEngine::Control::ownThread);
     g.state->captureEngine = g.captureEngine;
+}
 
-    // The paster that every paste goes through.
+// The paster every paste goes through, recent dictations, the didn't-paste
+// list and Paste Last Dictation.
+void AppDelegate::buildDelivery() {
+    AppGraph& g = *m_graph;
     g.paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
         g.pasteboard, g.mainQueue, g.snapshotQueue,
         [&g] {
             g.keyboard.post(pasteChordFor(g.frontApplication.frontmostClassNames(),
                                           terminalPasteClasses(g.defaults)));
         },
-        makePasteRecorder(*g.diagnostics, g.keyboard, g.frontApplication),
-        ClipboardPaster::kClaimWaitSeconds,
-        [&g] { return (g.keyboard.combinedFlags() & kModifierMask) != 0; }});
+        makePasteRecorder(*g.diagnostics, g.keyboard, g.frontApplication)});
     g.snapshotQueue.start();
-
-    // 2-3. Recent dictations and Paste Last Dictation.
     g.recents = std::make_shared<RecentDictations>(g.mainQueue);
     g.recents->observe(*g.sessionEvents);
     g.didntPaste = std::make_shared<DidntPasteList>(g.views->didntPastePresenter());
-    auto modifiersHeld = [&g] { return (g.keyboard.combinedFlags() & kModifierMask) != 0; };
-    g.pasteLast = std::make_shared<PasteLastDictation>(PasteLastDictation::Dependencies{
-        g.recents,
-        [&g](const std::string& text, std::function<void()> onFirstRead) {
-            g.paster->insert(text, false, {}, std::move(onFirstRead), {});
-        },
-        [&g](int64_t entryID) { g.didntPaste->windowPasted(entryID); },
-        [&g](const std::string& message) {
-            g.views->hud().show(message, false, HeadsUpDisplay::kNoticeSeconds);
-        },
-        modifiersHeld, g.mainQueue, [&g] { g.pipeline->cancelForPasteLast(); }});
+    g.pasteLast = std::make_shared<PasteLastDictation>(
+        PasteLastDictation::Dependencies{g.recents, *g.paster, *g.didntPaste, g.display, g.keyboard,
+                                         g.mainQueue, [&g] { g.pipeline->cancelForPasteLast(); }});
+    g.views->menuModel().attachRecent(g.recents, g.pasteLast);
+}
 
-    // 4. The paste-last hot key.
+void AppDelegate::buildPasteLastHotKey() {
+    AppGraph& g = *m_graph;
     g.pasteLastHotKey = std::make_shared<GlobalHotKey>(g.hotKeyService, g.mainQueue,
                                                        [&g] { g.pasteLast->perform(); });
     g.pasteLastHotKey->reload(g.defaults);
+    // The settings window's hooks hold their target weakly.
+    std::weak_ptr<GlobalHotKey> weakHotKey = g.pasteLastHotKey;
+    g.state->reloadPasteShortcut = [weakHotKey, &g] {
+        if (auto h = weakHotKey.lock())
+            h->reload(g.defaults);
+    };
+    g.state->suspendPasteShortcut = [weakHotKey, &g](bool suspended) {
+        if (auto h = weakHotKey.lock())
+            h->suspend(suspended, g.defaults);
+    };
+}
 
-    // 5. The pipeline.
-    DictationPipeline::Dependencies deps;
-    deps.mainQueue = &g.mainQueue;
-    deps.transcriptionExecutor = &g.transcriptionQueue;
-    deps.captureEngine = g.captureEngine;
-    deps.appState = g.state;
-    deps.route = [&g](const std::string& language, MicMode micMode,
-                      int64_t preroll) -> std::optional<DecodeFunction> {
-        // The engines of this moment: a reset may replace them while the
-        // dictation waits, and the decode keeps the ones it started with.
-        std::shared_ptr<SpeechRecognizer> hebrew = g.state->hebrewEngine;
-        std::shared_ptr<SpeechRecognizer> multilingual = g.state->multilingualEngine;
-        if (!hebrew && !multilingual) {
-            return std::nullopt;
-        }
-        auto router = std::make_shared<DecodeRouter>([hebrew, multilingual](ModelSlot slot) {
-            return slot == ModelSlot::hebrew ? hebrew : multilingual;
-        });
-        return DecodeFunction([router, language, micMode, preroll](const Samples& samples,
-                                                                   const CancellationToken& token) {
-            return router->decode(samples, language, micMode, preroll, token);
-        });
-    };
-    deps.cleanup = [](const std::string& text, double seconds, std::optional<int64_t> segments) {
-        return cleanUpTranscript(text, seconds, segments);
-    };
-    deps.insertText = [&g](const std::string& text, std::function<void()> onNoRead,
-                           std::function<void()> onFirstRead, std::function<void()> afterPaste) {
-        g.paster->insert(text, true, std::move(onNoRead), std::move(onFirstRead),
-                         std::move(afterPaste));
-    };
-    deps.prepareClipboard = [&g] { g.paster->prepare(); };
-    deps.showTranscript = [&g](const std::string& text) {
-        g.views->hud().show(text, true, HeadsUpDisplay::kTranscriptSeconds);
-    };
-    deps.restartCapture = [&g] {
-        g.captureEngine->stop();
-        g.captureEngine->start();
-    };
-    deps.reselectInput = [&g] {
-        if (auto id = AudioCaptureEngine::resolveDeviceID(g.captureSession, g.defaults)) {
-            g.captureEngine->reconfigure(*id);
-        } else {
-            g.captureEngine->stop();
-            g.captureEngine->start();
-        }
-    };
-    deps.showNotice = [&g](const std::string& text) {
-        g.views->hud().show(text, false, HeadsUpDisplay::kMessageSeconds);
-    };
-    deps.pickerLanguage = [&g] { return g.defaults.stringValue("pttLanguage").value_or("auto"); };
-    deps.addRecent = [&g](const std::string& text) { return g.recents->add(text); };
-    deps.pasteShortcut = [&g] { return PasteShortcut::load(g.defaults); };
-    deps.showDidntPaste = [&g](DidntPastePrompt prompt) { g.didntPaste->show(std::move(prompt)); };
-    deps.dismissDidntPaste = [&g] { return g.didntPaste->dismiss(); };
-    deps.restoreDidntPaste = [&g](std::vector<DidntPastePrompt> prompts) {
-        g.didntPaste->restore(std::move(prompts));
-    };
-    deps.repaste = [&g](const std::string& text, std::function<void()> onNoRead) {
-        g.paster->insert(text, false, std::move(onNoRead), {}, {});
-    };
-    deps.modifiersHeld = modifiersHeld;
-    deps.frontApp = [&g] { return g.frontApplication.frontmost(); };
-    deps.micMode = [&g] { return g.captureEngine->micMode(); };
-    deps.diagnostics = g.diagnostics;
-    g.pipeline = DictationPipeline::create(std::move(deps));
-    g.views->menuModel().attachRecent(g.recents, g.pasteLast);
+void AppDelegate::buildPipeline() {
+    AppGraph& g = *m_graph;
+    g.pipeline = DictationPipeline::create(DictationPipeline::Collaborators{
+        g.mainQueue, g.transcriptionQueue, g.captureEngine, g.state, g.defaults, *g.paster,
+        *g.didntPaste, g.display, g.frontApplication, g.keyboard, g.recents, g.diagnostics});
     g.recents->onSessionEnded = [&g](const std::string& reason) {
         g.pipeline->discardQueue(reason);
     };
+}
 
-    // 6. The push-to-talk listener.
+void AppDelegate::startPushToTalkListener() {
+    AppGraph& g = *m_graph;
     g.hotkeys = std::make_shared<HotkeyManager>(g.defaults, g.mainQueue, g.keyboardMonitor);
     g.hotkeys->onPTTEvent = [&g](const ModifierMatcher::Event& event) {
         using Kind = ModifierMatcher::Event::Kind;
@@ -342,28 +322,20 @@ void AppDelegate::launch() {
                 break;
         }
     };
-
-    // The settings window's hooks; each holds its target weakly.
     std::weak_ptr<HotkeyManager> weakHotkeys = g.hotkeys;
-    std::weak_ptr<GlobalHotKey> weakHotKey = g.pasteLastHotKey;
     g.state->reloadHotkeys = [weakHotkeys] {
         if (auto h = weakHotkeys.lock())
             h->reloadBindings();
     };
-    g.state->reloadPasteShortcut = [weakHotKey, &g] {
-        if (auto h = weakHotKey.lock())
-            h->reload(g.defaults);
-    };
-    g.state->suspendPasteShortcut = [weakHotKey, &g](bool suspended) {
-        if (auto h = weakHotKey.lock())
-            h->suspend(suspended, g.defaults);
-    };
-
     if (!g.hotkeys->start()) {
         g.log.console("HotkeyManager failed to start — keyboard access (XInput2) may be missing");
     }
+}
 
-    // 7. The bootstrap, which loads the engines.
+// Permissions, first-run steps, the migration and the engines; capture
+// starts once both engines are ready.
+void AppDelegate::startBootstrap() {
+    AppGraph& g = *m_graph;
     g.transcriptionQueue.start();
     g.loaderQueue.start();
     Bootstrap::Dependencies bootDeps;
@@ -420,8 +392,11 @@ void AppDelegate::launch() {
             b->performReset();
     };
     presentRequirementsThen([&g] { g.bootstrap->start(); });
+}
 
-    // 8. The wake watcher and the hourly reset.
+// The capture wake watcher and the hourly reset.
+void AppDelegate::startWatchdogs() {
+    AppGraph& g = *m_graph;
     g.wakeWatcher = std::make_shared<CaptureWakeWatcher>(CaptureWakeWatcher::Dependencies{
         &g.mainQueue, [&g] { return g.pipeline->isRecording(); },
         [&g](const std::string&) {
@@ -438,13 +413,16 @@ void AppDelegate::launch() {
                    AudioCaptureEngine::resolveDeviceID(g.captureSession, g.defaults);
         }});
     g.wakeWatcher->start(*g.state);
+    std::weak_ptr<Bootstrap> weakBootstrap = g.bootstrap;
     g.autoReset = std::make_shared<AutoResetScheduler>(g.mainQueue, g.state, [weakBootstrap] {
         if (auto b = weakBootstrap.lock())
             b->performReset();
     });
     g.autoReset->start();
-    wireSessionEvents();
+}
 
+void AppDelegate::buildQuitController() {
+    AppGraph& g = *m_graph;
     g.quit = std::make_shared<QuitController>(QuitController::Dependencies{
         &g.mainQueue, g.pipeline, [&g] { return g.frontApplication.frontmost(); },
         [](const QuitAlert& alert) -> size_t {
@@ -571,6 +549,7 @@ void AppDelegate::wireSessionEvents() {
         kDefaultInputChanged, [&g](const std::string&) { g.wakeWatcher->defaultInputChanged(); }));
 }
 
+// The status item, the heads-up display and the panels.
 void AppDelegate::buildViews() {
     AppGraph& g = *m_graph;
     g.views =

@@ -30,11 +30,22 @@ class AppDelegate {
     void flushSettings();
 
   private:
+    // The launch steps, in start-up order.
+    void startBackends();
     void buildViews();
+    void startDiagnostics();
+    void buildCaptureEngine();
+    void buildDelivery();
+    void buildPasteLastHotKey();
+    void buildPipeline();
+    void startPushToTalkListener();
+    void startBootstrap();
+    void startWatchdogs();
     // The requirements window on a new installation; `next` goes on with start-up.
     void presentRequirementsThen(std::function<void()> next);
     void startFirstDownloads();
     void wireSessionEvents();
+    void buildQuitController();
     // Stops dictation, flushes the settings and ends the event loop; the
     // objects are then destroyed in reverse order of their creation.
     void terminate();

@@ -9,8 +9,8 @@
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
 #include "foundation/Task.h"
+#include "platform/PermissionWalk.h"
 #include "requirements/SystemFacts.h"
-#include "system/PermissionWalk.h"
 
 namespace velmarune {
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "hotkeys/KeyCodes.h"
+#include "keys/KeyCodes.h"
 
 namespace velmarune {
 

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "hotkeys/ModifierCombo.h"
 #include "hotkeys/PasteShortcut.h"
+#include "keys/ModifierCombo.h"
 
 namespace velmarune {
 

@@ -9,8 +9,8 @@
 
 #include "app/AppMode.h"
 #include "foundation/Subscription.h"
-#include "hotkeys/ModifierCombo.h"
 #include "hotkeys/PasteShortcut.h"
+#include "keys/ModifierCombo.h"
 
 namespace velmarune {
 

@@ -1,14 +1,15 @@
 #include <gtest/gtest.h>
 
+#include "PipelineFixture.h"
 #include "app/Bootstrap.h"
 #include "app/DictationPipeline.h"
 #include "foundation/ManualMainQueue.h"
 #include "foundation/SerialQueue.h"
 #include "models/ModelLocator.h"
+#include "platform/LoginItem.h"
+#include "platform/PermissionWalk.h"
 #include "platform/fake/FakeCaptureSource.h"
 #include "support/TempDir.h"
-#include "system/LoginItem.h"
-#include "system/PermissionWalk.h"
 
 namespace velmarune::testing {
 namespace {
@@ -173,13 +174,14 @@ TEST_F(BootstrapTest, ResetStopsEverythingReloadsAndRestartsCapture) {
     defaults.setString("hebrewModelPath", model("he.bin").string());
     defaults.setString("multilingualModelPath", model("multi.bin").string());
     auto capture = std::make_shared<FakeCaptureSource>();
-    DictationPipeline::Dependencies pipelineDeps;
-    pipelineDeps.mainQueue = &queue;
-    pipelineDeps.transcriptionExecutor = &executor;
-    pipelineDeps.captureEngine = capture;
-    pipelineDeps.appState = state;
-    pipelineDeps.restartCapture = [this] { events->push_back("capture restarted"); };
-    auto pipeline = DictationPipeline::create(std::move(pipelineDeps));
+    RecordingDelivery delivery;
+    RecordingPrompts prompts;
+    RecordingDisplay display;
+    FakeFrontApplication front;
+    FakeModifierState keys;
+    auto pipeline = DictationPipeline::create(
+        DictationPipeline::Collaborators{queue, executor, capture, state, defaults, delivery,
+                                         prompts, display, front, keys, nullptr, nullptr});
     auto modeWatch = state->mode.subscribe(
         [this](const AppMode& m) { events->push_back("mode " + appModeRawValue(m)); });
 
@@ -189,8 +191,9 @@ TEST_F(BootstrapTest, ResetStopsEverythingReloadsAndRestartsCapture) {
     bootstrap->performReset();
     settle();
     EXPECT_EQ(*events, (std::vector<std::string>{"mode idle", "status loading", "status ready",
-                                                 "capture restarted", "lastResetTime"}));
+                                                 "lastResetTime"}));
     EXPECT_EQ(capture->stopCount(), 1);
+    EXPECT_EQ(capture->restartCount(), 1);
     EXPECT_TRUE(log->contains("stopEverything invoked"));
     EXPECT_TRUE(log->contains("[Velmarune.Bootstrap] performReset complete"));
 }

@@ -2,97 +2,45 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/AppState.h"
 #include "app/DictationPipeline.h"
+#include "delivery/RecentDictations.h"
 #include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
 #include "foundation/SerialQueue.h"
+#include "foundation/UserDefaults.h"
 #include "platform/fake/FakeCaptureSource.h"
+#include "platform/fake/FakeFrontApplication.h"
+#include "platform/fake/FakeKeyboard.h"
+#include "support/DeliveryDoubles.h"
+#include "support/ScriptedRecognizer.h"
 
 namespace velmarune::testing {
 
-// A pipeline wired to fakes: a manual clock and executor, a scripted decoder
-// and a paster that records each paste and lets the test finish it.
+// A pipeline wired to fakes: a manual clock and executor, scripted engines
+// behind the product's routing, and a delivery the test finishes by hand.
+// With the language on "auto" the multilingual engine hears Hebrew, so the
+// Hebrew engine transcribes ("hello world" unless scripted).
 class PipelineFixture : public ::testing::Test {
   protected:
-    struct PasteCall {
-        std::string text;
-        std::function<void()> onNoRead;
-        std::function<void()> onFirstRead;
-        std::function<void()> afterPaste;
-    };
+    // Runs before the pipeline is built.
+    virtual void customise() {}
+    // What the pipeline captures from.
+    virtual std::shared_ptr<CaptureSource> captureSource() { return capture; }
 
-    void SetUp() override { build(); }
-
-    virtual void customise(DictationPipeline::Dependencies&) {}
-
-    void build() {
-        DictationPipeline::Dependencies deps;
-        deps.mainQueue = &queue;
-        deps.transcriptionExecutor = &executor;
-        deps.captureEngine = capture;
-        deps.appState = state;
-        deps.decodeFn = [this](const Samples& samples, const std::string& language,
-                               const CancellationToken&) {
-            decodedLanguages.push_back(language);
-            decodedSampleCounts.push_back(samples.size());
-            if (throwOnDecode) {
-                throw std::runtime_error("engine exploded");
-            }
-            Transcription t;
-            if (!results.empty()) {
-                t.text = results.front();
-                results.pop_front();
-            } else {
-                t.text = "hello world";
-            }
-            t.latencyMs = 120;
-            t.segments = 1;
-            return t;
-        };
-        deps.insertText = [this](const std::string& text, std::function<void()> onNoRead,
-                                 std::function<void()> onFirstRead,
-                                 std::function<void()> afterPaste) {
-            pastes.push_back(
-                {text, std::move(onNoRead), std::move(onFirstRead), std::move(afterPaste)});
-        };
-        deps.prepareClipboard = [this] { ++clipboardPrepares; };
-        deps.showTranscript = [this](const std::string& text) { shownTranscripts.push_back(text); };
-        deps.restartCapture = [this] { ++captureRestarts; };
-        deps.showNotice = [this](const std::string& text) { notices.push_back(text); };
-        deps.pickerLanguage = [this] { return language; };
-        deps.addRecent = [this](const std::string& text) -> std::optional<int64_t> {
-            recents.push_back(text);
-            return static_cast<int64_t>(recents.size());
-        };
-        deps.pasteShortcut = [] { return std::optional<PasteShortcut>(PasteShortcut{}); };
-        deps.showDidntPaste = [this](DidntPastePrompt prompt) {
-            prompts.push_back(std::move(prompt));
-        };
-        deps.dismissDidntPaste = [this] {
-            auto closed = std::move(prompts);
-            prompts.clear();
-            return closed;
-        };
-        deps.restoreDidntPaste = [this](std::vector<DidntPastePrompt> restored) {
-            for (auto& p : restored) {
-                prompts.push_back(std::move(p));
-            }
-        };
-        deps.repaste = [this](const std::string& text, std::function<void()>) {
-            repasted.push_back(text);
-        };
-        deps.modifiersHeld = [this] { return modifiersDown; };
-        deps.frontApp = [this] { return front; };
-        deps.micMode = [] { return MicMode::standard; };
+    void SetUp() override {
+        customise();
+        state->hebrewEngine = hebrew;
+        state->multilingualEngine = multilingual;
         state->resetEngine = [this] { ++engineResets; };
-        customise(deps);
-        pipeline = DictationPipeline::create(std::move(deps));
+        front.activate("org.example.editor:42");
+        pipeline = DictationPipeline::create(DictationPipeline::Collaborators{
+            queue, executor, captureSource(), state, defaults, delivery, prompts, display, front,
+            keys, recents, diagnostics});
     }
 
     // Holds the chord for `seconds` of tone at `amplitude` and lets go.
@@ -108,34 +56,47 @@ class PipelineFixture : public ::testing::Test {
         }
     }
 
+    // The keystroke of paste `index` falls due; true when it was posted
+    // (the pipeline may hold it back while keys are down).
+    void keystrokeDue(size_t index) {
+        ASSERT_LT(index, pastes().size());
+        auto& paste = pastes()[index];
+        paste.observer->keystrokeDue([this, index] {
+            auto& p = pastes()[index];
+            p.keystrokePosted = true;
+            p.observer->keystrokePosted();
+        });
+    }
+
     // The keystroke is posted and the target reads the text at once.
     void completePaste(size_t index) {
-        ASSERT_LT(index, pastes.size());
-        pastes[index].afterPaste();
-        pastes[index].onFirstRead();
+        keystrokeDue(index);
+        pastes()[index].observer->firstRead();
     }
+
+    std::vector<RecordingDelivery::Paste>& pastes() { return delivery.pastes; }
+    void setLanguage(const std::string& language) { defaults.setString("pttLanguage", language); }
+    void holdModifiers(bool held) { keys.flags = held ? 0x40000 : 0; }
 
     std::shared_ptr<CapturingLogSink> logSink = std::make_shared<CapturingLogSink>();
     ScopedLogSink scopedLog{logSink};
     ManualMainQueue queue;
     ManualExecutor executor;
+    MemoryUserDefaults defaults;
+    RecordingDelivery delivery;
+    RecordingDisplay display;
+    RecordingPrompts prompts;
+    FakeFrontApplication front;
+    FakeModifierState keys;
     std::shared_ptr<FakeCaptureSource> capture = std::make_shared<FakeCaptureSource>();
     std::shared_ptr<AppState> state = std::make_shared<AppState>();
+    std::shared_ptr<ScriptedRecognizer> hebrew =
+        std::make_shared<ScriptedRecognizer>("hello world");
+    std::shared_ptr<ScriptedRecognizer> multilingual =
+        std::make_shared<ScriptedRecognizer>("multilingual", LanguageDetection{"he", 1.0F});
+    std::shared_ptr<RecentDictations> recents = std::make_shared<RecentDictations>(queue);
+    std::shared_ptr<PasteDiagnostics> diagnostics;
     std::shared_ptr<DictationPipeline> pipeline;
-
-    std::deque<std::string> results;
-    bool throwOnDecode = false;
-    std::string language = "auto";
-    bool modifiersDown = false;
-    std::optional<std::string> front = std::string("org.example.editor:42");
-
-    std::vector<std::string> decodedLanguages;
-    std::vector<size_t> decodedSampleCounts;
-    std::vector<PasteCall> pastes;
-    std::vector<std::string> shownTranscripts, notices, recents, repasted;
-    std::vector<DidntPastePrompt> prompts;
-    int clipboardPrepares = 0;
-    int captureRestarts = 0;
     int engineResets = 0;
 };
 

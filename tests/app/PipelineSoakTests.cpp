@@ -5,10 +5,6 @@
 
 #include "PipelineFixture.h"
 
-namespace velmarune::testing {
-namespace {}  // namespace
-}  // namespace velmarune::testing
-
 // AddressSanitizer's count of live heap bytes, when it is linked in.
 extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
 
@@ -27,14 +23,11 @@ size_t liveHeapBytes() {
 // target that mostly reads at once, sometimes late and sometimes never.
 class PipelineSoak : public PipelineFixture {
   protected:
-    void customise(DictationPipeline::Dependencies& deps) override {
+    void customise() override {
         // Each dictation's length names it: no pre-roll (the ring is emptied
         // before every press) and 8000 + n samples of tone.
-        deps.decodeFn = [](const Samples& samples, const std::string&, const CancellationToken&) {
-            Transcription t;
-            t.text = "dictation " + std::to_string(samples.size() - 8000);
-            t.segments = 1;
-            return t;
+        hebrew->textFor = [](const std::vector<float>& samples) {
+            return "dictation " + std::to_string(samples.size() - 8000);
         };
     }
 
@@ -50,19 +43,19 @@ class PipelineSoak : public PipelineFixture {
     void drain() {
         for (int step = 0; step < 1000 && (state->queuedDictations.get() > 0 || pasting); ++step) {
             finishDecoding();
-            while (completed < pastes.size()) {
-                PasteCall& paste = pastes[completed];
-                pastedTexts.push_back(paste.text);
+            while (completed < pastes().size()) {
+                const auto observer = pastes()[completed].observer;
+                pastedTexts.push_back(pastes()[completed].text);
                 const size_t kind = pastedTexts.size() % 17;
-                paste.afterPaste();
+                keystrokeDue(completed);
                 if (kind == 5) {
                     queue.advance(0.2);  // a slow target reads a little later
-                    paste.onFirstRead();
+                    observer->firstRead();
                 } else if (kind == 11) {
-                    unread.push_back(paste.text);  // never read
-                    paste.onNoRead();
+                    unread.push_back(pastedTexts.back());  // never read
+                    observer->noRead();
                 } else {
-                    paste.onFirstRead();
+                    observer->firstRead();
                 }
                 ++completed;
             }
@@ -74,13 +67,16 @@ class PipelineSoak : public PipelineFixture {
     // The fixture's own records, which grow by design: emptied after every
     // burst, so that they never outgrow what the first bursts allocated.
     void forgetRecords() {
-        pastes.clear();
+        pastes().clear();
         completed = 0;
-        decodedLanguages.clear();
-        decodedSampleCounts.clear();
-        shownTranscripts.clear();
-        recents.clear();
-        prompts.clear();
+        for (auto* engine : {hebrew.get(), multilingual.get()}) {
+            engine->calls.clear();
+            engine->heard.clear();
+            engine->detectedSampleCounts.clear();
+        }
+        display.transcripts.clear();
+        recents->clear("test");
+        prompts.prompts.clear();
         logSink->clear();
     }
 
@@ -105,9 +101,10 @@ TEST_F(PipelineSoak, AThousandDictationsKeepOrderBoundsAndMemory) {
         const int burst = 1 + (n * 5 + n / 7) % 7;
         for (int b = 0; b < burst && n < 1000; ++b, ++n) {
             dictateNumber(n);
-            const bool full = notices == std::vector<std::string>{
-                                             "Too many dictations waiting. This one wasn't kept."};
-            notices.clear();
+            const bool full =
+                display.notices ==
+                std::vector<std::string>{"Too many dictations waiting. This one wasn't kept."};
+            display.notices.clear();
             (full ? refused : kept).push_back("dictation " + std::to_string(n));
         }
         drain();

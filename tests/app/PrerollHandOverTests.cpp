@@ -40,6 +40,9 @@ class GatedCaptureSource : public CaptureSource {
     CaptureStats statsSnapshot() const override { return m_engine->statsSnapshot(); }
     void start() override { m_engine->start(); }
     void stop() override { m_engine->stop(); }
+    void restart() override { m_engine->restart(); }
+    void reselectInput() override { m_engine->reselectInput(); }
+    MicMode micMode() override { return m_engine->micMode(); }
     bool isRunning() const override { return m_engine->isRunning(); }
     std::optional<std::string> deviceName() const override { return m_engine->deviceName(); }
     std::optional<std::string> deviceID() const override { return m_engine->deviceID(); }
@@ -86,15 +89,8 @@ class PrerollHandOver : public PipelineFixture {
         gated.reset();
         engine.reset();
     }
-    void customise(DictationPipeline::Dependencies& deps) override {
-        deps.captureEngine = gated;
-        auto counting = deps.decodeFn;
-        deps.decodeFn = [this, counting](const Samples& samples, const std::string& language,
-                                         const CancellationToken& token) {
-            recorded.push_back(samples);
-            return counting(samples, language, token);
-        };
-    }
+    std::shared_ptr<CaptureSource> captureSource() override { return gated; }
+    const std::vector<Samples>& recorded() const { return hebrew->heard; }
 
     // Delivers `blocks` blocks of the ramp, continuing where it stopped.
     void deliverRamp(int blocks) {
@@ -122,7 +118,6 @@ class PrerollHandOver : public PipelineFixture {
     std::shared_ptr<AudioCaptureEngine> engine = std::make_shared<AudioCaptureEngine>(
         std::make_shared<AudioRingBuffer>(16000, 65.0), session, settings);
     std::shared_ptr<GatedCaptureSource> gated = std::make_shared<GatedCaptureSource>(engine);
-    std::vector<Samples> recorded;
     int64_t next = 1;
 };
 
@@ -138,10 +133,10 @@ TEST_F(PrerollHandOver, ABlockInTheRingBeforeThePressIsNotRecordedAgain) {
     pipeline->release();
     finishDecoding();
 
-    ASSERT_EQ(recorded.size(), 1u);
-    expectContiguous(recorded[0]);
-    EXPECT_EQ(recorded[0].front(), static_cast<float>(next - 8000 - 50 * kBlockFrames));
-    EXPECT_EQ(recorded[0].back(), static_cast<float>(next - 1));
+    ASSERT_EQ(recorded().size(), 1u);
+    expectContiguous(recorded()[0]);
+    EXPECT_EQ(recorded()[0].front(), static_cast<float>(next - 8000 - 50 * kBlockFrames));
+    EXPECT_EQ(recorded()[0].back(), static_cast<float>(next - 1));
 }
 
 TEST_F(PrerollHandOver, PressesDuringContinuousDeliveryLoseAndDoubleNothing) {
@@ -165,16 +160,16 @@ TEST_F(PrerollHandOver, PressesDuringContinuousDeliveryLoseAndDoubleNothing) {
         ASSERT_TRUE(waitForFrames(ringFrames() + 6000));
         pipeline->release();
         finishDecoding();
-        for (size_t p = 0; p < pastes.size(); ++p) {
+        for (size_t p = 0; p < pastes().size(); ++p) {
             completePaste(p);
         }
-        pastes.clear();
+        pastes().clear();
     }
     stop = true;
     delivery.join();
 
-    ASSERT_EQ(recorded.size(), 40u);
-    for (const Samples& samples : recorded) {
+    ASSERT_EQ(recorded().size(), 40u);
+    for (const Samples& samples : recorded()) {
         expectContiguous(samples);
     }
 }

@@ -10,13 +10,13 @@ class Quit : public PipelineFixture {
   protected:
     std::shared_ptr<QuitController> makeController(size_t answer) {
         return std::make_shared<QuitController>(QuitController::Dependencies{
-            &queue, pipeline, [this] { return front; },
+            &queue, pipeline, [this] { return front.frontmost(); },
             [this, answer](const QuitAlert& alert) {
                 alerts.push_back(alert);
-                front = "velmarune:1";  // the alert brings us to the front
+                front.activate("velmarune:1");  // the alert brings us to the front
                 return answer;
             },
-            [this](const std::optional<std::string>& app) { front = app; },
+            [this](const std::optional<std::string>& app) { front.activate(app); },
             [this] { ++terminations; }});
     }
 
@@ -61,10 +61,10 @@ TEST_F(Quit, WaitThenQuitQuitsRightAfterTheLastPaste) {
 
     finishDecoding();
     // The editor is back in front, so the pastes go there.
-    ASSERT_EQ(pastes.size(), 1u);
+    ASSERT_EQ(pastes().size(), 1u);
     completePaste(0);
     EXPECT_EQ(terminations, 0);
-    ASSERT_EQ(pastes.size(), 2u);
+    ASSERT_EQ(pastes().size(), 2u);
     completePaste(1);
     EXPECT_EQ(terminations, 1);
 }

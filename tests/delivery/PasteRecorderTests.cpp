@@ -6,6 +6,7 @@
 #include "platform/fake/FakeFrontApplication.h"
 #include "platform/fake/FakeKeyboard.h"
 #include "platform/fake/FakePasteboard.h"
+#include "shell/PasteRecorderWiring.h"
 
 namespace velmarune {
 namespace {
@@ -32,10 +33,10 @@ TEST(PasteRecorder, EachPasteEndsItsOwnPressRow) {
     diagnostics.setPasting(first);
     paster->prepare();
     queue.runAll();
-    paster->insert("one", true, nullptr, nullptr, nullptr);
+    paster->insert("one", true, nullptr);
     clock.advance(0.5);
     diagnostics.setPasting(second);
-    paster->insert("two", true, nullptr, nullptr, nullptr);
+    paster->insert("two", true, nullptr);
     clock.advance(0.03);
     pasteboard.readAsApplication("UTF8_STRING");
     clock.advance(2);

@@ -4,8 +4,10 @@
 #include "delivery/RecentDictations.h"
 #include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
-#include "hotkeys/ModifierCombo.h"
+#include "keys/ModifierCombo.h"
+#include "platform/fake/FakeKeyboard.h"
 #include "platform/fake/FakeSessionEvents.h"
+#include "support/DeliveryDoubles.h"
 
 namespace velmarune {
 namespace {
@@ -119,27 +121,21 @@ TEST(RecentDictations, MenuTitles) {
 struct PasteLastRig {
     ManualMainQueue clock;
     std::shared_ptr<RecentDictations> store = std::make_shared<RecentDictations>(clock);
-    std::vector<std::pair<std::string, TimePoint>> pasted;
-    std::vector<std::function<void()>> firstReads;
-    std::vector<int64_t> windowPasted;
-    std::vector<std::string> notices;
-    bool held = false;
+    std::vector<TimePoint> pastedAt;
+    testing::RecordingDelivery delivery{[this] { pastedAt.push_back(clock.now()); }};
+    testing::RecordingPrompts prompts;
+    testing::RecordingDisplay display;
+    FakeModifierState keys;
     int cancels = 0;
-    std::shared_ptr<PasteLastDictation> command;
+    std::shared_ptr<PasteLastDictation> command =
+        std::make_shared<PasteLastDictation>(PasteLastDictation::Dependencies{
+            store, delivery, prompts, display, keys, clock, [this] { ++cancels; }});
 
-    PasteLastRig() {
-        command = std::make_shared<PasteLastDictation>(PasteLastDictation::Dependencies{
-            store,
-            [this](const std::string& text, std::function<void()> onFirstRead) {
-                pasted.emplace_back(text, clock.now());
-                firstReads.push_back(std::move(onFirstRead));
-            },
-            [this](int64_t id) { windowPasted.push_back(id); },
-            [this](const std::string& message) { notices.push_back(message); },
-            [this] { return held; }, clock, [this] { ++cancels; }});
+    const std::vector<testing::RecordingDelivery::Paste>& pasted() const {
+        return delivery.repastes;
     }
     double secondsSince(TimePoint start, size_t paste = 0) const {
-        return secondsBetween(start, pasted.at(paste).second);
+        return secondsBetween(start, pastedAt.at(paste));
     }
 };
 
@@ -151,8 +147,8 @@ TEST(PasteLastDictation, WithAnEmptyListItOnlyShowsTheNotice) {
     rig.command->paste(7);
     rig.clock.advance(5);
     EXPECT_EQ(rig.cancels, 1);
-    EXPECT_TRUE(rig.pasted.empty());
-    EXPECT_EQ(rig.notices,
+    EXPECT_TRUE(rig.pasted().empty());
+    EXPECT_EQ(rig.display.notices,
               std::vector<std::string>(3, "Nothing to paste. Recent Dictations is empty."));
 }
 
@@ -165,18 +161,18 @@ TEST(PasteLastDictation, WaitsForReleasedModifiersAtMostOneSecond) {
         PasteLastRig rig;
         rig.store->add("older");
         rig.store->add("newest");
-        rig.held = c.releaseAfter >= 0;
-        if (rig.held) {
-            rig.clock.postAfter(c.releaseAfter - 0.001, [&] { rig.held = false; });
+        if (c.releaseAfter >= 0) {
+            rig.keys.flags = 0x160000;
+            rig.clock.postAfter(c.releaseAfter - 0.001, [&] { rig.keys.flags = 0; });
         }
         const auto start = rig.clock.now();
         rig.command->perform();
         rig.clock.advance(3);
-        ASSERT_EQ(rig.pasted.size(), 1u) << c.releaseAfter;
-        EXPECT_EQ(rig.pasted[0].first, "newest");
+        ASSERT_EQ(rig.pasted().size(), 1u) << c.releaseAfter;
+        EXPECT_EQ(rig.pasted()[0].text, "newest");
         EXPECT_NEAR(rig.secondsSince(start), c.pastedAt, 1e-6) << c.releaseAfter;
-        rig.firstReads[0]();
-        EXPECT_EQ(rig.windowPasted, std::vector<int64_t>{2});
+        rig.pasted()[0].observer->firstRead();
+        EXPECT_EQ(rig.prompts.pastedEntries, std::vector<int64_t>{2});
     }
 }
 
@@ -188,14 +184,16 @@ TEST(PasteLastDictation, TheMenuPastesAfterAShortDelayAndOnlyTheNewestClosesItsP
     rig.command->paste(first);
     rig.command->paste(std::nullopt);
     rig.clock.advance(0.149);
-    EXPECT_TRUE(rig.pasted.empty());
+    EXPECT_TRUE(rig.pasted().empty());
     rig.clock.advance(0.001);
-    ASSERT_EQ(rig.pasted.size(), 2u);
-    EXPECT_EQ(rig.pasted[0].first, "first");
-    EXPECT_EQ(rig.pasted[1].first, "second");
+    ASSERT_EQ(rig.pasted().size(), 2u);
+    EXPECT_EQ(rig.pasted()[0].text, "first");
+    EXPECT_EQ(rig.pasted()[1].text, "second");
     EXPECT_NEAR(rig.secondsSince(start, 0), 0.15, 1e-6);
-    for (auto& read : rig.firstReads) read();
-    EXPECT_EQ(rig.windowPasted, std::vector<int64_t>{2});
+    // Only the newest entry's paste tells the prompt.
+    EXPECT_EQ(rig.pasted()[0].observer, nullptr);
+    rig.pasted()[1].observer->firstRead();
+    EXPECT_EQ(rig.prompts.pastedEntries, std::vector<int64_t>{2});
     EXPECT_EQ(rig.cancels, 0);
 }
 

@@ -2,13 +2,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/AppState.h"
 #include "foundation/UserDefaults.h"
 #include "hotkeys/HotkeyBindings.h"
 #include "hotkeys/HotkeyRecording.h"
-#include "hotkeys/KeyCodes.h"
 #include "hotkeys/PasteShortcut.h"
 #include "hotkeys/PasteShortcutCheck.h"
+#include "keys/KeyCodes.h"
 
 namespace velmarune {
 namespace {
@@ -71,12 +70,8 @@ TEST(HotkeyBindings, ReadsMaskedNumbersAndFallsBackOtherwise) {
     defaults.setInteger("pttBinding", 0x10000);  // masks to empty: stays empty
     EXPECT_TRUE(HotkeyBindings::load(defaults).pushToTalk.empty());
 
-    AppState state;
-    int reloads = 0;
-    state.reloadHotkeys = [&] { ++reloads; };
-    HotkeyBindings::save(defaults, ModifierCombo{kCtrl | kOpt}, &state);
+    HotkeyBindings::save(defaults, ModifierCombo{kCtrl | kOpt});
     EXPECT_EQ(defaults.integerValue("pttBinding"), static_cast<int64_t>(kCtrl | kOpt));
-    EXPECT_EQ(reloads, 1);
 }
 
 TEST(PasteShortcut, ReadsTheStoredFormWithFallbacks) {
@@ -114,18 +109,14 @@ TEST(PasteShortcut, ReadsTheStoredFormWithFallbacks) {
     EXPECT_EQ(PasteShortcut::load(empty), standard);
 }
 
-TEST(PasteShortcut, SaveRoundTripsAndReloads) {
+TEST(PasteShortcut, SaveRoundTrips) {
     MemoryUserDefaults defaults;
-    AppState state;
-    int reloads = 0;
-    state.reloadPasteShortcut = [&] { ++reloads; };
     const PasteShortcut f5{96, ModifierCombo{kCtrl | kOpt}};
-    PasteShortcut::save(defaults, f5, &state);
+    PasteShortcut::save(defaults, f5);
     EXPECT_EQ(PasteShortcut::load(defaults), f5);
-    PasteShortcut::save(defaults, std::nullopt, &state);
+    PasteShortcut::save(defaults, std::nullopt);
     EXPECT_EQ(defaults.stringValue("pasteLastShortcut"), "none");
     EXPECT_EQ(PasteShortcut::load(defaults), std::nullopt);
-    EXPECT_EQ(reloads, 2);
 }
 
 TEST(PasteShortcutCheck, FirstMatchingRuleDecides) {
@@ -211,29 +202,24 @@ TEST(HotkeyRecording, ChordCandidateIsReplacedAndCommittedOnFullRelease) {
 
 TEST(HotkeyRecording, CommitsRefuseClashesWithEachOther) {
     MemoryUserDefaults defaults;
-    AppState state;
-    int chordReloads = 0, pasteReloads = 0;
-    state.reloadHotkeys = [&] { ++chordReloads; };
-    state.reloadPasteShortcut = [&] { ++pasteReloads; };
 
     // Ctrl+Shift+P as the paste shortcut is the dictation chord's modifiers: refused.
     auto verdict =
-        commitPasteShortcut(PasteShortcut{35, ModifierCombo{kCtrl | kShift}}, defaults, &state, {});
+        commitPasteShortcut(PasteShortcut{35, ModifierCombo{kCtrl | kShift}}, defaults, {});
     EXPECT_TRUE(verdict.refuses());
-    EXPECT_EQ(pasteReloads, 0);
+    EXPECT_EQ(PasteShortcut::load(defaults), PasteShortcut{});
 
-    PasteShortcut::save(defaults, PasteShortcut{35, ModifierCombo{kCtrl | kOpt}}, &state);
-    EXPECT_EQ(commitDictationCombo(ModifierCombo{kCtrl | kOpt}, defaults, &state),
+    PasteShortcut::save(defaults, PasteShortcut{35, ModifierCombo{kCtrl | kOpt}});
+    EXPECT_EQ(commitDictationCombo(ModifierCombo{kCtrl | kOpt}, defaults),
               "These are the modifiers of Paste Last Dictation (Ctrl+Alt+P). Choose a different "
               "combination.");
-    EXPECT_EQ(chordReloads, 0);
-    EXPECT_EQ(commitDictationCombo(ModifierCombo{kCmd}, defaults, &state), std::nullopt);
+    EXPECT_EQ(HotkeyBindings::load(defaults).pushToTalk, ModifierCombo{kCtrl | kShift});
+    EXPECT_EQ(commitDictationCombo(ModifierCombo{kCmd}, defaults), std::nullopt);
     EXPECT_EQ(HotkeyBindings::load(defaults).pushToTalk, ModifierCombo{kCmd});
-    EXPECT_EQ(chordReloads, 1);
 
     // A warning stores nothing until the user says "Save Anyway".
-    verdict = commitPasteShortcut(PasteShortcut{9, ModifierCombo{kCtrl | kOpt | kShift}}, defaults,
-                                  &state, {});
+    verdict =
+        commitPasteShortcut(PasteShortcut{9, ModifierCombo{kCtrl | kOpt | kShift}}, defaults, {});
     EXPECT_EQ(verdict.kind, Kind::warning);
     EXPECT_EQ(PasteShortcut::load(defaults), (PasteShortcut{35, ModifierCombo{kCtrl | kOpt}}));
 }

@@ -10,49 +10,13 @@
 #include "recognition/AutoRouter.h"
 #include "recognition/DecodeRouter.h"
 #include "recognition/WhisperEngine.h"
+#include "support/ScriptedRecognizer.h"
 #include "support/TestModels.h"
 
 namespace velmarune {
 namespace {
 
-// Records how it was called; detects and transcribes as scripted.
-class ScriptedRecognizer : public SpeechRecognizer {
-  public:
-    struct Call {
-        std::string language;
-        bool englishPrompt;
-        float quietThreshold;
-        size_t sampleCount;
-    };
-
-    explicit ScriptedRecognizer(std::string name, LanguageDetection detection = {"he", 1.0F})
-        : m_name(std::move(name)), m_detection(std::move(detection)) {}
-
-    Transcription transcribe(const std::vector<float>& samples, const std::string& language,
-                             bool englishPrompt, float /*temperature*/, float quietThreshold,
-                             const CancellationToken&) override {
-        calls.push_back({language, englishPrompt, quietThreshold, samples.size()});
-        Transcription t;
-        t.text = m_name;
-        t.segments = 1;
-        return t;
-    }
-    LanguageDetection detectLanguage(const std::vector<float>& samples) override {
-        detectedSampleCounts.push_back(samples.size());
-        if (failDetection) {
-            throw WhisperEngineError::languageDetectionFailed(-7);
-        }
-        return m_detection;
-    }
-
-    std::vector<Call> calls;
-    std::vector<size_t> detectedSampleCounts;
-    bool failDetection = false;
-
-  private:
-    std::string m_name;
-    LanguageDetection m_detection;
-};
+using testing::ScriptedRecognizer;
 
 // 1 s of speech at 0.3 over noise at 0.01, then 2 s of noise (cut to 0.6 s).
 std::vector<float> speechWithTail() {

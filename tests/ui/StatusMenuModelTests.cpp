@@ -4,6 +4,8 @@
 #include "delivery/PasteLastDictation.h"
 #include "delivery/RecentDictations.h"
 #include "foundation/ManualMainQueue.h"
+#include "platform/fake/FakeKeyboard.h"
+#include "support/DeliveryDoubles.h"
 #include "ui/ShortcutText.h"
 #include "ui/StatusMenuModel.h"
 
@@ -15,17 +17,18 @@ struct MenuRig {
     AppState state;
     ModifierCombo chord{kModifierControl | kModifierShift};
     std::optional<PasteShortcut> shortcut = PasteShortcut{};
-    std::vector<std::string> inserted;
+    testing::RecordingDelivery delivery;
+    testing::RecordingPrompts prompts;
+    testing::RecordingDisplay display;
+    FakeModifierState keys;
     std::shared_ptr<RecentDictations> recents = std::make_shared<RecentDictations>(queue);
-    std::shared_ptr<PasteLastDictation> pasteLast =
-        std::make_shared<PasteLastDictation>(PasteLastDictation::Dependencies{
-            recents,
-            [this](const std::string& text, std::function<void()>) { inserted.push_back(text); },
-            {},
-            [](const std::string&) {},
-            [] { return false; },
-            queue,
-            {}});
+    std::shared_ptr<PasteLastDictation> pasteLast = std::make_shared<PasteLastDictation>(
+        PasteLastDictation::Dependencies{recents, delivery, prompts, display, keys, queue, {}});
+    std::vector<std::string> inserted() const {
+        std::vector<std::string> texts;
+        for (const auto& paste : delivery.repastes) texts.push_back(paste.text);
+        return texts;
+    }
     StatusMenuModel model{{state, [this] { return chord; }, [this] { return shortcut; }}};
 };
 
@@ -71,7 +74,7 @@ TEST(StatusMenuModel, RecentGroupBeforeAndAfterTheStoreIsAttached) {
     rig.model.pasteLast();  // not attached: nothing happens
     rig.model.clearRecent();
     rig.queue.advance(1.0);
-    EXPECT_TRUE(rig.inserted.empty());
+    EXPECT_TRUE(rig.inserted().empty());
     EXPECT_EQ(rig.recents->entries().size(), 1u);
 
     rig.recents->clear("test");
@@ -97,7 +100,7 @@ TEST(StatusMenuModel, RecentGroupBeforeAndAfterTheStoreIsAttached) {
     rig.model.pasteRecent(*seven);
     rig.model.pasteLast();
     rig.queue.advance(PasteLastDictation::kMenuDelaySeconds);
-    EXPECT_EQ(rig.inserted,
+    EXPECT_EQ(rig.inserted(),
               (std::vector<std::string>{"one two three four five six seven",
                                         "abcdefgh abcdefgh abcdefgh abcdefgh abcd efgh"}));
     rig.model.clearRecent();

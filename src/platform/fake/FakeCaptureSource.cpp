@@ -34,6 +34,37 @@ void FakeCaptureSource::stop() {
     ++m_stops;
 }
 
+void FakeCaptureSource::restart() {
+    std::lock_guard lock(m_mutex);
+    m_running = true;
+    ++m_restarts;
+}
+
+void FakeCaptureSource::reselectInput() {
+    std::lock_guard lock(m_mutex);
+    ++m_reselects;
+}
+
+MicMode FakeCaptureSource::micMode() {
+    std::lock_guard lock(m_mutex);
+    return m_micMode;
+}
+
+void FakeCaptureSource::setMicMode(MicMode mode) {
+    std::lock_guard lock(m_mutex);
+    m_micMode = mode;
+}
+
+int FakeCaptureSource::restartCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_restarts;
+}
+
+int FakeCaptureSource::reselectCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_reselects;
+}
+
 bool FakeCaptureSource::isRunning() const {
     std::lock_guard lock(m_mutex);
     return m_running;

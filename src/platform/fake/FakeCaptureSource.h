@@ -15,6 +15,9 @@ class FakeCaptureSource : public CaptureSource {
     CaptureStats statsSnapshot() const override;
     void start() override;
     void stop() override;
+    void restart() override;
+    void reselectInput() override;
+    MicMode micMode() override;
     bool isRunning() const override;
     std::optional<std::string> deviceName() const override;
     std::optional<std::string> deviceID() const override;
@@ -31,10 +34,13 @@ class FakeCaptureSource : public CaptureSource {
 
     void setDeviceName(std::optional<std::string> name);
     void setStats(const CaptureStats& stats);
+    void setMicMode(MicMode mode);
 
     int startCount() const;
     int stopCount() const;
     int resetCount() const;
+    int restartCount() const;
+    int reselectCount() const;
 
   private:
     mutable std::mutex m_mutex;
@@ -44,6 +50,9 @@ class FakeCaptureSource : public CaptureSource {
     int m_starts = 0;
     int m_stops = 0;
     int m_resets = 0;
+    int m_restarts = 0;
+    int m_reselects = 0;
+    MicMode m_micMode = MicMode::standard;
     std::optional<std::string> m_deviceName{"Test Microphone"};
     std::function<void()> m_onBuffer;
     SamplesAppended m_onSamples;

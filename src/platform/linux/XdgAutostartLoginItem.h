@@ -5,7 +5,7 @@
 #include <string>
 
 #include "foundation/Log.h"
-#include "system/LoginItem.h"
+#include "platform/LoginItem.h"
 
 namespace velmarune {
 

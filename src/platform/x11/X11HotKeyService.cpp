@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "hotkeys/KeyCodes.h"
+#include "keys/KeyCodes.h"
 #include "platform/x11/X11Keymap.h"
 
 namespace velmarune {

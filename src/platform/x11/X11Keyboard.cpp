@@ -11,6 +11,7 @@
 #include <atomic>
 
 #include "foundation/Log.h"
+#include "keys/ModifierCombo.h"
 #include "platform/x11/X11EventLoop.h"
 #include "platform/x11/X11Keymap.h"
 #include "platform/x11/XcbSupport.h"

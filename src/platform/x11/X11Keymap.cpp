@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "hotkeys/ModifierCombo.h"
+#include "keys/ModifierCombo.h"
 
 namespace velmarune {
 

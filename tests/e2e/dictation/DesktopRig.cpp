@@ -81,10 +81,6 @@ std::filesystem::path DesktopRig::settingsFile() const {
     return m_dir / "config" / "velmarune" / "settings.json";
 }
 
-std::filesystem::path DesktopRig::modelsFolder() const {
-    return m_dir / "data" / "Velmarune" / "Models";
-}
-
 std::filesystem::path DesktopRig::diagnosticsFile() const {
     return m_dir / "state" / "Velmarune" / "press-diag.csv";
 }

@@ -93,8 +93,6 @@ class DesktopRig {
     void click(int x, int y);
 
     std::filesystem::path settingsFile() const;
-    // Where the application installs catalogue models.
-    std::filesystem::path modelsFolder() const;
     std::filesystem::path diagnosticsFile() const;
     // The CSV's rows as column name -> value.
     std::vector<std::map<std::string, std::string>> diagnosticRows() const;

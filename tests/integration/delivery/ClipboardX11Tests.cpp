@@ -47,6 +47,12 @@ ChildProcess xclipOwner(const TempDir& dir, const std::string& data,
         {"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i", file.string()});
 }
 
+struct ReadCounter : PasteObserver {
+    void firstRead() override { ++firstReads; }
+    void noRead() override { ++noReads; }
+    int noReads = 0, firstReads = 0;
+};
+
 // The clipboard, keyboard and front window on one shared connection, as the
 // application wires them; the paste chord is chosen by the window's class.
 struct X11PasteRig {
@@ -62,7 +68,9 @@ struct X11PasteRig {
     ManualMainQueue clock;
     SerialQueue queue{kClipboardSnapshotQueueName};
     std::shared_ptr<ClipboardPaster> paster;
-    int noReads = 0, firstReads = 0;
+    std::shared_ptr<ReadCounter> reads = std::make_shared<ReadCounter>();
+    int& noReads = reads->noReads;
+    int& firstReads = reads->firstReads;
 
     bool start() {
         if (!x.ok() || !requireProgram("xclip", "xclip")) {
@@ -94,10 +102,7 @@ struct X11PasteRig {
         queue.stop();
         loop->stop();
     }
-    void insert(const std::string& text) {
-        paster->insert(
-            text, false, [this] { ++noReads; }, [this] { ++firstReads; }, nullptr);
-    }
+    void insert(const std::string& text) { paster->insert(text, false, reads); }
     // Runs the main queue until `condition` holds, in real time.
     bool pump(const std::function<bool()>& condition, double seconds = 5.0) {
         return waitUntil(

@@ -50,11 +50,14 @@ class RequirementsWindowTest : public ::testing::Test {
         EXPECT_GT(std::filesystem::exists(file) ? std::filesystem::file_size(file) : 0, 5000u);
     }
 
+    // The window manager may not have taken a new window on yet: retried.
     void pressInWindow(const std::string& key) {
-        const auto result =
-            testing::runCommand({"xdotool", "search", "--sync", "--onlyvisible", "--name",
-                                 "^Velmarune$", "windowactivate", "--sync", "key", key},
-                                20.0);
+        testing::CommandResult result;
+        for (int attempt = 0; attempt < 5 && result.exitCode != 0; ++attempt) {
+            result = testing::runCommand({"xdotool", "search", "--sync", "--onlyvisible", "--name",
+                                          "^Velmarune$", "windowactivate", "--sync", "key", key},
+                                         20.0);
+        }
         EXPECT_EQ(result.exitCode, 0) << result.output;
     }
 

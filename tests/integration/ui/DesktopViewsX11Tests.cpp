@@ -20,9 +20,11 @@
 #include "foundation/SerialQueue.h"
 #include "foundation/UserDefaults.h"
 #include "hotkeys/XTestKeyboard.h"
+#include "platform/fake/FakeKeyboard.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11Pasteboard.h"
 #include "shell/QtMainQueue.h"
+#include "support/DeliveryDoubles.h"
 #include "support/XRig.h"
 #include "ui/DesktopViews.h"
 #include "ui/HeadsUpDisplay.h"
@@ -201,14 +203,12 @@ TEST_F(DesktopViewsX11, TrayIconIsEmbeddedAndFollowsTheMode) {
     auto recents = std::make_shared<RecentDictations>(*queue);
     recents->add("Meet me at the station at five.");
     recents->add("שלום, the meeting moved to Tuesday and everyone should come early");
+    RecordingDelivery delivery;
+    RecordingPrompts prompts;
+    RecordingDisplay display;
+    FakeModifierState keys;
     auto pasteLast = std::make_shared<PasteLastDictation>(
-        PasteLastDictation::Dependencies{recents,
-                                         [](const std::string&, std::function<void()>) {},
-                                         {},
-                                         [](const std::string&) {},
-                                         [] { return false; },
-                                         *queue,
-                                         {}});
+        PasteLastDictation::Dependencies{recents, delivery, prompts, display, keys, *queue, {}});
     views->menuModel().attachRecent(recents, pasteLast);
     state->engineStatus.set(WhisperStatus::needsModels({ModelSlot::hebrew}));
     QMenu& menu = views->statusMenu().menu();
@@ -313,10 +313,9 @@ TEST_F(DesktopViewsX11, PasteButtonPastesIntoTheFocusedWindowAndCopyOutlivesTheR
     state->queuedDictations.set(0);
     pumpFor(0.3);
     bool closed = false;
-    list->show(
-        DidntPastePrompt{"pasted from the panel", std::nullopt,
-                         [this] { paster->insert("pasted from the panel", false, {}, {}, {}); },
-                         [&] { closed = true; }});
+    list->show(DidntPastePrompt{"pasted from the panel", std::nullopt,
+                                [this] { paster->insert("pasted from the panel", false, nullptr); },
+                                [&] { closed = true; }});
     QWidget* prompts = nullptr;
     ASSERT_TRUE(pumpUntil([&] { return (prompts = shownWindow("Didn't paste")) != nullptr; }, 5.0));
     pumpFor(0.3);

@@ -1,4 +1,4 @@
-#include "hotkeys/ModifierCombo.h"
+#include "keys/ModifierCombo.h"
 
 #include <array>
 #include <string_view>

@@ -1,4 +1,4 @@
-#include "hotkeys/KeyCodes.h"
+#include "keys/KeyCodes.h"
 
 #include <algorithm>
 #include <cctype>

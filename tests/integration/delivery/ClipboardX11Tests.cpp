@@ -177,6 +177,9 @@ TEST(ClipboardX11, ALargeImageGoesBothWaysInChunks) {
     auto previous = xclipOwner(rig.dir, image, "image/png");
     ASSERT_TRUE(rig.countReaches(1));
     rig.paster->prepare();
+    // A dictation lasts longer than this transfer; on a busy machine it can
+    // outlast the paste's short snapshot wait, so let the key-down copy finish.
+    rig.queue.sync([] {});
     rig.insert("caption");
     rig.clock.advance(10);
     const auto restored = output("xclip -o -selection clipboard -t image/png");

@@ -182,7 +182,14 @@ TEST(ClipboardX11, ALargeImageGoesBothWaysInChunks) {
     rig.queue.sync([] {});
     rig.insert("caption");
     rig.clock.advance(10);
-    const auto restored = output("xclip -o -selection clipboard -t image/png");
+    // The restore takes the clipboard on the X thread, a moment after the timer.
+    std::string restored;
+    waitUntil(
+        [&] {
+            restored = output("xclip -o -selection clipboard -t image/png");
+            return !restored.empty();
+        },
+        5.0);
     EXPECT_EQ(restored.size(), image.size());
     EXPECT_TRUE(restored == image);
 }

@@ -55,7 +55,6 @@
 #include "ui/ModelDownloadWindow.h"
 #include "ui/ReadinessExplainerWindow.h"
 #include "ui/RequirementsWindow.h"
-#include "ui/ShortcutText.h"
 #include "ui/StatusMenuModel.h"
 
 #ifndef VELMARUNE_VERSION
@@ -351,7 +350,7 @@ void AppDelegate::startBootstrap() {
             return Readiness{microphoneFacts(g.captureSession, 1.0), display.inputListener,
                              display.pasteKeystroke};
         },
-        &g.explainer, [&g] { return modifierText(HotkeyBindings::load(g.defaults).pushToTalk); }});
+        &g.explainer, [&g] { return HotkeyBindings::load(g.defaults).pushToTalk.symbols(); }});
     bootDeps.permissions = g.readiness.get();
     bootDeps.loginItem = &g.loginItem;
     g.loginItem.refreshRegistration();  // the program may have moved since the entry was written
@@ -499,7 +498,7 @@ void AppDelegate::startFirstDownloads() {
     g.downloadWindow = std::make_unique<ModelDownloadWindow>(
         *g.downloads, g.locator, missing,
         "The speech models are in place. Once Velmarune has loaded them, hold " +
-            modifierText(HotkeyBindings::load(g.defaults).pushToTalk) + ", speak, and let go.");
+            HotkeyBindings::load(g.defaults).pushToTalk.symbols() + ", speak, and let go.");
     g.downloadWindow->show();
 }
 

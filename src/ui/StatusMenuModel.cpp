@@ -3,7 +3,6 @@
 #include "app/AppState.h"
 #include "delivery/PasteLastDictation.h"
 #include "delivery/RecentDictations.h"
-#include "ui/ShortcutText.h"
 
 namespace velmarune {
 
@@ -46,7 +45,7 @@ StatusMenuModel::Menu StatusMenuModel::menu() const {
     const ModifierCombo chord = m_deps.dictationChord
                                     ? m_deps.dictationChord()
                                     : ModifierCombo{kModifierControl | kModifierShift};
-    menu.hotkeyReminder = "Hold " + modifierText(chord) + " to dictate";
+    menu.hotkeyReminder = "Hold " + chord.symbols() + " to dictate";
     menu.modelsNeededVisible = modelsNeeded();
     menu.checkForUpdatesVisible = static_cast<bool>(m_checkForUpdates);
 
@@ -54,7 +53,7 @@ StatusMenuModel::Menu StatusMenuModel::menu() const {
     menu.recentGroupVisible = store != nullptr;
     menu.pasteLastTitle = "Paste Last Dictation";
     if (auto shortcut = m_deps.pasteShortcut ? m_deps.pasteShortcut() : std::nullopt) {
-        menu.pasteLastTitle += "\t" + shortcutText(*shortcut);
+        menu.pasteLastTitle += "\t" + shortcut->display();
     }
     menu.pasteLastEnabled = menu.clearRecentEnabled = hasRecentEntries();
     if (store) {

@@ -6,7 +6,6 @@
 #include "foundation/ManualMainQueue.h"
 #include "platform/fake/FakeKeyboard.h"
 #include "support/DeliveryDoubles.h"
-#include "ui/ShortcutText.h"
 #include "ui/StatusMenuModel.h"
 
 namespace velmarune {

@@ -69,8 +69,7 @@ TEST(DiagnosticCsvFile, MovesAFileWithAnotherHeaderAside) {
     writeFile(file, old);
 
     // 2026-03-04 05:06:07 UTC.
-    DiagnosticCsvFile csv(file.string(),
-                          [] { return TimePoint(std::chrono::seconds{1772600767}); });
+    DiagnosticCsvFile csv(file.string(), [] { return WallTime(std::chrono::seconds{1772600767}); });
     csv.append("x");
     EXPECT_EQ(filesIn(temp.path()),
               (std::vector<std::string>{"press-diag-2026-03-04-050607.csv", "press-diag.csv"}));
@@ -125,6 +124,7 @@ TEST(DiagnosticCsvFile, RecorderThatIsOffLeavesNothingOnDisk) {
         [] { return TimePoint(std::chrono::seconds{1767225600}); },
         [] { return std::optional<std::string>("?:0"); },
         "0.1.0(1)",
+        [] { return WallTime(std::chrono::seconds{1767225600}); },
     });
 
     for (int i = 0; i < 10; ++i) {

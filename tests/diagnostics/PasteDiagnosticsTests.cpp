@@ -49,6 +49,10 @@ class PasteDiagnosticsTest : public ::testing::Test {
               [this] { return now; },
               [this] { return front; },
               "0.1.0(7)",
+              [this] {
+                  return WallTime(
+                      std::chrono::duration_cast<WallTime::duration>(now.time_since_epoch()));
+              },
           }) {}
 
     Row lastRow() const { return Row(rows.back()); }

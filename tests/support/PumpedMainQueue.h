@@ -13,12 +13,13 @@ namespace velmarune::testing {
 
 // A real-time main queue for integration tests: work posted from any thread
 // runs on the test's thread while it pumps (runUntil / runFor), in due-time
-// then posting order. now() is the wall clock.
+// then posting order.
 class PumpedMainQueue : public MainQueue {
   public:
     void post(Task task) override { postAfter(0.0, std::move(task)); }
     void postAfter(double delaySeconds, Task task) override;
-    TimePoint now() const override { return std::chrono::system_clock::now(); }
+    TimePoint now() const override { return MonotonicClock::now(); }
+    WallTime wallNow() const override { return std::chrono::system_clock::now(); }
 
     // Runs due work until `done` holds or `timeoutSeconds` pass; returns done().
     bool runUntil(const std::function<bool()>& done, double timeoutSeconds);

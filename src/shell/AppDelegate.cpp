@@ -12,6 +12,7 @@
 #include "app/CaptureWakeWatcher.h"
 #include "app/DictationPipeline.h"
 #include "app/QuitController.h"
+#include "app/RemotePushToTalk.h"
 #include "audio/AudioCaptureEngine.h"
 #include "delivery/ClipboardPaster.h"
 #include "delivery/DidntPasteList.h"
@@ -159,6 +160,7 @@ struct AppGraph {
     std::shared_ptr<GlobalHotKey> pasteLastHotKey;
     std::shared_ptr<DictationPipeline> pipeline;
     std::shared_ptr<HotkeyManager> hotkeys;
+    std::shared_ptr<RemotePushToTalk> remotePushToTalk;
     std::shared_ptr<Bootstrap> bootstrap;
     std::shared_ptr<CaptureWakeWatcher> wakeWatcher;
     std::shared_ptr<AutoResetScheduler> autoReset;
@@ -328,6 +330,29 @@ void AppDelegate::startPushToTalkListener() {
     };
     if (!g.hotkeys->start()) {
         g.log.console("HotkeyManager failed to start — keyboard access (XInput2) may be missing");
+    }
+    g.remotePushToTalk = std::make_shared<RemotePushToTalk>(
+        g.mainQueue,
+        RemotePushToTalk::Actions{[&g] { return g.pipeline->isRecording(); },
+                                  [&g] { return g.pipeline->pressSerial(); },
+                                  [&g] { g.pipeline->press(); }, [&g] { g.pipeline->release(false); },
+                                  [&g] { g.pasteLast->perform(); }});
+}
+
+void AppDelegate::handleControlRequest(ControlRequest request) {
+    const auto& control = m_graph->remotePushToTalk;
+    if (!control) {
+        return;  // before start-up built it, or after the teardown
+    }
+    switch (request) {
+        case ControlRequest::press:
+            return control->press();
+        case ControlRequest::release:
+            return control->release();
+        case ControlRequest::toggle:
+            return control->toggle();
+        case ControlRequest::pasteLast:
+            return control->pasteLast();
     }
 }
 

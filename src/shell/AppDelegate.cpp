@@ -56,6 +56,8 @@
 #include "ui/ModelDownloadWindow.h"
 #include "ui/ReadinessExplainerWindow.h"
 #include "ui/RequirementsWindow.h"
+#include "ui/SettingsWindow.h"
+#include "ui/StatusMenu.h"
 #include "ui/StatusMenuModel.h"
 
 #ifndef VELMARUNE_VERSION
@@ -148,6 +150,7 @@ struct AppGraph {
 
     // The core, in start-up order.
     std::unique_ptr<DesktopViews> views;
+    std::unique_ptr<SettingsWindow> settings;  // its window is built when first shown
     // Bounds the software-centre query: gone (and the query with it) before the views.
     std::unique_ptr<QObject> softwareCentreProbe = std::make_unique<QObject>();
     HudDictationDisplay display{views};
@@ -584,6 +587,10 @@ void AppDelegate::buildViews() {
                                                                   },
                                                                   [this] { requestQuit(); }});
     g.views->start();
+    g.settings = std::make_unique<SettingsWindow>(
+        SettingsWindow::Dependencies{g.state, g.defaults, g.mainQueue});
+    g.views->statusMenu().setOpenSettings(
+        [&g](std::optional<SettingsPage> page) { g.settings->show(page); });
     // Updates come from the package manager; the menu offers the software
     // centre's page only where one handles appstream: links.
     findSoftwareCentre(g.softwareCentreProbe.get(), [&g](std::function<void()> open) {
@@ -631,9 +638,10 @@ void AppDelegate::terminate() {
 void AppDelegate::showYourself() {
     AppGraph& g = *m_graph;
     g.log.info("showing the running instance");
-    if (g.views) {
-        g.views->hud().show("Velmarune is already running.", false,
-                            HeadsUpDisplay::kMessageSeconds);
+    // Starting the program again is how desktop users reach a tray
+    // application's settings from their launcher.
+    if (g.settings) {
+        g.settings->show();
     }
 }
 

@@ -204,6 +204,12 @@ bool SwayFrontApplication::attach(std::shared_ptr<WaylandEventLoop> loop,
             self->update(std::nullopt);
         }
     });
+    // Without the compositor there is no window in front.
+    loop->addDisconnectHandler([weak] {
+        if (auto self = weak.lock()) {
+            self->update(std::nullopt);
+        }
+    });
     m_loop = std::move(loop);
     return true;
 }

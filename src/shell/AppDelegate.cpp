@@ -12,6 +12,7 @@
 #include "app/CaptureWakeWatcher.h"
 #include "app/DictationPipeline.h"
 #include "app/QuitController.h"
+#include "app/RemotePushToTalk.h"
 #include "audio/AudioCaptureEngine.h"
 #include "delivery/ClipboardPaster.h"
 #include "delivery/DidntPasteList.h"
@@ -55,6 +56,8 @@
 #include "ui/ModelDownloadWindow.h"
 #include "ui/ReadinessExplainerWindow.h"
 #include "ui/RequirementsWindow.h"
+#include "ui/SettingsWindow.h"
+#include "ui/StatusMenu.h"
 #include "ui/StatusMenuModel.h"
 
 #ifndef VELMARUNE_VERSION
@@ -147,6 +150,7 @@ struct AppGraph {
 
     // The core, in start-up order.
     std::unique_ptr<DesktopViews> views;
+    std::unique_ptr<SettingsWindow> settings;  // its window is built when first shown
     // Bounds the software-centre query: gone (and the query with it) before the views.
     std::unique_ptr<QObject> softwareCentreProbe = std::make_unique<QObject>();
     HudDictationDisplay display{views};
@@ -159,6 +163,7 @@ struct AppGraph {
     std::shared_ptr<GlobalHotKey> pasteLastHotKey;
     std::shared_ptr<DictationPipeline> pipeline;
     std::shared_ptr<HotkeyManager> hotkeys;
+    std::shared_ptr<RemotePushToTalk> remotePushToTalk;
     std::shared_ptr<Bootstrap> bootstrap;
     std::shared_ptr<CaptureWakeWatcher> wakeWatcher;
     std::shared_ptr<AutoResetScheduler> autoReset;
@@ -283,8 +288,11 @@ void AppDelegate::buildPasteLastHotKey() {
     // The settings window's hooks hold their target weakly.
     std::weak_ptr<GlobalHotKey> weakHotKey = g.pasteLastHotKey;
     g.state->reloadPasteShortcut = [weakHotKey, &g] {
-        if (auto h = weakHotKey.lock())
-            h->reload(g.defaults);
+        auto h = weakHotKey.lock();
+        if (!h)
+            return false;
+        h->reload(g.defaults);
+        return h->registered() || !PasteShortcut::load(g.defaults);
     };
     g.state->suspendPasteShortcut = [weakHotKey, &g](bool suspended) {
         if (auto h = weakHotKey.lock())
@@ -326,8 +334,35 @@ void AppDelegate::startPushToTalkListener() {
         if (auto h = weakHotkeys.lock())
             h->reloadBindings();
     };
+    g.state->suspendHotkeys = [weakHotkeys](bool suspended) {
+        if (auto h = weakHotkeys.lock())
+            h->setSuspended(suspended);
+    };
     if (!g.hotkeys->start()) {
         g.log.console("HotkeyManager failed to start — keyboard access (XInput2) may be missing");
+    }
+    g.remotePushToTalk = std::make_shared<RemotePushToTalk>(
+        g.mainQueue,
+        RemotePushToTalk::Actions{[&g] { return g.pipeline->isRecording(); },
+                                  [&g] { return g.pipeline->pressSerial(); },
+                                  [&g] { g.pipeline->press(); }, [&g] { g.pipeline->release(false); },
+                                  [&g] { g.pasteLast->perform(); }});
+}
+
+void AppDelegate::handleControlRequest(ControlRequest request) {
+    const auto& control = m_graph->remotePushToTalk;
+    if (!control) {
+        return;  // before start-up built it, or after the teardown
+    }
+    switch (request) {
+        case ControlRequest::press:
+            return control->press();
+        case ControlRequest::release:
+            return control->release();
+        case ControlRequest::toggle:
+            return control->toggle();
+        case ControlRequest::pasteLast:
+            return control->pasteLast();
     }
 }
 
@@ -559,6 +594,10 @@ void AppDelegate::buildViews() {
                                                                   },
                                                                   [this] { requestQuit(); }});
     g.views->start();
+    g.settings = std::make_unique<SettingsWindow>(
+        SettingsWindow::Dependencies{g.state, g.defaults, g.mainQueue});
+    g.views->statusMenu().setOpenSettings(
+        [&g](std::optional<SettingsPage> page) { g.settings->show(page); });
     // Updates come from the package manager; the menu offers the software
     // centre's page only where one handles appstream: links.
     findSoftwareCentre(g.softwareCentreProbe.get(), [&g](std::function<void()> open) {
@@ -606,9 +645,10 @@ void AppDelegate::terminate() {
 void AppDelegate::showYourself() {
     AppGraph& g = *m_graph;
     g.log.info("showing the running instance");
-    if (g.views) {
-        g.views->hud().show("Velmarune is already running.", false,
-                            HeadsUpDisplay::kMessageSeconds);
+    // Starting the program again is how desktop users reach a tray
+    // application's settings from their launcher.
+    if (g.settings) {
+        g.settings->show();
     }
 }
 

@@ -113,6 +113,8 @@ TEST(PasteShortcutCheck, FirstMatchingRuleDecides) {
         {35, kCtrl | kOpt | 0x108},     // device bits ignored
         {17, kCtrl | kCmd | 0x800000},  // another bit: never matches
         {9, kCtrl | kShift | kCmd},
+        {5, kCtrl | kCmd, SystemShortcut::Desktop::gnome},
+        {11, kCtrl | kCmd, SystemShortcut::Desktop::kde},
     };
     struct Case {
         uint16_t key;
@@ -154,6 +156,13 @@ TEST(PasteShortcutCheck, FirstMatchingRuleDecides) {
         {35, kCtrl | kOpt, system, Kind::warning,
          "Ctrl+Alt+P is also a shortcut of your desktop (see its keyboard shortcut settings)."},
         {17, kCtrl | kCmd, system, Kind::accepted, ""},
+        // The warning says whose shortcut it is and where that desktop changes it.
+        {5, kCtrl | kCmd, system, Kind::warning,
+         "Ctrl+Super+G is also a GNOME shortcut. To free it, open Settings > Keyboard > View "
+         "and Customize Shortcuts."},
+        {11, kCtrl | kCmd, system, Kind::warning,
+         "Ctrl+Super+B is also a KDE Plasma shortcut. To free it, open System Settings > "
+         "Shortcuts."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE((PasteShortcut{c.key, ModifierCombo{c.mods}}.display()));
@@ -163,15 +172,23 @@ TEST(PasteShortcutCheck, FirstMatchingRuleDecides) {
     }
 }
 
-TEST(HotkeyRecording, ChordCandidateIsReplacedAndCommittedOnFullRelease) {
+TEST(HotkeyRecording, ChordIsTheFullestHeldSetAndCommitsOnFullRelease) {
     ComboRecorder recorder;
     recorder.flagsChanged(kCtrl);
     recorder.flagsChanged(kCtrl | kOpt | 0x10000);
-    recorder.flagsChanged(kOpt);  // Control let go early: drops out
+    recorder.flagsChanged(kOpt);  // keys come up one by one: the chord stays
     EXPECT_EQ(recorder.status(), ComboRecorder::Status::recording);
     recorder.flagsChanged(0);
     EXPECT_EQ(recorder.status(), ComboRecorder::Status::finished);
-    EXPECT_EQ(recorder.candidate(), ModifierCombo{kOpt});
+    EXPECT_EQ(recorder.candidate(), ModifierCombo{kCtrl | kOpt});
+
+    ComboRecorder changedMind;
+    changedMind.flagsChanged(kCtrl);
+    changedMind.flagsChanged(kCtrl | kOpt);
+    changedMind.flagsChanged(kOpt);           // Control let go early...
+    changedMind.flagsChanged(kOpt | kShift);  // ...and another press: it drops out
+    changedMind.flagsChanged(0);
+    EXPECT_EQ(changedMind.candidate(), ModifierCombo{kOpt | kShift});
 
     ComboRecorder cancelled;
     cancelled.flagsChanged(kCtrl);

@@ -10,6 +10,7 @@
 //   bench_recognition_speed_bench [--size large-v3-turbo|large-v3]
 //       [--seconds 5,2,15] [--modes en,auto-en,he,auto-he] [--runs N]
 //       [--variants full,faster,noflash,baseline]
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -48,6 +49,15 @@ std::vector<std::string> split(const std::string& text) {
     return parts;
 }
 
+// CPU time of the whole process, user and system, in ms: with other work on
+// the machine the wall time varies, the CPU time much less.
+double cpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
 long residentMiB() {
     std::ifstream statm("/proc/self/statm");
     long pages = 0;
@@ -78,7 +88,7 @@ class Timed : public SpeechRecognizer {
 };
 
 struct Sample {
-    double total = 0, trim = 0, detect = 0, encode = 0, decode = 0;
+    double total = 0, cpu = 0, trim = 0, detect = 0, encode = 0, decode = 0;
     std::string text;
 };
 
@@ -194,10 +204,12 @@ int main(int argc, char** argv) {
                     });
                     const std::string setting = mode.starts_with("auto") ? "auto" : mode;
                     const auto start = Clock::now();
+                    const double cpuStart = cpuMs();
                     const Transcription t =
                         router.decode(audio, setting, MicMode::standard, 0, CancellationToken());
                     Sample s;
                     s.total = msSince(start);
+                    s.cpu = cpuMs() - cpuStart;
                     const Timed& engine = t.route->slot == "hebrew" ? *set.hebrew : *multilingual;
                     s.trim = static_cast<double>(t.route->trimMs);
                     s.detect = static_cast<double>(t.route->detectMs.value_or(0));
@@ -207,9 +219,9 @@ int main(int argc, char** argv) {
                     const std::string key = length + " s " + mode + " " + variant;
                     results[key].push_back(s);
                     std::printf(
-                        "run %d %-22s %7.0f ms (trim %.0f, detect %.0f, encode %.0f, "
-                        "decode %.0f) \"%s\" via %s\n",
-                        run + 1, key.c_str(), s.total, s.trim, s.detect, s.encode, s.decode,
+                        "run %d %-22s %7.0f ms, CPU %7.0f ms (trim %.0f, detect %.0f, encode "
+                        "%.0f, decode %.0f) \"%s\" via %s\n",
+                        run + 1, key.c_str(), s.total, s.cpu, s.trim, s.detect, s.encode, s.decode,
                         s.text.c_str(), t.route->slot.c_str());
                     std::fflush(stdout);
                 }
@@ -219,19 +231,20 @@ int main(int argc, char** argv) {
 
     std::printf("\nmedians over runs 2..%d (run 1 is the first after load)\n", runs);
     for (const auto& [key, samples] : results) {
-        std::vector<double> total, trim, detect, encode, decode;
+        std::vector<double> total, cpu, trim, detect, encode, decode;
         for (size_t i = samples.size() > 1 ? 1 : 0; i < samples.size(); ++i) {
             total.push_back(samples[i].total);
+            cpu.push_back(samples[i].cpu);
             trim.push_back(samples[i].trim);
             detect.push_back(samples[i].detect);
             encode.push_back(samples[i].encode);
             decode.push_back(samples[i].decode);
         }
         std::printf(
-            "%-22s key-up to text %7.0f ms (first %7.0f): trim %.0f, detect %.0f, "
-            "encode %.0f, decode %.0f\n",
-            key.c_str(), median(total), samples.front().total, median(trim), median(detect),
-            median(encode), median(decode));
+            "%-22s key-up to text %7.0f ms, CPU %7.0f ms (first %7.0f ms, CPU %7.0f ms): trim "
+            "%.0f, detect %.0f, encode %.0f, decode %.0f\n",
+            key.c_str(), median(total), median(cpu), samples.front().total, samples.front().cpu,
+            median(trim), median(detect), median(encode), median(decode));
     }
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "app/CaptureWakeWatcher.h"
 #include "app/DictationPipeline.h"
 #include "app/QuitController.h"
+#include "app/RemotePushToTalk.h"
 #include "audio/AudioCaptureEngine.h"
 #include "delivery/ClipboardPaster.h"
 #include "delivery/DidntPasteList.h"
@@ -163,6 +164,7 @@ struct AppGraph {
     std::shared_ptr<GlobalHotKey> pasteLastHotKey;
     std::shared_ptr<DictationPipeline> pipeline;
     std::shared_ptr<HotkeyManager> hotkeys;
+    std::shared_ptr<RemotePushToTalk> remotePushToTalk;
     std::shared_ptr<Bootstrap> bootstrap;
     std::shared_ptr<CaptureWakeWatcher> wakeWatcher;
     std::shared_ptr<AutoResetScheduler> autoReset;
@@ -287,8 +289,11 @@ void AppDelegate::buildPasteLastHotKey() {
     // The settings window's hooks hold their target weakly.
     std::weak_ptr<GlobalHotKey> weakHotKey = g.pasteLastHotKey;
     g.state->reloadPasteShortcut = [weakHotKey, &g] {
-        if (auto h = weakHotKey.lock())
-            h->reload(g.defaults);
+        auto h = weakHotKey.lock();
+        if (!h)
+            return false;
+        h->reload(g.defaults);
+        return h->registered() || !PasteShortcut::load(g.defaults);
     };
     g.state->suspendPasteShortcut = [weakHotKey, &g](bool suspended) {
         if (auto h = weakHotKey.lock())
@@ -330,8 +335,35 @@ void AppDelegate::startPushToTalkListener() {
         if (auto h = weakHotkeys.lock())
             h->reloadBindings();
     };
+    g.state->suspendHotkeys = [weakHotkeys](bool suspended) {
+        if (auto h = weakHotkeys.lock())
+            h->setSuspended(suspended);
+    };
     if (!g.hotkeys->start()) {
         g.log.console("HotkeyManager failed to start — keyboard access (XInput2) may be missing");
+    }
+    g.remotePushToTalk = std::make_shared<RemotePushToTalk>(
+        g.mainQueue,
+        RemotePushToTalk::Actions{[&g] { return g.pipeline->isRecording(); },
+                                  [&g] { return g.pipeline->pressSerial(); },
+                                  [&g] { g.pipeline->press(); }, [&g] { g.pipeline->release(false); },
+                                  [&g] { g.pasteLast->perform(); }});
+}
+
+void AppDelegate::handleControlRequest(ControlRequest request) {
+    const auto& control = m_graph->remotePushToTalk;
+    if (!control) {
+        return;  // before start-up built it, or after the teardown
+    }
+    switch (request) {
+        case ControlRequest::press:
+            return control->press();
+        case ControlRequest::release:
+            return control->release();
+        case ControlRequest::toggle:
+            return control->toggle();
+        case ControlRequest::pasteLast:
+            return control->pasteLast();
     }
 }
 

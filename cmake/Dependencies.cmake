@@ -10,7 +10,7 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets Svg)
 
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
-pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 pkg_check_modules(EVDEV REQUIRED IMPORTED_TARGET libevdev libudev)

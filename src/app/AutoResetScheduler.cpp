@@ -14,7 +14,7 @@ void AutoResetScheduler::start() {
                kIntervalSeconds, kIdleThresholdSeconds, kBusyRetrySeconds);
     std::weak_ptr<AutoResetScheduler> weak = weak_from_this();
     m_resetSubscription =
-        m_appState->lastResetTime.subscribe([weak](const std::optional<WallTime>& at) {
+        m_appState->lastResetTime.subscribe([weak](const std::optional<TimePoint>& at) {
             auto self = weak.lock();
             if (!self || !at || !self->m_running) {
                 return;

@@ -204,7 +204,7 @@ void Bootstrap::performReset() {
         if (auto pipeline = self->m_deps.pipeline.lock()) {
             pipeline->prepareForCapture();
         }
-        self->m_deps.appState->lastResetTime.set(self->m_deps.mainQueue->wallNow());
+        self->m_deps.appState->lastResetTime.set(self->m_deps.mainQueue->now());
         self->m_log.info("performReset complete");
         self->m_log.console("performReset complete");
     });

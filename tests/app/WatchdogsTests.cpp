@@ -14,7 +14,7 @@ class Scheduler : public ::testing::Test {
         scheduler = std::make_shared<AutoResetScheduler>(queue, state, [this] {
             ++resets;
             if (resetSucceeds) {
-                state->lastResetTime.set(queue.wallNow());
+                state->lastResetTime.set(queue.now());
             }
         });
         scheduler->start();
@@ -79,7 +79,7 @@ TEST_F(Scheduler, BusyModeOrEnginesNotReadyDefer) {
 
 TEST_F(Scheduler, AManualResetMovesTheNextOneAnHourLater) {
     queue.advance(1800);
-    state->lastResetTime.set(queue.wallNow());
+    state->lastResetTime.set(queue.now());
     EXPECT_TRUE(
         log->contains("Reset observed (manual or auto), re-arming next fire to +3600.000000s"));
     queue.advance(1800);

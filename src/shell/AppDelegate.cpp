@@ -44,6 +44,7 @@
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11KeyboardMonitor.h"
 #include "platform/x11/X11Pasteboard.h"
+#include "recognition/EngineSettings.h"
 #include "recognition/WhisperEngine.h"
 #include "requirements/HardwareCheck.h"
 #include "shell/DesktopFacts.h"
@@ -394,7 +395,8 @@ void AppDelegate::startBootstrap() {
     bootDeps.slotsNeedingModels = [&g] { return g.locator.slotsNeedingModels(); };
     bootDeps.resolveSlot = [&g](ModelSlot slot) { return g.locator.resolve(slot); };
     bootDeps.loadEngine = [&g](const std::filesystem::path& path) {
-        return WhisperEngine::create(path, g.locator.catalogueSize(path));
+        return WhisperEngine::create(path, g.locator.catalogueSize(path),
+                                     engineOptionsFrom(g.defaults));
     };
     bootDeps.canonicalMultilingualPath = [&g] {
         const auto entries = g.locator.entries(ModelSlot::multilingual);

@@ -87,6 +87,8 @@ TEST_F(RuntimeFaultsE2E, ASecondStartAsksTheFirstToShowItselfAndCommandsStillRun
     EXPECT_EQ(rig.runVelmarune({}, &errors), 0);
     EXPECT_THAT(errors, HasSubstr("Velmarune is already running; it was asked to show itself."));
     EXPECT_TRUE(rig.waitForLog("a second start asked this instance to show itself", 5.0));
+    // Starting it again from the launcher is how a tray application's settings are reached.
+    EXPECT_TRUE(rig.waitForWindow("Velmarune Settings", 10.0)) << "no settings window shown";
     EXPECT_NE(::kill(rig.applicationPid(), 0), -1) << "the first instance went away";
 
     // The terminal commands never wait for or give way to the application.

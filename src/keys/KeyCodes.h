@@ -21,6 +21,10 @@ std::string keyName(uint16_t keyCode);
 // The X keysym a key code stands for (lower-case for letters); absent when unknown.
 std::optional<uint32_t> keysymForKeyCode(uint16_t keyCode);
 
+// The X keysym name of a key code, as compositors' key bindings spell it
+// ("v", "slash", "F9"); absent when unknown.
+std::optional<std::string> keysymName(uint16_t keyCode);
+
 // The key code for a key as desktops spell it in their shortcut settings: an X
 // keysym name ("slash", "Return", "F5"), a KDE name ("Backspace", "Esc") or the
 // character itself ("/", "V"). Letters are matched case-insensitively.

@@ -267,8 +267,11 @@ void AppDelegate::buildPasteLastHotKey() {
     // The settings window's hooks hold their target weakly.
     std::weak_ptr<GlobalHotKey> weakHotKey = g.pasteLastHotKey;
     g.state->reloadPasteShortcut = [weakHotKey, &g] {
-        if (auto h = weakHotKey.lock())
-            h->reload(g.defaults);
+        auto h = weakHotKey.lock();
+        if (!h)
+            return false;
+        h->reload(g.defaults);
+        return h->registered() || !PasteShortcut::load(g.defaults);
     };
     g.state->suspendPasteShortcut = [weakHotKey, &g](bool suspended) {
         if (auto h = weakHotKey.lock())
@@ -310,6 +313,10 @@ void AppDelegate::startPushToTalkListener() {
     g.state->reloadHotkeys = [weakHotkeys] {
         if (auto h = weakHotkeys.lock())
             h->reloadBindings();
+    };
+    g.state->suspendHotkeys = [weakHotkeys](bool suspended) {
+        if (auto h = weakHotkeys.lock())
+            h->setSuspended(suspended);
     };
     if (!g.hotkeys->start()) {
         g.log.console("HotkeyManager failed to start — keyboard access (XInput2) may be missing");

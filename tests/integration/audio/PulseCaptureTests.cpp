@@ -14,23 +14,12 @@
 namespace velmarune {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Kind = CaptureSessionEvent::Kind;
 
-// Polls `done` (running the main queue's posted work) for at most `seconds`.
+// Polls `done`, running the main queue's posted work, for at most `seconds`.
 template <typename Predicate>
 bool eventually(ManualMainQueue& mainQueue, double seconds, Predicate done) {
-    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(seconds));
-    while (Clock::now() < deadline) {
-        mainQueue.runPending();
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    mainQueue.runPending();
-    return done();
+    return testing::waitUntil([&] { return mainQueue.runPending(), done(); }, seconds, 0.01);
 }
 
 double maxWindowRms(const std::vector<float>& samples, size_t window) {

@@ -440,23 +440,29 @@ void DictationPipeline::forceMode(AppMode mode) {
     m_deps.appState->mode.set(mode);
 }
 
-void DictationPipeline::setPastesHeld(bool held) {
-    m_pastesHeld = held;
+void DictationPipeline::holdPastes() {
+    m_pastesHeld = true;
+    m_frontBeforeHold = m_deps.frontApplication.frontmost();
 }
 
-void DictationPipeline::waitForFront(std::optional<std::string> target, TimePoint deadline) {
+void DictationPipeline::releasePastesWhenFrontReturns(double timeoutSeconds) {
+    waitForFront(addSeconds(now(), timeoutSeconds));
+}
+
+void DictationPipeline::waitForFront(TimePoint deadline) {
     if (!m_pastesHeld) {
         return;
     }
-    if (!target || m_deps.frontApplication.frontmost() == target || now() >= deadline) {
+    if (!m_frontBeforeHold || m_deps.frontApplication.frontmost() == m_frontBeforeHold ||
+        now() >= deadline) {
         m_pastesHeld = false;
         pump();
         return;
     }
     std::weak_ptr<DictationPipeline> weak = weak_from_this();
-    m_deps.mainQueue.postAfter(kPollIntervalSeconds, [weak, target, deadline] {
+    m_deps.mainQueue.postAfter(kPollIntervalSeconds, [weak, deadline] {
         if (auto self = weak.lock()) {
-            self->waitForFront(target, deadline);
+            self->waitForFront(deadline);
         }
     });
 }

@@ -97,11 +97,12 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
     void prepareForCapture();
     void forceMode(AppMode mode);
 
-    // Pastes wait while held; waitForFront releases them when `target` is in
-    // front again, or at `deadline`.
-    void setPastesHeld(bool held);
+    // Pastes wait while held (an alert of ours is in front). holdPastes notes
+    // the application in front now; releasePastesWhenFrontReturns lets them
+    // go once it is in front again, or after `timeoutSeconds`.
+    void holdPastes();
     bool pastesHeld() const { return m_pastesHeld; }
-    void waitForFront(std::optional<std::string> target, TimePoint deadline);
+    void releasePastesWhenFrontReturns(double timeoutSeconds);
 
     // Run once when the queue is empty and no paste is in flight.
     void setOnQueueEmpty(std::function<void()> callback);
@@ -153,6 +154,7 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
     void installCaptureCallbacks();
 
     TimePoint now() const { return m_deps.mainQueue.now(); }
+    void waitForFront(TimePoint deadline);
     bool modifiersHeld() const;
     // The decode with the engines loaded now; absent when none is.
     std::optional<DecodeFunction> decoderFor(MicMode micMode, int64_t preroll) const;
@@ -202,6 +204,7 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
     TimePoint m_keystrokeHeldSince;
     std::function<void()> m_onQueueEmpty;
     bool m_pastesHeld = false;
+    std::optional<std::string> m_frontBeforeHold;
 
     // Touched by the audio-delivery queue too: each behind its own lock.
     std::mutex m_buffersMutex;

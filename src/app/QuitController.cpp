@@ -30,10 +30,9 @@ void QuitController::requestQuit(std::optional<std::string> systemReason) {
         m_deps.terminate();
         return;
     }
-    const std::optional<std::string> previousFront =
-        m_deps.frontApp ? m_deps.frontApp() : std::nullopt;
-    // Nothing may paste into this application while its alert is in front.
-    pipeline->setPastesHeld(true);
+    // Nothing may paste into this application while its alert is in front;
+    // after it the pastes go to the application that was in front before.
+    pipeline->holdPastes();
     const size_t choice =
         m_deps.showAlert(QuitAlert::forQueued(static_cast<int64_t>(pipeline->queueLength())));
     if (choice != 0 || pipeline->queueLength() == 0) {
@@ -46,10 +45,7 @@ void QuitController::requestQuit(std::optional<std::string> systemReason) {
             self->m_deps.terminate();
         }
     });
-    if (m_deps.reactivate) {
-        m_deps.reactivate(previousFront);
-    }
-    pipeline->waitForFront(previousFront, addSeconds(m_deps.mainQueue->now(), kFrontWaitSeconds));
+    pipeline->releasePastesWhenFrontReturns(kFrontWaitSeconds);
 }
 
 }  // namespace velmarune

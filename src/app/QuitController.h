@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "foundation/Log.h"
-#include "foundation/MainQueue.h"
 
 namespace velmarune {
 
@@ -30,14 +29,11 @@ class QuitController : public std::enable_shared_from_this<QuitController> {
     static constexpr double kFrontWaitSeconds = 1.0;
 
     struct Dependencies {
-        MainQueue* mainQueue = nullptr;
         std::weak_ptr<DictationPipeline> pipeline;
-        std::function<std::optional<std::string>()> frontApp;
         // Brings this application to the front and shows the modal alert;
-        // returns the index of the chosen button.
+        // returns the index of the chosen button. The window manager gives
+        // the focus back when it closes.
         std::function<size_t(const QuitAlert&)> showAlert;
-        // Re-activates the application that was in front before the alert.
-        std::function<void(const std::optional<std::string>&)> reactivate;
         // Runs the termination sequence; does not return in the product.
         std::function<void()> terminate;
     };

@@ -439,7 +439,7 @@ void AppDelegate::startWatchdogs() {
 void AppDelegate::buildQuitController() {
     AppGraph& g = *m_graph;
     g.quit = std::make_shared<QuitController>(QuitController::Dependencies{
-        &g.mainQueue, g.pipeline, [&g] { return g.desktop.frontApplication().frontmost(); },
+        g.pipeline,
         [](const QuitAlert& alert) -> size_t {
             QMessageBox box;
             box.setIcon(QMessageBox::Warning);
@@ -458,8 +458,7 @@ void AppDelegate::buildQuitController() {
             }
             return buttons.size();  // closed without a choice: quit
         },
-        // The window manager gives the focus back when the alert closes.
-        [](const std::optional<std::string>&) {}, [this] { terminate(); }});
+        [this] { terminate(); }});
 }
 
 void AppDelegate::presentRequirementsThen(std::function<void()> next) {

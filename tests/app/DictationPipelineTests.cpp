@@ -379,22 +379,6 @@ TEST_F(Pipeline, OnQueueEmptyRunsOnceAfterTheLastPaste) {
     EXPECT_EQ(calls, 1);
 }
 
-TEST_F(Pipeline, HeldPastesWaitForTheFrontApplicationOrTheDeadline) {
-    pipeline->setPastesHeld(true);
-    dictate();
-    finishDecoding();
-    EXPECT_TRUE(pastes().empty());
-    front.activate("org.example.dialog:9");
-    pipeline->waitForFront(std::string("org.example.editor:42"),
-                           queue.now() + std::chrono::seconds(1));
-    queue.advance(0.5);
-    EXPECT_TRUE(pastes().empty());
-    front.activate("org.example.editor:42");
-    queue.advance(0.02);
-    EXPECT_EQ(pastes().size(), 1u);
-    EXPECT_FALSE(pipeline->pastesHeld());
-}
-
 TEST_F(Pipeline, TheLanguageSettingRoutesEachDictation) {
     multilingual->detection = {"en", 0.95F};
     struct Case {

@@ -49,6 +49,7 @@
 #include "shell/DesktopFacts.h"
 #include "shell/PasteRecorderWiring.h"
 #include "shell/QtMainQueue.h"
+#include "shell/SettingsTabs.h"
 #include "shell/SoftwareCentre.h"
 #include "system/ReadinessWalk.h"
 #include "ui/DesktopViews.h"
@@ -184,6 +185,7 @@ struct AppGraph {
             captureEngine->stop();
         transcriptionQueue.stop();
         shortcutScanQueue.stop();
+        readinessQueue.stop();  // its probes ask the sound server, which goes before it
         loaderQueue.stop();
         snapshotQueue.stop();
     }
@@ -342,11 +344,10 @@ void AppDelegate::startPushToTalkListener() {
         g.log.console("HotkeyManager failed to start — keyboard access (XInput2) may be missing");
     }
     g.remotePushToTalk = std::make_shared<RemotePushToTalk>(
-        g.mainQueue,
-        RemotePushToTalk::Actions{[&g] { return g.pipeline->isRecording(); },
-                                  [&g] { return g.pipeline->pressSerial(); },
-                                  [&g] { g.pipeline->press(); }, [&g] { g.pipeline->release(false); },
-                                  [&g] { g.pasteLast->perform(); }});
+        g.mainQueue, RemotePushToTalk::Actions{
+                         [&g] { return g.pipeline->isRecording(); },
+                         [&g] { return g.pipeline->pressSerial(); }, [&g] { g.pipeline->press(); },
+                         [&g] { g.pipeline->release(false); }, [&g] { g.pasteLast->perform(); }});
 }
 
 void AppDelegate::handleControlRequest(ControlRequest request) {
@@ -594,8 +595,16 @@ void AppDelegate::buildViews() {
                                                                   },
                                                                   [this] { requestQuit(); }});
     g.views->start();
-    g.settings = std::make_unique<SettingsWindow>(
-        SettingsWindow::Dependencies{g.state, g.defaults, g.mainQueue});
+    g.settings = std::make_unique<SettingsWindow>(SettingsWindow::Dependencies{
+        g.state, g.defaults, g.mainQueue,
+        [&g] {
+            return makeHotkeysTab(g.state, g.defaults, g.mainQueue, g.shortcutScanQueue,
+                                  g.desktopShortcuts);
+        },
+        [&g] {
+            return makeAudioTab(g.state, g.defaults, g.mainQueue, g.readinessQueue,
+                                g.captureSession);
+        }});
     g.views->statusMenu().setOpenSettings(
         [&g](std::optional<SettingsPage> page) { g.settings->show(page); });
     // Updates come from the package manager; the menu offers the software

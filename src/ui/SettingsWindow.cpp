@@ -59,13 +59,14 @@ void SettingsWindow::build() {
     m_tabs->addTab(placeholderTab(QStringLiteral("General")),
                    tabIcon("preferences-system", "settings-general-symbolic.svg"),
                    QStringLiteral("General"));
-    m_tabs->addTab(placeholderTab(QStringLiteral("Hotkeys")),
-                   tabIcon("preferences-desktop-keyboard", "settings-keyboard-symbolic.svg"),
-                   QStringLiteral("Hotkeys"));
+    m_tabs->addTab(
+        m_deps.hotkeysTab ? m_deps.hotkeysTab() : placeholderTab(QStringLiteral("Hotkeys")),
+        tabIcon("preferences-desktop-keyboard", "settings-keyboard-symbolic.svg"),
+        QStringLiteral("Hotkeys"));
     m_tabs->addTab(placeholderTab(QStringLiteral("Models")),
                    tabIcon("application-x-firmware", "settings-models-symbolic.svg"),
                    QStringLiteral("Models"));
-    m_tabs->addTab(placeholderTab(QStringLiteral("Audio")),
+    m_tabs->addTab(m_deps.audioTab ? m_deps.audioTab() : placeholderTab(QStringLiteral("Audio")),
                    tabIcon("audio-input-microphone", "settings-audio-symbolic.svg"),
                    QStringLiteral("Audio"));
     m_tabs->addTab(placeholderTab(QStringLiteral("About")),

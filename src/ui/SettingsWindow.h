@@ -27,6 +27,10 @@ class SettingsWindow {
         std::shared_ptr<AppState> state;
         UserDefaults& defaults;
         MainQueue& mainQueue;
+        // Build the Hotkeys and Audio tabs on the application's backends;
+        // unset, those tabs stay empty.
+        std::function<QWidget*()> hotkeysTab = {};
+        std::function<QWidget*()> audioTab = {};
     };
 
     explicit SettingsWindow(Dependencies deps);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "QtPump.h"
 #include "app/AppState.h"
 #include "delivery/ClipboardPaster.h"
 #include "delivery/DidntPasteList.h"
@@ -44,23 +45,6 @@ std::string output(const std::string& command) {
     while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.append(buffer, got);
     pclose(pipe);
     return result;
-}
-
-// Pumps the Qt event loop until `done` holds or `seconds` pass.
-bool pumpUntil(const std::function<bool()>& done, double seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-void pumpFor(double seconds) {
-    pumpUntil([] { return false; }, seconds);
 }
 
 // The top-level panel whose title is `title`, when shown.

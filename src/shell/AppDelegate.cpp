@@ -44,6 +44,7 @@
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11KeyboardMonitor.h"
 #include "platform/x11/X11Pasteboard.h"
+#include "recognition/EngineSettings.h"
 #include "recognition/WhisperEngine.h"
 #include "requirements/HardwareCheck.h"
 #include "shell/DesktopFacts.h"
@@ -154,6 +155,7 @@ struct AppGraph {
     std::unique_ptr<SettingsWindow> settings;  // its window is built when first shown
     // Bounds the software-centre query: gone (and the query with it) before the views.
     std::unique_ptr<QObject> softwareCentreProbe = std::make_unique<QObject>();
+    std::function<void()> openSoftwareCentre;  // set once a software centre is found
     HudDictationDisplay display{views};
     std::shared_ptr<PasteDiagnostics> diagnostics;
     std::shared_ptr<AudioCaptureEngine> captureEngine;
@@ -394,7 +396,8 @@ void AppDelegate::startBootstrap() {
     bootDeps.slotsNeedingModels = [&g] { return g.locator.slotsNeedingModels(); };
     bootDeps.resolveSlot = [&g](ModelSlot slot) { return g.locator.resolve(slot); };
     bootDeps.loadEngine = [&g](const std::filesystem::path& path) {
-        return WhisperEngine::create(path, g.locator.catalogueSize(path));
+        return WhisperEngine::create(path, g.locator.catalogueSize(path),
+                                     engineOptionsFrom(g.defaults));
     };
     bootDeps.canonicalMultilingualPath = [&g] {
         const auto entries = g.locator.entries(ModelSlot::multilingual);
@@ -527,7 +530,6 @@ void AppDelegate::startFirstDownloads() {
     if (missing.empty()) {
         return;
     }
-    g.downloads = std::make_unique<ModelDownloadManager>(g.mainQueue, g.notifications, g.locator);
     for (const ModelEntry& entry : missing) {
         g.downloads->start(entry);
     }
@@ -595,8 +597,10 @@ void AppDelegate::buildViews() {
                                                                   },
                                                                   [this] { requestQuit(); }});
     g.views->start();
+    g.downloads = std::make_unique<ModelDownloadManager>(g.mainQueue, g.notifications, g.locator);
     g.settings = std::make_unique<SettingsWindow>(SettingsWindow::Dependencies{
-        g.state, g.defaults, g.mainQueue,
+        g.state, g.defaults, g.mainQueue, &g.loginItem, [&g] { return g.openSoftwareCentre; },
+        g.locator, *g.downloads, g.notifications, g.transcriptionQueue, resourcesFolder(),
         [&g] {
             return makeHotkeysTab(g.state, g.defaults, g.mainQueue, g.shortcutScanQueue,
                                   g.desktopShortcuts);
@@ -610,6 +614,7 @@ void AppDelegate::buildViews() {
     // Updates come from the package manager; the menu offers the software
     // centre's page only where one handles appstream: links.
     findSoftwareCentre(g.softwareCentreProbe.get(), [&g](std::function<void()> open) {
+        g.openSoftwareCentre = open;
         g.views->menuModel().attachUpdater(std::move(open));
     });
     g.subscriptions.push_back(g.state->engineStatus.subscribe([&g](const WhisperStatus& status) {

@@ -7,7 +7,10 @@
 #include <QVBoxLayout>
 
 #include "foundation/Log.h"
+#include "ui/AboutTab.h"
+#include "ui/GeneralTab.h"
 #include "ui/Icons.h"
+#include "ui/ModelsTab.h"
 
 namespace velmarune {
 
@@ -56,22 +59,24 @@ void SettingsWindow::build() {
     m_tabs->setDocumentMode(false);
     layout->addWidget(m_tabs);
 
-    m_tabs->addTab(placeholderTab(QStringLiteral("General")),
-                   tabIcon("preferences-system", "settings-general-symbolic.svg"),
-                   QStringLiteral("General"));
+    const Dependencies& d = m_deps;
     m_tabs->addTab(
-        m_deps.hotkeysTab ? m_deps.hotkeysTab() : placeholderTab(QStringLiteral("Hotkeys")),
-        tabIcon("preferences-desktop-keyboard", "settings-keyboard-symbolic.svg"),
-        QStringLiteral("Hotkeys"));
-    m_tabs->addTab(placeholderTab(QStringLiteral("Models")),
+        new GeneralTab({{*d.state, d.defaults, d.mainQueue, d.loginItem}, d.softwareCentre}),
+        tabIcon("preferences-system", "settings-general-symbolic.svg"), QStringLiteral("General"));
+    m_tabs->addTab(d.hotkeysTab ? d.hotkeysTab() : placeholderTab(QStringLiteral("Hotkeys")),
+                   tabIcon("preferences-desktop-keyboard", "settings-keyboard-symbolic.svg"),
+                   QStringLiteral("Hotkeys"));
+    m_tabs->addTab(new ModelsTab({{*d.state, d.locator, d.downloads, d.mainQueue,
+                                   d.testTranscriptionWorker, d.resources / "zib_en.wav"},
+                                  d.notifications}),
                    tabIcon("application-x-firmware", "settings-models-symbolic.svg"),
                    QStringLiteral("Models"));
-    m_tabs->addTab(m_deps.audioTab ? m_deps.audioTab() : placeholderTab(QStringLiteral("Audio")),
+    m_tabs->addTab(d.audioTab ? d.audioTab() : placeholderTab(QStringLiteral("Audio")),
                    tabIcon("audio-input-microphone", "settings-audio-symbolic.svg"),
                    QStringLiteral("Audio"));
-    m_tabs->addTab(placeholderTab(QStringLiteral("About")),
+    m_tabs->addTab(new AboutTab({d.resources / "licenses"}),
                    tabIcon("help-about", "settings-about-symbolic.svg"), QStringLiteral("About"));
-    m_window->resize(520, 420);
+    m_window->resize(540, 460);
 }
 
 void SettingsWindow::show(std::optional<SettingsPage> page) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -10,7 +11,12 @@ class QWidget;
 namespace velmarune {
 
 struct AppState;
+class Executor;
+class LoginItem;
 class MainQueue;
+class ModelDownloadManager;
+class ModelLocator;
+class NotificationCenter;
 class UserDefaults;
 
 // The tabs, in the order the window shows them.
@@ -27,6 +33,17 @@ class SettingsWindow {
         std::shared_ptr<AppState> state;
         UserDefaults& defaults;
         MainQueue& mainQueue;
+        // General
+        LoginItem* loginItem;  // null: no launch at login
+        // The action that opens the software centre, or an empty one.
+        std::function<std::function<void()>()> softwareCentre;
+        // Models
+        ModelLocator& locator;
+        ModelDownloadManager& downloads;
+        NotificationCenter& notifications;
+        Executor& testTranscriptionWorker;
+        // The files installed with the application: the test sample, the licences.
+        std::filesystem::path resources;
         // Build the Hotkeys and Audio tabs on the application's backends;
         // unset, those tabs stay empty.
         std::function<QWidget*()> hotkeysTab = {};

@@ -41,22 +41,10 @@ TEST(ModifierCombo, SymbolsNamesAndHotKeyWordsFollowTheFixedOrder) {
     }
 }
 
-TEST(KeyCodes, NamesFromTheTable) {
-    EXPECT_EQ(keyName(9), "V");
-    EXPECT_EQ(keyName(29), "0");
-    EXPECT_EQ(keyName(42), "\\");
-    EXPECT_EQ(keyName(49), "Space");
-    EXPECT_EQ(keyName(36), "Return");
-    EXPECT_EQ(keyName(51), "Backspace");
+TEST(KeyCodes, UnknownCodesGetANumberAndBackendsTypeThroughKeysyms) {
     EXPECT_EQ(keyName(kKeyCodeInsert), "Insert");
-    EXPECT_EQ(keyName(122), "F1");
-    EXPECT_EQ(keyName(80), "F19");
     EXPECT_EQ(keyName(200), "Key 200");
-    EXPECT_EQ(keyName(53), "Key 53");
-    EXPECT_EQ(PasteShortcut{}.display(), "Ctrl+Shift+Super+V");
-    // Backends translate through X keysyms.
     EXPECT_EQ(keysymForKeyCode(9), 0x76u);
-    EXPECT_EQ(keysymForKeyCode(122), 0xffbeu);
     EXPECT_EQ(keysymForKeyCode(200), std::nullopt);
 }
 
@@ -135,8 +123,11 @@ TEST(PasteShortcutCheck, FirstMatchingRuleDecides) {
         Kind kind;
         std::string message;
     };
-    const auto pasteOrCopy = [](const char* chord, const char* what) {
-        return std::string(chord) + " is " + what + " itself. Choose a different combination.";
+    const std::string different = "Choose a different combination.";
+    const std::string typesACharacter =
+        "Include Ctrl or Super, so the shortcut can't type a character.";
+    const auto pasteOrCopy = [&](const char* chord, const char* what) {
+        return std::string(chord) + " is " + what + " itself. " + different;
     };
     const Case cases[] = {
         // The desktop's paste and copy chords, before every other rule.
@@ -146,21 +137,9 @@ TEST(PasteShortcutCheck, FirstMatchingRuleDecides) {
         {8, kCtrl, {}, Kind::refused, pasteOrCopy("Ctrl+C", "Copy")},
         {8, kCtrl | kShift, {}, Kind::refused, pasteOrCopy("Ctrl+Shift+C", "Copy in terminals")},
         {kKeyCodeInsert, kCtrl, {}, Kind::refused, pasteOrCopy("Ctrl+Insert", "Copy")},
-        {9,
-         kShift | kOpt,
-         {},
-         Kind::refused,
-         "Include Ctrl or Super, so the shortcut can't type a character."},
-        {kKeyCodeInsert,
-         kShift | kOpt,
-         {},
-         Kind::refused,
-         "Include Ctrl or Super, so the shortcut can't type a character."},
-        {35,
-         kCtrl | kShift,
-         {},
-         Kind::refused,
-         "That's your dictation hotkey. Choose a different combination."},
+        {9, kShift | kOpt, {}, Kind::refused, typesACharacter},
+        {kKeyCodeInsert, kShift | kOpt, {}, Kind::refused, typesACharacter},
+        {35, kCtrl | kShift, {}, Kind::refused, "That's your dictation hotkey. " + different},
         {9,
          kCtrl | kOpt | kShift,
          {},

@@ -6,9 +6,6 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QWidget>
-#include <chrono>
-#include <cstdio>
-#include <thread>
 
 #include "QtPump.h"
 #include "app/AppState.h"
@@ -34,19 +31,6 @@
 namespace velmarune::testing {
 namespace {
 
-std::string output(const std::string& command) {
-    std::string result;
-    FILE* pipe = popen(("timeout 10 " + command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) {
-        return result;
-    }
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.append(buffer, got);
-    pclose(pipe);
-    return result;
-}
-
 // The top-level panel whose title is `title`, when shown.
 QWidget* shownWindow(const QString& title) {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -65,9 +49,8 @@ void screenshot(const std::string& name) {
 }
 
 void click(const QPoint& point) {
-    std::system(("xdotool mousemove --sync " + std::to_string(point.x()) + " " +
-                 std::to_string(point.y()) + " click 1")
-                    .c_str());
+    runCommand({"xdotool", "mousemove", "--sync", std::to_string(point.x()),
+                std::to_string(point.y()), "click", "1"});
 }
 
 // A private desktop with a window manager and a tray host whose panel
@@ -325,7 +308,7 @@ TEST_F(DesktopViewsX11, PasteButtonPastesIntoTheFocusedWindowAndCopyOutlivesTheR
     ASSERT_TRUE(pumpUntil([&] { return !shownWindow("keep this copy"); }, 5.0))
         << "Copy did nothing";
     pumpFor(ClipboardPaster::kRestoreWithoutReadSeconds + 0.5);
-    EXPECT_EQ(output("xsel -b -o </dev/null"), "keep this copy");
+    EXPECT_EQ(runCommand({"xsel", "-b", "-o"}).output, "keep this copy");
     EXPECT_TRUE(target.waitUntilActive(0.5)) << "the click moved the focus";
 }
 

@@ -1,24 +1,21 @@
 #pragma once
 
 #include <QApplication>
-#include <chrono>
 #include <functional>
-#include <thread>
+
+#include "support/Process.h"
 
 namespace velmarune::testing {
 
 // Pumps the Qt event loop (and the main queue on it) until `done` holds or
 // `seconds` pass; false on timeout.
 inline bool pumpUntil(const std::function<bool()>& done, double seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return waitUntil(
+        [&] {
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+            return done();
+        },
+        seconds, 0.005);
 }
 
 inline void pumpFor(double seconds) {

@@ -224,10 +224,9 @@ void AppDelegate::startDiagnostics() {
     AppGraph& g = *m_graph;
     g.diagnostics = std::make_shared<PasteDiagnostics>(PasteDiagnostics::Dependencies{
         [&g] { return g.defaults.boolOr("DiagnosticPasteLog", false); },
-        [&g](const std::string& row) { g.csv.append(row); },
-        [] { return std::chrono::system_clock::now(); },
+        [&g](const std::string& row) { g.csv.append(row); }, [&g] { return g.mainQueue.now(); },
         [&g] { return g.desktop.frontApplication().frontmost(); },
-        std::string(VELMARUNE_VERSION) + "(1)"});
+        std::string(VELMARUNE_VERSION) + "(1)", [&g] { return g.mainQueue.wallNow(); }});
     g.desktop.frontApplication().setOnActivation(
         [&g] { g.diagnostics->noteActivation(g.mainQueue.now()); });
 }

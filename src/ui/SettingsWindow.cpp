@@ -69,7 +69,7 @@ void SettingsWindow::build() {
     m_tabs->addTab(new ModelsTab({{*d.state, d.locator, d.downloads, d.mainQueue,
                                    d.testTranscriptionWorker, d.resources / "zib_en.wav"},
                                   d.notifications}),
-                   tabIcon("application-x-firmware", "settings-models-symbolic.svg"),
+                   tabIcon("cpu", "settings-models-symbolic.svg"),
                    QStringLiteral("Models"));
     m_tabs->addTab(d.audioTab ? d.audioTab() : placeholderTab(QStringLiteral("Audio")),
                    tabIcon("audio-input-microphone", "settings-audio-symbolic.svg"),

@@ -53,7 +53,7 @@ TEST(DiagnosticCsvFile, MovesAFileWithAnotherHeaderAside) {
 
     // 2026-03-04 05:06:07 UTC.
     DiagnosticCsvFile csv(file.string(),
-                          [] { return TimePoint(std::chrono::seconds{1772600767}); });
+                          [] { return WallTime(std::chrono::seconds{1772600767}); });
     csv.append("x");
     EXPECT_EQ(filesIn(temp.path()),
               (std::vector<std::string>{"press-diag-2026-03-04-050607.csv", "press-diag.csv"}));

@@ -2,10 +2,14 @@
 // ggml's Vulkan backend names when it creates its instance (to pass a setting
 // to the validation layer, which ordinary runs do not load). These
 // declarations follow the extension's layout; force-included into that one
-// target, and only when the installed headers lack them.
+// target, and only when the installed headers lack them. Only the C header
+// here: ggml configures vulkan.hpp's dispatcher before it includes it.
 #pragma once
 
-#include <vulkan/vulkan.hpp>
+#include <cstdint>
+#include <vector>
+
+#include <vulkan/vulkan_core.h>
 
 #ifndef VK_EXT_layer_settings
 namespace vk {
@@ -33,7 +37,7 @@ struct LayerSettingsCreateInfoEXT {
     explicit LayerSettingsCreateInfoEXT(const std::vector<LayerSettingEXT>& settings)
         : settingCount(static_cast<uint32_t>(settings.size())), pSettings(settings.data()) {}
     // VK_STRUCTURE_TYPE_LAYER_SETTINGS_CREATE_INFO_EXT
-    StructureType sType = static_cast<StructureType>(1000496000);
+    VkStructureType sType = static_cast<VkStructureType>(1000496000);
     const void* pNext = nullptr;
     uint32_t settingCount;
     const LayerSettingEXT* pSettings;

@@ -88,8 +88,9 @@ if(VELMARUNE_WHISPER_VULKAN AND TARGET ggml-vulkan)
     string(REGEX MATCH "[0-9]+$" vulkan_header_version "${vulkan_header_version}")
     if(vulkan_header_version LESS 261)
         message(STATUS "Vulkan headers ${vulkan_header_version}: adding VK_EXT_layer_settings for ggml")
-        target_compile_options(ggml-vulkan PRIVATE
-            -include ${PROJECT_SOURCE_DIR}/cmake/VulkanLayerSettingsCompat.hpp)
+        set_source_files_properties(${VELMARUNE_WHISPER_SOURCE_DIR}/ggml/src/ggml-vulkan/ggml-vulkan.cpp
+            DIRECTORY ${VELMARUNE_WHISPER_SOURCE_DIR}/ggml/src/ggml-vulkan
+            PROPERTIES COMPILE_OPTIONS "-include;${PROJECT_SOURCE_DIR}/cmake/VulkanLayerSettingsCompat.hpp")
     endif()
 endif()
 

@@ -79,7 +79,7 @@ TEST(GpuFallback, MissingDriverFallsBackToTheCpu) {
               testing::kEnglishTestTranscript);
     bool fellBack = false;
     for (const auto& line : sink->messages("WhisperEngine")) {
-        fellBack |= line == "No GPU device found; the speech engine runs on the CPU";
+        fellBack |= line == "No Vulkan device found; the speech engine runs on the CPU";
     }
     EXPECT_TRUE(fellBack);
 }

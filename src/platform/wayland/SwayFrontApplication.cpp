@@ -171,8 +171,8 @@ bool SwayFrontApplication::attach(std::shared_ptr<WaylandEventLoop> loop,
         }
         return false;
     };
-    std::string path = socketPath;
-    if (path.empty()) {
+    std::string path = socketPath == "none" ? "" : socketPath;
+    if (socketPath.empty()) {
         const char* env = std::getenv("SWAYSOCK");
         path = env ? env : "";
     }

@@ -1,6 +1,8 @@
 #include "platform/wayland/WaylandBackends.h"
 
+#include "app/FrontChange.h"
 #include "foundation/Log.h"
+#include "platform/wayland/ForeignToplevelFrontApplication.h"
 #include "platform/wayland/SwayFrontApplication.h"
 #include "platform/wayland/WaylandEventLoop.h"
 #include "platform/wayland/WaylandKeyboard.h"
@@ -10,7 +12,17 @@ namespace velmarune {
 
 namespace {
 const Logger log{"WaylandBackends"};
-}
+
+// Where nothing tells the window in front: a window is always there, but
+// whose it is stays unknown.
+class UnknownFrontApplication : public FrontApplication {
+  public:
+    std::optional<std::string> frontmost() override { return kUnknownFrontIdentity; }
+    std::vector<std::string> frontmostClassNames() override { return {}; }
+    uint64_t activationCount() override { return 0; }
+    void setOnActivation(std::function<void()>) override {}
+};
+}  // namespace
 
 WaylandBackends::~WaylandBackends() {
     // No event may reach a backend while it is destroyed.
@@ -49,12 +61,19 @@ std::unique_ptr<WaylandBackends> WaylandBackends::start(const Options& options,
     } else {
         backends->m_missing.push_back("paste keystroke: " + why);
     }
+    // The compositor's own IPC names the process too; the protocol only the app.
+    std::string swayWhy;
     auto sway = std::make_unique<SwayFrontApplication>();
-    if (sway->attach(loop, options.swaySocket, &why)) {
+    auto toplevels = std::make_unique<ForeignToplevelFrontApplication>();
+    if (sway->attach(loop, options.swaySocket, &swayWhy)) {
         backends->m_served.push_back("front window: sway IPC");
         backends->m_front = std::move(sway);
+    } else if (toplevels->attach(loop, &why)) {
+        backends->m_served.push_back("front window: wlr-foreign-toplevel-management (no pids)");
+        backends->m_front = std::move(toplevels);
     } else {
         backends->m_missing.push_back("front window: " + why);
+        backends->m_front = std::make_unique<UnknownFrontApplication>();
     }
     loop->addDisconnectHandler([] {
         log.error(

@@ -19,7 +19,7 @@ class WaylandBackends {
   public:
     struct Options {
         std::string socket;      // WAYLAND_DISPLAY when empty
-        std::string swaySocket;  // SWAYSOCK when empty
+        std::string swaySocket;  // SWAYSOCK when empty; "none" reads the protocol instead
     };
 
     ~WaylandBackends();
@@ -31,6 +31,7 @@ class WaylandBackends {
 
     Pasteboard* pasteboard() const { return m_pasteboard.get(); }
     PasteKeystroke* keystroke() const { return m_keystroke.get(); }
+    // Never null: where the compositor tells nothing, every window is "?:0".
     FrontApplication* frontApplication() const { return m_front.get(); }
     // Which service answers each question, e.g. "clipboard: wlr-data-control-unstable-v1".
     const std::vector<std::string>& served() const { return m_served; }

@@ -3,7 +3,6 @@
 #include <wayland-client.h>
 
 #include <list>
-#include <mutex>
 
 #include "platform/wayland/FocusedWindow.h"
 #include "platform/wayland/WaylandEventLoop.h"
@@ -25,10 +24,7 @@ struct ForeignToplevelFrontApplication::State {
     std::list<Toplevel> toplevels;  // loop thread
     uint64_t nextSerial = 1;
 
-    std::mutex mutex;
-    std::optional<FocusedWindow> focused;
-    uint64_t activations = 0;
-    std::function<void()> onActivation;
+    std::shared_ptr<FocusRecord> record;
 
     ~State() {
         for (auto& t : toplevels) zwlr_foreign_toplevel_handle_v1_destroy(t.handle);
@@ -48,23 +44,7 @@ struct ForeignToplevelFrontApplication::State {
                 break;
             }
         }
-        publish(std::move(now));
-    }
-
-    void publish(std::optional<FocusedWindow> now) {
-        std::function<void()> callback;
-        {
-            std::lock_guard lock(mutex);
-            if (now == focused) {
-                return;
-            }
-            focused = std::move(now);
-            ++activations;
-            callback = onActivation;
-        }
-        if (callback) {
-            callback();
-        }
+        record->publish(std::move(now));
     }
 
     static Toplevel& of(void* data) { return *static_cast<Toplevel*>(data); }
@@ -117,7 +97,9 @@ struct ForeignToplevelFrontApplication::State {
 };
 
 ForeignToplevelFrontApplication::ForeignToplevelFrontApplication()
-    : m_state(std::make_shared<State>()) {}
+    : m_state(std::make_shared<State>()) {
+    m_state->record = m_record;
+}
 
 ForeignToplevelFrontApplication::~ForeignToplevelFrontApplication() = default;
 
@@ -144,31 +126,11 @@ bool ForeignToplevelFrontApplication::attach(std::shared_ptr<WaylandEventLoop> l
     std::weak_ptr<State> weak = m_state;
     loop->addDisconnectHandler([weak] {
         if (auto self = weak.lock()) {
-            self->publish(std::nullopt);
+            self->record->publish(std::nullopt);
         }
     });
     // The toplevels there are now, with their state.
     return loop->roundtrip() && loop->roundtrip();
-}
-
-std::optional<std::string> ForeignToplevelFrontApplication::frontmost() {
-    std::lock_guard lock(m_state->mutex);
-    return m_state->focused ? std::optional(m_state->focused->identity()) : std::nullopt;
-}
-
-std::vector<std::string> ForeignToplevelFrontApplication::frontmostClassNames() {
-    std::lock_guard lock(m_state->mutex);
-    return m_state->focused ? m_state->focused->names : std::vector<std::string>{};
-}
-
-uint64_t ForeignToplevelFrontApplication::activationCount() {
-    std::lock_guard lock(m_state->mutex);
-    return m_state->activations;
-}
-
-void ForeignToplevelFrontApplication::setOnActivation(std::function<void()> callback) {
-    std::lock_guard lock(m_state->mutex);
-    m_state->onActivation = std::move(callback);
 }
 
 }  // namespace velmarune

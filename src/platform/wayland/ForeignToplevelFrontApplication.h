@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/FrontApplication.h"
+#include "platform/wayland/FocusRecord.h"
 
 namespace velmarune {
 
@@ -12,7 +12,7 @@ class WaylandEventLoop;
 // The activated toplevel from wlr-foreign-toplevel-management, for wlroots
 // compositors without an IPC we read (river, labwc, Wayfire). The protocol
 // tells the app_id but no process id: identities read "app_id:0".
-class ForeignToplevelFrontApplication : public FrontApplication {
+class ForeignToplevelFrontApplication : public RecordedFrontApplication {
   public:
     ForeignToplevelFrontApplication();
     ~ForeignToplevelFrontApplication() override;
@@ -21,11 +21,6 @@ class ForeignToplevelFrontApplication : public FrontApplication {
 
     // On a connected loop that has not started yet; its owner starts it.
     bool attach(std::shared_ptr<WaylandEventLoop> loop, std::string* error = nullptr);
-
-    std::optional<std::string> frontmost() override;
-    std::vector<std::string> frontmostClassNames() override;
-    uint64_t activationCount() override;
-    void setOnActivation(std::function<void()> callback) override;
 
     struct State;
 

@@ -3,6 +3,7 @@
 #include "app/FrontChange.h"
 #include "foundation/Log.h"
 #include "platform/wayland/ForeignToplevelFrontApplication.h"
+#include "platform/wayland/HyprlandFrontApplication.h"
 #include "platform/wayland/SwayFrontApplication.h"
 #include "platform/wayland/WaylandEventLoop.h"
 #include "platform/wayland/WaylandKeyboard.h"
@@ -62,12 +63,16 @@ std::unique_ptr<WaylandBackends> WaylandBackends::start(const Options& options,
         backends->m_missing.push_back("paste keystroke: " + why);
     }
     // The compositor's own IPC names the process too; the protocol only the app.
-    std::string swayWhy;
+    std::string ipcWhy;
     auto sway = std::make_unique<SwayFrontApplication>();
+    auto hyprland = std::make_unique<HyprlandFrontApplication>();
     auto toplevels = std::make_unique<ForeignToplevelFrontApplication>();
-    if (sway->attach(loop, options.swaySocket, &swayWhy)) {
+    if (sway->attach(loop, options.swaySocket, &ipcWhy)) {
         backends->m_served.push_back("front window: sway IPC");
         backends->m_front = std::move(sway);
+    } else if (hyprland->attach(loop, options.hyprlandSocketDir, &ipcWhy)) {
+        backends->m_served.push_back("front window: Hyprland IPC");
+        backends->m_front = std::move(hyprland);
     } else if (toplevels->attach(loop, &why)) {
         backends->m_served.push_back("front window: wlr-foreign-toplevel-management (no pids)");
         backends->m_front = std::move(toplevels);

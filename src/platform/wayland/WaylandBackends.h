@@ -18,8 +18,10 @@ class WaylandEventLoop;
 class WaylandBackends {
   public:
     struct Options {
-        std::string socket;      // WAYLAND_DISPLAY when empty
-        std::string swaySocket;  // SWAYSOCK when empty; "none" reads the protocol instead
+        std::string socket;  // WAYLAND_DISPLAY when empty
+        // Compositor IPC, found from the environment when empty; "none" skips it.
+        std::string swaySocket;         // SWAYSOCK
+        std::string hyprlandSocketDir;  // from HYPRLAND_INSTANCE_SIGNATURE
     };
 
     ~WaylandBackends();

@@ -49,7 +49,8 @@ struct WaylandPasteRig {
         }
         std::string error;
         backends = WaylandBackends::start(
-            {sway.waylandSocket(), swayIPC ? sway.swaySocket() : std::string("none")}, &error);
+            {sway.waylandSocket(), swayIPC ? sway.swaySocket() : std::string("none"), "none"},
+            &error);
         if (!backends) {
             ADD_FAILURE() << error;
             return false;

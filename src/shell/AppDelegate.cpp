@@ -37,6 +37,7 @@
 #include "platform/linux/LinuxDesktopShortcutSource.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "platform/pulse/PulseCaptureSession.h"
+#include "platform/wayland/WaylandBackends.h"
 #include "platform/x11/X11DisplayProbe.h"
 #include "platform/x11/X11EventLoop.h"
 #include "platform/x11/X11FrontApplication.h"
@@ -135,6 +136,12 @@ struct AppGraph {
     X11FrontApplication frontApplication;
     X11KeyboardMonitor keyboardMonitor;
     X11HotKeyService hotKeyService;
+    // On a wlroots desktop: its clipboard, virtual keyboard and front window,
+    // which reach native Wayland windows where the X11 ones cannot.
+    std::unique_ptr<WaylandBackends> wayland;
+    Pasteboard& clipboard() { return wayland ? *wayland->pasteboard() : pasteboard; }
+    PasteKeystroke& pasteKeys() { return wayland ? *wayland->keystroke() : keyboard; }
+    FrontApplication& front() { return wayland ? *wayland->frontApplication() : frontApplication; }
     LinuxDesktopShortcutSource desktopShortcuts;
     std::unique_ptr<DBusSessionEvents> sessionEvents;
     ModelLocator locator;
@@ -182,6 +189,8 @@ struct AppGraph {
             sessionEvents->stop();
         // The shared X loop (front window activations among its calls).
         xLoop->stop();
+        if (wayland)
+            wayland->stop();
         if (captureEngine)
             captureEngine->stop();
         transcriptionQueue.stop();
@@ -237,9 +246,42 @@ void AppDelegate::startBackends() {
         g.frontApplication.attach(g.xLoop);
         g.xLoop->start();
     }
+    startWaylandBackends();
     g.captureSession.start();
     g.sessionEvents = std::make_unique<DBusSessionEvents>(g.mainQueue);
     g.sessionEvents->start();
+}
+
+// A wlroots compositor's own services, where it offers the clipboard and a
+// virtual keyboard: XTest and the X clipboard reach X11 windows only.
+void AppDelegate::startWaylandBackends() {
+    AppGraph& g = *m_graph;
+    if (!std::getenv("WAYLAND_DISPLAY")) {
+        return;
+    }
+    WaylandBackends::Options options;
+    options.onDisconnect = [&g] {
+        g.mainQueue.post([&g] {
+            if (g.views)
+                g.views->hud().show(
+                    "The Wayland compositor has gone away: Velmarune cannot paste "
+                    "until it is started again.",
+                    false, HeadsUpDisplay::kMessageSeconds);
+        });
+    };
+    std::string error;
+    auto wayland = WaylandBackends::start(options, &error);
+    if (!wayland) {
+        g.log.error("Wayland backends unavailable: %{public}s; pasting through X11", error);
+        return;
+    }
+    for (const auto& served : wayland->served()) g.log.info("Wayland %{public}s", served);
+    for (const auto& missing : wayland->missing()) g.log.error("Wayland %{public}s", missing);
+    if (!wayland->pasteboard() || !wayland->keystroke()) {
+        g.log.error("pasting through X11: only X11 windows will receive dictations");
+        return;
+    }
+    g.wayland = std::move(wayland);
 }
 
 void AppDelegate::startDiagnostics() {
@@ -247,9 +289,9 @@ void AppDelegate::startDiagnostics() {
     g.diagnostics = std::make_shared<PasteDiagnostics>(PasteDiagnostics::Dependencies{
         [&g] { return g.defaults.boolOr("DiagnosticPasteLog", false); },
         [&g](const std::string& row) { g.csv.append(row); },
-        [] { return std::chrono::system_clock::now(); },
-        [&g] { return g.frontApplication.frontmost(); }, std::string(VELMARUNE_VERSION) + "(1)"});
-    g.frontApplication.setOnActivation([&g] { g.diagnostics->noteActivation(g.mainQueue.now()); });
+        [] { return std::chrono::system_clock::now(); }, [&g] { return g.front().frontmost(); },
+        std::string(VELMARUNE_VERSION) + "(1)"});
+    g.front().setOnActivation([&g] { g.diagnostics->noteActivation(g.mainQueue.now()); });
 }
 
 // The capture engine and its 65 s ring; it starts once the engines are ready.
@@ -266,12 +308,12 @@ void AppDelegate::buildCaptureEngine() {
 void AppDelegate::buildDelivery() {
     AppGraph& g = *m_graph;
     g.paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
-        g.pasteboard, g.mainQueue, g.snapshotQueue,
+        g.clipboard(), g.mainQueue, g.snapshotQueue,
         [&g] {
-            g.keyboard.post(pasteChordFor(g.frontApplication.frontmostClassNames(),
-                                          terminalPasteClasses(g.defaults)));
+            g.pasteKeys().post(
+                pasteChordFor(g.front().frontmostClassNames(), terminalPasteClasses(g.defaults)));
         },
-        makePasteRecorder(*g.diagnostics, g.keyboard, g.frontApplication)});
+        makePasteRecorder(*g.diagnostics, g.keyboard, g.front())});
     g.snapshotQueue.start();
     g.recents = std::make_shared<RecentDictations>(g.mainQueue);
     g.recents->observe(*g.sessionEvents);
@@ -306,7 +348,7 @@ void AppDelegate::buildPipeline() {
     AppGraph& g = *m_graph;
     g.pipeline = DictationPipeline::create(DictationPipeline::Collaborators{
         g.mainQueue, g.transcriptionQueue, g.captureEngine, g.state, g.defaults, *g.paster,
-        *g.didntPaste, g.display, g.frontApplication, g.keyboard, g.recents, g.diagnostics});
+        *g.didntPaste, g.display, g.front(), g.keyboard, g.recents, g.diagnostics});
     g.recents->onSessionEnded = [&g](const std::string& reason) {
         g.pipeline->discardQueue(reason);
     };
@@ -344,11 +386,10 @@ void AppDelegate::startPushToTalkListener() {
         g.log.console("HotkeyManager failed to start — keyboard access (XInput2) may be missing");
     }
     g.remotePushToTalk = std::make_shared<RemotePushToTalk>(
-        g.mainQueue,
-        RemotePushToTalk::Actions{[&g] { return g.pipeline->isRecording(); },
-                                  [&g] { return g.pipeline->pressSerial(); },
-                                  [&g] { g.pipeline->press(); }, [&g] { g.pipeline->release(false); },
-                                  [&g] { g.pasteLast->perform(); }});
+        g.mainQueue, RemotePushToTalk::Actions{
+                         [&g] { return g.pipeline->isRecording(); },
+                         [&g] { return g.pipeline->pressSerial(); }, [&g] { g.pipeline->press(); },
+                         [&g] { g.pipeline->release(false); }, [&g] { g.pasteLast->perform(); }});
 }
 
 void AppDelegate::handleControlRequest(ControlRequest request) {
@@ -461,7 +502,7 @@ void AppDelegate::startWatchdogs() {
 void AppDelegate::buildQuitController() {
     AppGraph& g = *m_graph;
     g.quit = std::make_shared<QuitController>(QuitController::Dependencies{
-        &g.mainQueue, g.pipeline, [&g] { return g.frontApplication.frontmost(); },
+        &g.mainQueue, g.pipeline, [&g] { return g.front().frontmost(); },
         [](const QuitAlert& alert) -> size_t {
             QMessageBox box;
             box.setIcon(QMessageBox::Warning);

@@ -35,6 +35,7 @@ class AppDelegate {
   private:
     // The launch steps, in start-up order.
     void startBackends();
+    void startWaylandBackends();
     void buildViews();
     void startDiagnostics();
     void buildCaptureEngine();

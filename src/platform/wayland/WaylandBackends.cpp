@@ -35,6 +35,12 @@ WaylandBackends::~WaylandBackends() {
     m_pasteboard.reset();
 }
 
+void WaylandBackends::stop() {
+    if (m_loop) {
+        m_loop->stop();
+    }
+}
+
 bool WaylandBackends::connected() const {
     return m_loop && m_loop->running();
 }
@@ -80,10 +86,13 @@ std::unique_ptr<WaylandBackends> WaylandBackends::start(const Options& options,
         backends->m_missing.push_back("front window: " + why);
         backends->m_front = std::make_unique<UnknownFrontApplication>();
     }
-    loop->addDisconnectHandler([] {
+    loop->addDisconnectHandler([onDisconnect = options.onDisconnect] {
         log.error(
             "the Wayland compositor has gone away: no pasting until Velmarune is started again "
             "in a new session");
+        if (onDisconnect) {
+            onDisconnect();
+        }
     });
     loop->start();
     return backends;

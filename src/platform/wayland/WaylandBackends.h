@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ class WaylandBackends {
         // Compositor IPC, found from the environment when empty; "none" skips it.
         std::string swaySocket;         // SWAYSOCK
         std::string hyprlandSocketDir;  // from HYPRLAND_INSTANCE_SIGNATURE
+        // Called on the backends' thread when the compositor goes away.
+        std::function<void()> onDisconnect;
     };
 
     ~WaylandBackends();
@@ -40,6 +43,8 @@ class WaylandBackends {
     const std::vector<std::string>& missing() const { return m_missing; }
     // False once the compositor has gone away.
     bool connected() const;
+    // Ends the thread: no callback comes after this returns.
+    void stop();
 
   private:
     WaylandBackends() = default;

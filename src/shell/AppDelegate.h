@@ -35,7 +35,6 @@ class AppDelegate {
   private:
     // The launch steps, in start-up order.
     void startBackends();
-    void startWaylandBackends();
     void buildViews();
     void startDiagnostics();
     void buildCaptureEngine();

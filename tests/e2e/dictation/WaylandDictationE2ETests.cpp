@@ -15,7 +15,8 @@ namespace {
 using ::testing::HasSubstr;
 
 // The application on a wlroots desktop: its window on X (as through
-// XWayland), the dictation pasted into a native Wayland terminal through the
+// XWayland), push-to-talk from `velmarune ptt` as a compositor binding runs
+// it, the dictation pasted into a native Wayland terminal through the
 // compositor's clipboard and a virtual keyboard, and the copy from before
 // given back.
 TEST(WaylandDictationE2E, SpokenDictationIsPastedIntoANativeWaylandTerminal) {
@@ -33,7 +34,8 @@ TEST(WaylandDictationE2E, SpokenDictationIsPastedIntoANativeWaylandTerminal) {
         [&] { return sway.run("wl-paste --no-newline") == "what the user had copied"; }, 5.0));
 
     rig.extraEnvironment = {{"WAYLAND_DISPLAY", sway.waylandSocket()},
-                            {"SWAYSOCK", sway.swaySocket()}};
+                            {"SWAYSOCK", sway.swaySocket()},
+                            {"VELMARUNE_INPUT_FOLDER", (sway.dir() / "no-input").string()}};
     rig.installModels();
     rig.startApplication();
     ASSERT_TRUE(rig.waitForLog("capture engine started", 60.0)) << rig.log();
@@ -41,7 +43,12 @@ TEST(WaylandDictationE2E, SpokenDictationIsPastedIntoANativeWaylandTerminal) {
     // The virtual microphone's first audio comes about two seconds after it opens.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
 
-    rig.dictate();
+    // Driven as a compositor binding drives it, with no keyboard read at all.
+    std::string errors;
+    ASSERT_EQ(rig.runVelmarune({"ptt", "press"}, &errors), 0) << errors;
+    rig.speak();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // capture trails the player
+    ASSERT_EQ(rig.runVelmarune({"ptt", "release"}, &errors), 0) << errors;
     EXPECT_TRUE(waitUntil(
         [&] { return readFile(typed).find(kEnglishTestTranscript) != std::string::npos; }, 30.0))
         << "typed: " << readFile(typed) << "\n"

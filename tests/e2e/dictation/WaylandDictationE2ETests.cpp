@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <thread>
 
@@ -33,9 +34,13 @@ TEST(WaylandDictationE2E, SpokenDictationIsPastedIntoANativeWaylandTerminal) {
     ASSERT_TRUE(waitUntil(
         [&] { return sway.run("wl-paste --no-newline") == "what the user had copied"; }, 5.0));
 
+    // An input folder with a node that is no keyboard: the listener waits for
+    // one, and only the push-to-talk control starts a dictation.
+    std::filesystem::create_directories(sway.dir() / "input");
+    writeFile(sway.dir() / "input" / "event0", "");
     rig.extraEnvironment = {{"WAYLAND_DISPLAY", sway.waylandSocket()},
                             {"SWAYSOCK", sway.swaySocket()},
-                            {"VELMARUNE_INPUT_FOLDER", (sway.dir() / "no-input").string()}};
+                            {"VELMARUNE_INPUT_FOLDER", (sway.dir() / "input").string()}};
     rig.installModels();
     rig.startApplication();
     ASSERT_TRUE(rig.waitForLog("capture engine started", 60.0)) << rig.log();

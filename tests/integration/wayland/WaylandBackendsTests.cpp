@@ -48,9 +48,11 @@ struct WaylandPasteRig {
             return false;
         }
         std::string error;
-        backends = WaylandBackends::start(
-            {sway.waylandSocket(), swayIPC ? sway.swaySocket() : std::string("none"), "none"},
-            &error);
+        WaylandBackends::Options options;
+        options.socket = sway.waylandSocket();
+        options.swaySocket = swayIPC ? sway.swaySocket() : "none";
+        options.hyprlandSocketDir = "none";
+        backends = WaylandBackends::start(options, &error);
         if (!backends) {
             ADD_FAILURE() << error;
             return false;

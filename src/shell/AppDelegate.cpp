@@ -124,7 +124,8 @@ struct AppGraph {
     DiagnosticCsvFile csv;
     PulseCaptureSession captureSession;
     // One X connection for the clipboard, the keyboard state, the paste
-    // keystroke and the front window: the keystroke follows the write.
+    // keystroke, the front window and the keyboard listener: the keystroke
+    // follows the write, and the listener reads the keyboard state's keymap.
     std::shared_ptr<X11EventLoop> xLoop = std::make_shared<X11EventLoop>();
     X11Pasteboard pasteboard;
     X11Keyboard keyboard;
@@ -226,6 +227,8 @@ void AppDelegate::startBackends() {
         }
         if (!g.keyboard.attach(g.xLoop, &error)) {
             g.log.error("keyboard state unavailable: %{public}s", error);
+        } else if (!g.keyboardMonitor.attach(g.xLoop, g.keyboard, &error)) {
+            g.log.error("keyboard listener unavailable: %{public}s", error);
         }
         g.frontApplication.attach(g.xLoop);
         g.xLoop->start();

@@ -21,6 +21,7 @@
 
 #include <sndfile.h>
 
+#include "SyntheticSpeech.h"
 #include "TestModel.h"
 #include "audio/TrailingSilence.h"
 #include "recognition/WhisperEngine.h"
@@ -50,28 +51,9 @@ std::filesystem::path model(const std::string& size, bool knownTranscript) {
     return path;
 }
 
-// 3 s of voiced, syllable-modulated sound at speech level, then 5 s of room noise.
+// 3 s of voiced sound at speech level, then 5 s of room noise.
 std::vector<float> speechThenNoise() {
-    std::vector<float> s;
-    uint32_t state = 12345;
-    auto noise = [&] {
-        state = state * 1664525U + 1013904223U;
-        return (static_cast<float>(state >> 8) / 16777216.0F * 2.0F - 1.0F) * 0.02F;
-    };
-    for (int i = 0; i < 3 * 16000; ++i) {
-        const float t = static_cast<float>(i) / 16000.0F;
-        const float envelope = 0.5F + 0.5F * std::sin(2.0F * 3.14159F * 4.0F * t);
-        float v = 0;
-        for (int h = 1; h <= 5; ++h) {
-            v += std::sin(2.0F * 3.14159F * 140.0F * static_cast<float>(h) * t) /
-                 static_cast<float>(h);
-        }
-        s.push_back(0.25F * envelope * v + noise());
-    }
-    for (int i = 0; i < 5 * 16000; ++i) {
-        s.push_back(noise());
-    }
-    return s;
+    return bench::syntheticDictation(3.0, 5.0);
 }
 
 int threads() {

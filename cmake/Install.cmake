@@ -26,11 +26,10 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/resources)
     install(DIRECTORY resources/ DESTINATION ${CMAKE_INSTALL_DATADIR}/velmarune)
 endif()
 
-# The whisper.cpp licence, shown in the application and quoted in copyright.
+# The whisper.cpp licence, quoted in copyright (the application shows its
+# copy among resources/licenses).
 set(whisper_license "${VELMARUNE_WHISPER_SOURCE_DIR}/LICENSE")
 if(VELMARUNE_WHISPER_SOURCE_DIR AND EXISTS ${whisper_license})
-    install(FILES ${whisper_license} DESTINATION ${CMAKE_INSTALL_DATADIR}/velmarune
-        RENAME ack-whisper-cpp.txt)
     file(READ ${whisper_license} text)
     string(STRIP "${text}" text)
     # Machine-readable copyright: licence text lines start with a space, and

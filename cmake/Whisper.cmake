@@ -8,6 +8,8 @@ option(VELMARUNE_WHISPER_PORTABLE
 option(VELMARUNE_WHISPER_CPU_VARIANTS
     "Build ggml's CPU backend once per x86-64 feature level as loadable modules; the best one for the running CPU is picked at start (packages)" OFF)
 option(VELMARUNE_WHISPER_CUDA "Build ggml's CUDA backend (set CMAKE_CUDA_ARCHITECTURES when no GPU is present)" OFF)
+option(VELMARUNE_WHISPER_VULKAN
+    "Build ggml's Vulkan backend: decoding on AMD, Intel and NVIDIA GPUs, falling back to the CPU (scripts/install-deps --vulkan)" OFF)
 option(VELMARUNE_WHISPER_CLI "Also build whisper.cpp's own whisper-cli (for the overhead benchmark)" ${VELMARUNE_BUILD_BENCH})
 
 # Where the shared whisper, ggml and ggml's CPU modules go when they are
@@ -54,6 +56,7 @@ function(velmarune_add_whisper source_dir)
     set(GGML_ALL_WARNINGS OFF)
     set(GGML_CCACHE OFF)
     set(GGML_CUDA ${VELMARUNE_WHISPER_CUDA})
+    set(GGML_VULKAN ${VELMARUNE_WHISPER_VULKAN})
     if(VELMARUNE_WHISPER_PORTABLE)
         set(GGML_NATIVE OFF)
     endif()

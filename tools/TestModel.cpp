@@ -1,13 +1,20 @@
 #include "TestModel.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <stdexcept>
 #include <vector>
+
+#include <ggml.h>
 
 namespace velmarune::testmodel {
 
@@ -22,8 +29,8 @@ constexpr int32_t kFirstTimestamp = 50365;      // <|0.00|>
 constexpr int32_t kLastTimestamp = kVocab - 1;  // <|30.00|>
 constexpr int32_t kTargetToken = 300;
 constexpr int32_t kAudioCtx = 1500;
-constexpr int32_t kMels = 80;
 constexpr int32_t kFftBins = 201;
+constexpr int32_t kQ5FileType = 8;  // whisper's "mostly Q5_0"
 
 // The loader's order of language ids (the start of it; more are not needed here).
 int languageId(const std::string& code) {
@@ -98,6 +105,8 @@ class Writer {
 };
 
 enum class Fill { zero, one, random };
+// F32 for vectors, F16 for the convolutions, the model's weight type for matrices.
+enum class Storage { f32, f16, matrix };
 
 struct TensorWriter {
     Writer& out;
@@ -105,60 +114,81 @@ struct TensorWriter {
     Random random;
     bool known;
 
-    // `ne` in ggml order (fastest first). Matrices are F16, the rest F32.
-    void tensor(const std::string& name, std::vector<int32_t> ne, bool f16, Fill fill,
+    // `ne` in ggml order (fastest first). Written a few rows at a time: the
+    // largest real matrices hold tens of millions of values.
+    void tensor(const std::string& name, std::vector<int32_t> ne, Storage storage, Fill fill,
                 const std::map<int64_t, float>& overrides = {}) {
         int64_t count = 1;
         for (int32_t n : ne) {
             count *= n;
         }
+        const ggml_type type = storage == Storage::f32 ? GGML_TYPE_F32
+                               : storage == Storage::f16 || options.weights == WeightType::f16
+                                   ? GGML_TYPE_F16
+                                   : GGML_TYPE_Q5_0;
         out.put<int32_t>(static_cast<int32_t>(ne.size()));
         out.put<int32_t>(static_cast<int32_t>(name.size()));
-        out.put<int32_t>(f16 ? 1 : 0);
+        out.put<int32_t>(static_cast<int32_t>(type));
         for (int32_t n : ne) {
             out.put<int32_t>(n);
         }
         out.bytes(name.data(), name.size());
         // Random matrices get a scale that keeps activations in range.
         const float scale = 1.0F / std::sqrt(static_cast<float>(ne[0]));
+        const int64_t row = ne[0];
+        const int64_t rowsPerChunk = std::max<int64_t>(1, (int64_t{1} << 20) / row);
+        std::vector<float> values;
         std::vector<uint16_t> halves;
-        std::vector<float> floats;
-        (f16 ? halves.reserve(size_t(count)) : floats.reserve(size_t(count)));
-        for (int64_t i = 0; i < count; ++i) {
-            float v = fill == Fill::one                  ? 1.0F
-                      : (fill == Fill::random && !known) ? random.uniform(scale)
-                                                         : 0.0F;
-            if (auto it = overrides.find(i); it != overrides.end()) {
-                v = it->second;
+        std::vector<char> packed;
+        for (int64_t first = 0; first < count; first += rowsPerChunk * row) {
+            const int64_t n = std::min(rowsPerChunk * row, count - first);
+            values.assign(size_t(n), fill == Fill::one ? 1.0F : 0.0F);
+            if (fill == Fill::random && !known) {
+                for (float& v : values) {
+                    v = random.uniform(scale);
+                }
             }
-            f16 ? halves.push_back(toHalf(v)) : floats.push_back(v);
+            for (auto it = overrides.lower_bound(first);
+                 it != overrides.end() && it->first < first + n; ++it) {
+                values[size_t(it->first - first)] = it->second;
+            }
+            if (type == GGML_TYPE_F32) {
+                out.bytes(values.data(), values.size() * 4);
+            } else if (type == GGML_TYPE_F16) {
+                halves.resize(values.size());
+                std::transform(values.begin(), values.end(), halves.begin(), toHalf);
+                out.bytes(halves.data(), halves.size() * 2);
+            } else {
+                packed.resize(size_t(n / 32 * 22));
+                const size_t written = ggml_quantize_chunk(type, values.data(), packed.data(), 0,
+                                                           n / row, row, nullptr);
+                out.bytes(packed.data(), written);
+            }
         }
-        f16 ? out.bytes(halves.data(), halves.size() * 2)
-            : out.bytes(floats.data(), floats.size() * 4);
     }
 };
 
 void writeLayer(TensorWriter& t, const std::string& prefix, int32_t s, bool cross) {
     const std::string a = prefix + (cross ? "cross_attn" : "attn");
     const std::string ln = prefix + (cross ? "cross_attn_ln" : "attn_ln");
-    t.tensor(ln + ".weight", {s}, false, Fill::one);
-    t.tensor(ln + ".bias", {s}, false, Fill::zero);
-    t.tensor(a + ".query.weight", {s, s}, true, Fill::random);
-    t.tensor(a + ".query.bias", {s}, false, Fill::zero);
-    t.tensor(a + ".key.weight", {s, s}, true, Fill::random);
-    t.tensor(a + ".value.weight", {s, s}, true, Fill::random);
-    t.tensor(a + ".value.bias", {s}, false, Fill::zero);
-    t.tensor(a + ".out.weight", {s, s}, true, Fill::random);
-    t.tensor(a + ".out.bias", {s}, false, Fill::zero);
+    t.tensor(ln + ".weight", {s}, Storage::f32, Fill::one);
+    t.tensor(ln + ".bias", {s}, Storage::f32, Fill::zero);
+    t.tensor(a + ".query.weight", {s, s}, Storage::matrix, Fill::random);
+    t.tensor(a + ".query.bias", {s}, Storage::f32, Fill::zero);
+    t.tensor(a + ".key.weight", {s, s}, Storage::matrix, Fill::random);
+    t.tensor(a + ".value.weight", {s, s}, Storage::matrix, Fill::random);
+    t.tensor(a + ".value.bias", {s}, Storage::f32, Fill::zero);
+    t.tensor(a + ".out.weight", {s, s}, Storage::matrix, Fill::random);
+    t.tensor(a + ".out.bias", {s}, Storage::f32, Fill::zero);
 }
 
 void writeMlp(TensorWriter& t, const std::string& prefix, int32_t s) {
-    t.tensor(prefix + "mlp_ln.weight", {s}, false, Fill::one);
-    t.tensor(prefix + "mlp_ln.bias", {s}, false, Fill::zero);
-    t.tensor(prefix + "mlp.0.weight", {s, 4 * s}, true, Fill::random);
-    t.tensor(prefix + "mlp.0.bias", {4 * s}, false, Fill::zero);
-    t.tensor(prefix + "mlp.2.weight", {4 * s, s}, true, Fill::random);
-    t.tensor(prefix + "mlp.2.bias", {s}, false, Fill::zero);
+    t.tensor(prefix + "mlp_ln.weight", {s}, Storage::f32, Fill::one);
+    t.tensor(prefix + "mlp_ln.bias", {s}, Storage::f32, Fill::zero);
+    t.tensor(prefix + "mlp.0.weight", {s, 4 * s}, Storage::matrix, Fill::random);
+    t.tensor(prefix + "mlp.0.bias", {4 * s}, Storage::f32, Fill::zero);
+    t.tensor(prefix + "mlp.2.weight", {4 * s, s}, Storage::matrix, Fill::random);
+    t.tensor(prefix + "mlp.2.bias", {s}, Storage::f32, Fill::zero);
 }
 
 }  // namespace
@@ -173,29 +203,40 @@ std::optional<Dimensions> dimensionsNamed(const std::string& name) {
     if (name == "small") {
         return Dimensions{768, 12, 12, 12, 448};
     }
+    if (name == "large-v3") {
+        return Dimensions{1280, 20, 32, 32, 448, 128};
+    }
+    if (name == "large-v3-turbo") {
+        return Dimensions{1280, 20, 32, 4, 448, 128};
+    }
     return std::nullopt;
 }
 
 void writeModel(const std::filesystem::path& file, const Options& options) {
     const Dimensions& d = options.dims;
     if (d.nState <= 0 || d.nHead <= 0 || d.nState % d.nHead != 0 || d.nTextCtx < 16 ||
-        d.nAudioLayer <= 0 || d.nTextLayer <= 0) {
+        d.nAudioLayer <= 0 || d.nTextLayer <= 0 || d.nMels <= 0 ||
+        (options.weights == WeightType::q5_0 && d.nState % 32 != 0)) {
         throw std::runtime_error("make-test-model: unusable dimensions");
     }
     const bool known = options.transcript.has_value();
     Writer out(file);
     out.put<uint32_t>(kMagic);
-    for (int32_t v :
-         {kVocab, kAudioCtx, d.nState, d.nHead, d.nAudioLayer, d.nTextCtx, d.nState, d.nHead,
-          d.nTextLayer, kMels, int32_t{1} /* ftype F16: F32 matrices abort in the convolution */}) {
+    // F32 matrices would abort in the convolution: F16 is the plainest type.
+    const int32_t fileType = options.weights == WeightType::f16
+                                 ? 1
+                                 : kQ5FileType + GGML_QNT_VERSION * GGML_QNT_VERSION_FACTOR;
+    for (int32_t v : {kVocab, kAudioCtx, d.nState, d.nHead, d.nAudioLayer, d.nTextCtx, d.nState,
+                      d.nHead, d.nTextLayer, d.nMels, fileType}) {
         out.put<int32_t>(v);
     }
 
     // Mel filters: triangles spread over the spectrum.
-    out.put<int32_t>(kMels);
+    out.put<int32_t>(d.nMels);
     out.put<int32_t>(kFftBins);
-    for (int32_t m = 0; m < kMels; ++m) {
-        const float centre = static_cast<float>(m + 1) * (kFftBins - 1) / (kMels + 1);
+    for (int32_t m = 0; m < d.nMels; ++m) {
+        const float centre =
+            static_cast<float>(m + 1) * (kFftBins - 1) / static_cast<float>(d.nMels + 1);
         for (int32_t b = 0; b < kFftBins; ++b) {
             out.put<float>(std::max(0.0F, 1.0F - std::fabs(static_cast<float>(b) - centre) / 2.5F));
         }
@@ -220,20 +261,20 @@ void writeModel(const std::filesystem::path& file, const Options& options) {
 
     TensorWriter t{out, options, Random(options.seed), known};
     const int32_t s = d.nState;
-    t.tensor("encoder.positional_embedding", {s, kAudioCtx}, false, Fill::random);
-    t.tensor("encoder.conv1.weight", {3, kMels, s}, true, Fill::random);
-    t.tensor("encoder.conv1.bias", {1, s}, false, Fill::zero);
-    t.tensor("encoder.conv2.weight", {3, s, s}, true, Fill::random);
-    t.tensor("encoder.conv2.bias", {1, s}, false, Fill::zero);
-    t.tensor("encoder.ln_post.weight", {s}, false, Fill::one);
-    t.tensor("encoder.ln_post.bias", {s}, false, Fill::zero);
+    t.tensor("encoder.positional_embedding", {s, kAudioCtx}, Storage::f32, Fill::random);
+    t.tensor("encoder.conv1.weight", {3, d.nMels, s}, Storage::f16, Fill::random);
+    t.tensor("encoder.conv1.bias", {1, s}, Storage::f32, Fill::zero);
+    t.tensor("encoder.conv2.weight", {3, s, s}, Storage::f16, Fill::random);
+    t.tensor("encoder.conv2.bias", {1, s}, Storage::f32, Fill::zero);
+    t.tensor("encoder.ln_post.weight", {s}, Storage::f32, Fill::one);
+    t.tensor("encoder.ln_post.bias", {s}, Storage::f32, Fill::zero);
     for (int32_t i = 0; i < d.nAudioLayer; ++i) {
         const std::string prefix = "encoder.blocks." + std::to_string(i) + ".";
         writeMlp(t, prefix, s);
         writeLayer(t, prefix, s, false);
     }
 
-    t.tensor("decoder.positional_embedding", {s, d.nTextCtx}, false, Fill::random);
+    t.tensor("decoder.positional_embedding", {s, d.nTextCtx}, Storage::f32, Fill::random);
     // Known transcript: with the final layer norm below, the logits are
     // element 0 of each token's embedding at every step. The target wins step
     // 0 (EOT is blank-suppressed there and the 30 s timestamp is masked by the
@@ -250,10 +291,11 @@ void writeModel(const std::filesystem::path& file, const Options& options) {
             logits[int64_t{kSot + 1 + languageId(*options.biasedLanguage)} * s] = 20.0F;
         }
     }
-    t.tensor("decoder.token_embedding.weight", {s, kVocab}, true, Fill::random, logits);
+    // Q5_0 keeps these exactly: a block's scale is its largest value / 16.
+    t.tensor("decoder.token_embedding.weight", {s, kVocab}, Storage::matrix, Fill::random, logits);
     std::map<int64_t, float> firstOnly{{0, 1.0F}};
-    t.tensor("decoder.ln.weight", {s}, false, known ? Fill::zero : Fill::one);
-    t.tensor("decoder.ln.bias", {s}, false, Fill::zero,
+    t.tensor("decoder.ln.weight", {s}, Storage::f32, known ? Fill::zero : Fill::one);
+    t.tensor("decoder.ln.bias", {s}, Storage::f32, Fill::zero,
              known ? firstOnly : std::map<int64_t, float>{});
     for (int32_t i = 0; i < d.nTextLayer; ++i) {
         const std::string prefix = "decoder.blocks." + std::to_string(i) + ".";
@@ -262,6 +304,50 @@ void writeModel(const std::filesystem::path& file, const Options& options) {
         writeLayer(t, prefix, s, true);
     }
     out.finish(file);
+}
+
+std::filesystem::path cachedModel(const Options& options) {
+    std::filesystem::path folder;
+    if (const char* dir = std::getenv("VELMARUNE_CACHE_DIR"); dir && *dir) {
+        folder = dir;
+    } else if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg) {
+        folder = std::filesystem::path(xdg) / "velmarune";
+    } else {
+        const char* home = std::getenv("HOME");
+        folder = std::filesystem::path(home ? home : "/tmp") / ".cache" / "velmarune";
+    }
+    folder /= "test-models";
+    // The name holds every option (FNV-1a of the texts), so a file is never
+    // reused for other options.
+    const Dimensions& d = options.dims;
+    uint64_t hash = 14695981039346656037ULL;
+    for (const std::string& text :
+         {options.transcript.value_or("\x02random"), options.biasedLanguage.value_or("")}) {
+        for (unsigned char c : text + '\0') {
+            hash = (hash ^ c) * 1099511628211ULL;
+        }
+    }
+    char name[160];
+    std::snprintf(name, sizeof name, "s%d-h%d-a%d-t%d-c%d-m%d-%s-%u-%016llx.bin", d.nState, d.nHead,
+                  d.nAudioLayer, d.nTextLayer, d.nTextCtx, d.nMels,
+                  options.weights == WeightType::f16 ? "f16" : "q5_0", options.seed,
+                  static_cast<unsigned long long>(hash));
+    const auto path = folder / name;
+    if (std::filesystem::exists(path)) {
+        return path;
+    }
+    std::filesystem::create_directories(folder);
+    // Written aside and renamed, so that an interrupted run or a second
+    // process never sees half a model.
+    const auto partial = folder / (std::string(name) + "." + std::to_string(::getpid()) + ".part");
+    try {
+        writeModel(partial, options);
+    } catch (...) {
+        std::filesystem::remove(partial);
+        throw;
+    }
+    std::filesystem::rename(partial, path);
+    return path;
 }
 
 }  // namespace velmarune::testmodel

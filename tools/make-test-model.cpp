@@ -12,11 +12,14 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: make-test-model OUTPUT [--transcript TEXT] [--language CODE]\n"
-                 "                       [--size tiny|base|small] [--seed N]\n"
+                 "                       [--size tiny|base|small|large-v3|large-v3-turbo]\n"
+                 "                       [--weights f16|q5_0] [--seed N]\n"
                  "  --transcript  known-transcript model: every decode yields TEXT\n"
                  "                (start it with a space, as whisper tokens do)\n"
                  "  --language    the language detection picks (with --transcript)\n"
-                 "  --size        random weights with the dimensions of that model\n");
+                 "  --size        the dimensions of that model (random weights unless\n"
+                 "                --transcript)\n"
+                 "  --weights     how the large matrices are stored (default f16)\n");
     return 2;
 }
 
@@ -44,6 +47,8 @@ int main(int argc, char** argv) {
                 return usage();
             }
             options.dims = *dims;
+        } else if (arg == "--weights" && (value == "f16" || value == "q5_0")) {
+            options.weights = value == "f16" ? WeightType::f16 : WeightType::q5_0;
         } else if (arg == "--seed") {
             options.seed = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
         } else {

@@ -36,8 +36,13 @@ struct AppState {
     // Installed at start-up; each holds its target weakly.
     std::function<void()> reloadEngine;
     std::function<void()> reloadHotkeys;
+    // True while the settings window records a new chord: held modifiers
+    // start no dictation then.
+    std::function<void(bool)> suspendHotkeys;
     std::function<void()> resetEngine;
-    std::function<void()> reloadPasteShortcut;
+    // Registers the stored Paste Last Dictation shortcut again; false when the
+    // desktop refused it (another application holds it).
+    std::function<bool()> reloadPasteShortcut;
     std::function<void(bool)> suspendPasteShortcut;
 
     std::optional<TimePoint> lastPTTReleaseTime;

@@ -202,6 +202,7 @@ std::vector<SystemShortcut> systemShortcuts(const DesktopShortcutText& text) {
             if (!binding.enabled())
                 continue;
             if (auto shortcut = parseGnomeAccelerator(binding.accelerator)) {
+                shortcut->desktop = SystemShortcut::Desktop::gnome;
                 out.push_back(*shortcut);
             }
         }
@@ -211,6 +212,7 @@ std::vector<SystemShortcut> systemShortcuts(const DesktopShortcutText& text) {
             if (!binding.enabled())
                 continue;
             if (auto shortcut = parseKdeShortcut(binding.accelerator)) {
+                shortcut->desktop = SystemShortcut::Desktop::kde;
                 out.push_back(*shortcut);
             }
         }

@@ -1,5 +1,7 @@
 #include "hotkeys/HotkeyManager.h"
 
+#include <utility>
+
 #include "foundation/MainQueue.h"
 #include "foundation/UserDefaults.h"
 #include "platform/KeyboardMonitor.h"
@@ -81,10 +83,18 @@ void HotkeyManager::handle(const ModifierMatcher::Event& event) {
             m_log.debug("incidental keyDown during PTT: %{public}lld", event.keyCode);
             return;
         case Kind::pushToTalkActivated:
+            if (m_suspended) {
+                m_log.info("push-to-talk ignored: a new chord is being recorded");
+                return;
+            }
+            m_activeDelivered = true;
             m_log.info("push-to-talk ACTIVE");
             break;
         case Kind::pushToTalkReleased:
         case Kind::pushToTalkReleasedByAddedModifier:
+            if (!std::exchange(m_activeDelivered, false)) {
+                return;  // its activation was ignored
+            }
             m_log.info("push-to-talk RELEASED");
             break;
     }

@@ -33,6 +33,10 @@ class HotkeyManager : public std::enable_shared_from_this<HotkeyManager> {
     void stop();
     // Re-reads "pttBinding" into the current matcher; state, timer and dwell stay.
     void reloadBindings();
+    // While the settings window records a new chord the user holds modifiers
+    // on purpose: no dictation starts then. A dictation already under way
+    // still gets its release.
+    void setSuspended(bool suspended) { m_suspended = suspended; }
 
     // Receives pushToTalkActivated, pushToTalkReleased and
     // pushToTalkReleasedByAddedModifier on the main thread.
@@ -50,6 +54,8 @@ class HotkeyManager : public std::enable_shared_from_this<HotkeyManager> {
     KeyboardMonitor& m_monitor;
     std::shared_ptr<ModifierMatcher> m_matcher;
     bool m_listening = false;
+    bool m_suspended = false;
+    bool m_activeDelivered = false;  // an activation was handed on and not yet released
     Logger m_log{"HotkeyManager"};
 };
 

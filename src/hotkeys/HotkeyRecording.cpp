@@ -10,9 +10,11 @@ void ComboRecorder::flagsChanged(uint64_t flags) {
         return;
     }
     const ModifierCombo held = ModifierCombo::fromFlags(flags);
-    if (!held.empty()) {
+    const bool pressed = (held.rawValue & ~m_held.rawValue) != 0;
+    m_held = held;
+    if (pressed) {
         m_candidate = held;
-    } else if (m_candidate) {
+    } else if (held.empty() && m_candidate) {
         m_status = Status::finished;
     }
 }

@@ -13,9 +13,10 @@ namespace velmarune {
 
 class UserDefaults;
 
-// Records a new dictation chord from live modifier changes: the candidate is
-// whatever is held now (a key let go early drops out), and recording ends
-// when every modifier is up again.
+// Records a new dictation chord from live modifier changes: each press makes
+// the keys held then the candidate, and recording ends when every modifier is
+// up again. Letting go does not shrink the candidate (nobody releases two
+// keys in the same instant), but a key let go before another press drops out.
 class ComboRecorder {
   public:
     enum class Status { recording, finished, cancelled };
@@ -30,6 +31,7 @@ class ComboRecorder {
   private:
     Status m_status = Status::recording;
     std::optional<ModifierCombo> m_candidate;
+    ModifierCombo m_held;
 };
 
 // Stores a recorded chord under "pttBinding" (the caller then reloads the

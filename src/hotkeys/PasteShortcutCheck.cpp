@@ -12,6 +12,21 @@ PasteShortcutVerdict refuse(std::string message) {
 PasteShortcutVerdict warn(std::string message) {
     return {PasteShortcutVerdict::Kind::warning, std::move(message)};
 }
+
+// Names the desktop that owns the shortcut and where its owner changes it.
+std::string desktopShortcutNote(SystemShortcut::Desktop desktop) {
+    switch (desktop) {
+        case SystemShortcut::Desktop::gnome:
+            return " is also a GNOME shortcut. To free it, open Settings > Keyboard > View and "
+                   "Customize Shortcuts.";
+        case SystemShortcut::Desktop::kde:
+            return " is also a KDE Plasma shortcut. To free it, open System Settings > "
+                   "Shortcuts.";
+        case SystemShortcut::Desktop::unknown:
+            break;
+    }
+    return " is also a shortcut of your desktop (see its keyboard shortcut settings).";
+}
 }  // namespace
 
 PasteShortcutVerdict checkPasteShortcut(uint16_t keyCode, ModifierCombo modifiers,
@@ -55,9 +70,7 @@ PasteShortcutVerdict checkPasteShortcut(uint16_t keyCode, ModifierCombo modifier
         // Bits 0-15 are device-dependent and ignored; any other bit in 16-31
         // (a key we cannot express) keeps the entry from matching.
         if (entry.keyCode == keyCode && (entry.modifiers & 0xFFFF0000u) == m) {
-            return warn(display +
-                        " is also a shortcut of your desktop (see its keyboard shortcut "
-                        "settings).");
+            return warn(display + desktopShortcutNote(entry.desktop));
         }
     }
     return {};

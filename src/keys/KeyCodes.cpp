@@ -25,11 +25,13 @@ std::string lowered(std::string_view text) {
 struct KeyTable {
     std::unordered_map<uint16_t, KeyInfo> byCode;
     std::unordered_map<std::string, uint16_t> byName;
+    std::unordered_map<uint32_t, uint16_t> byKeysym;
 
     void add(uint16_t code, std::string shown, uint32_t keysym,
              std::vector<std::string> aliases = {}, bool named = true) {
         for (const auto& alias : aliases) byName.emplace(lowered(alias), code);
         byName.emplace(lowered(shown), code);
+        byKeysym.emplace(keysym, code);
         if (named)
             byCode.emplace(code, KeyInfo{code, std::move(shown), keysym, std::move(aliases)});
     }
@@ -72,6 +74,21 @@ struct KeyTable {
         for (uint32_t i = 0; i < 19; ++i) {
             add(functionKeys[i], "F" + std::to_string(i + 1), 0xffbe + i);
         }
+        // Shifted symbols, keysym = their ASCII code, and the keys they sit on.
+        const std::pair<char, char> shifted[] = {
+            {'!', '1'}, {'@', '2'},  {'#', '3'}, {'$', '4'}, {'%', '5'}, {'^', '6'}, {'&', '7'},
+            {'*', '8'}, {'(', '9'},  {')', '0'}, {'_', '-'}, {'+', '='}, {'{', '['}, {'}', ']'},
+            {':', ';'}, {'"', '\''}, {'<', ','}, {'>', '.'}, {'?', '/'}, {'~', '`'}, {'|', '\\'}};
+        for (auto [symbol, base] : shifted) {
+            byKeysym.emplace(static_cast<uint32_t>(symbol),
+                             byKeysym.at(static_cast<uint32_t>(base)));
+        }
+        for (char letter = 'A'; letter <= 'Z'; ++letter) {
+            byKeysym.emplace(static_cast<uint32_t>(letter),
+                             byKeysym.at(static_cast<uint32_t>(std::tolower(letter))));
+        }
+        byKeysym.emplace(0xfe20, 48);  // ISO_Left_Tab: Shift+Tab
+        byKeysym.emplace(0xff8d, 36);  // KP_Enter
         // Escape is not shown by name but is recorded (it cancels recording).
         add(kKeyCodeEscape, "Escape", 0xff1b, {"Esc"}, false);
         escapeKeysym = 0xff1b;
@@ -99,6 +116,16 @@ std::optional<uint32_t> keysymForKeyCode(uint16_t keyCode) {
     if (it == t.byCode.end())
         return std::nullopt;
     return it->second.keysym;
+}
+
+std::optional<uint16_t> keyCodeForKeysym(uint32_t keysym) {
+    const auto& t = table();
+    if (keysym == t.escapeKeysym)
+        return kKeyCodeEscape;
+    auto it = t.byKeysym.find(keysym);
+    if (it == t.byKeysym.end())
+        return std::nullopt;
+    return it->second;
 }
 
 std::optional<uint16_t> keyCodeForKeyName(std::string_view name) {

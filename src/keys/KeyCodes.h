@@ -21,6 +21,12 @@ std::string keyName(uint16_t keyCode);
 // The X keysym a key code stands for (lower-case for letters); absent when unknown.
 std::optional<uint32_t> keysymForKeyCode(uint16_t keyCode);
 
+// The key code a key event's keysym stands for: letters in either case, and
+// the symbols that Shift gives on the digit and punctuation keys of US-style
+// layouts ("exclam" is the 1 key, "ISO_Left_Tab" is Tab); absent for keys
+// outside the table.
+std::optional<uint16_t> keyCodeForKeysym(uint32_t keysym);
+
 // The key code for a key as desktops spell it in their shortcut settings: an X
 // keysym name ("slash", "Return", "F5"), a KDE name ("Backspace", "Esc") or the
 // character itself ("/", "V"). Letters are matched case-insensitively.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,16 +26,35 @@ inline constexpr const char* kHebrewPrompt =
 inline constexpr const char* kEnglishPrompt =
     "Velmarune, Claude, Claude Code, Codex, Cursor, WhatsApp, Zoom.";
 
+// How a WhisperEngine decodes.
+struct WhisperEngineOptions {
+    // Decode on a GPU when whisper.cpp was built with a GPU backend and
+    // finds a device; the CPU otherwise (logged).
+    bool useGpu = true;
+    bool flashAttention = true;
+    // 0: one per physical core (at most 8).
+    int threads = 0;
+    // A decode of a second of silence at load, so that the first dictation
+    // does not pay for first-use set-up (costs one encoder pass at load).
+    bool warmUp = false;
+    // Read at every call: encode only the part of the 30 s window that
+    // holds the audio (see audioContextFor). Null: off.
+    std::function<bool()> fasterEncoder;
+};
+
 // One loaded whisper.cpp model. Calls on one engine are serialised (a
 // decode and a detection never overlap); two engines are independent. The
 // calls block their caller, so run them from a background task.
 class WhisperEngine : public SpeechRecognizer {
   public:
+    using Options = WhisperEngineOptions;
+
     // Checks the file in full (ModelFileError when it is damaged, not a
     // model, or not `expectedSize` bytes long) and only then loads it;
     // throws WhisperEngineError::modelLoadFailed when whisper.cpp refuses it.
     static std::shared_ptr<WhisperEngine> create(const std::filesystem::path& modelPath,
-                                                 std::optional<int64_t> expectedSize = {});
+                                                 std::optional<int64_t> expectedSize = {},
+                                                 Options options = {});
     ~WhisperEngine() override;
     WhisperEngine(const WhisperEngine&) = delete;
     WhisperEngine& operator=(const WhisperEngine&) = delete;
@@ -55,14 +75,33 @@ class WhisperEngine : public SpeechRecognizer {
 
     const std::filesystem::path& modelPath() const { return m_modelPath; }
     int64_t modelSize() const { return m_modelSize; }
+    // The device that decodes: the GPU's description, or "CPU".
+    const std::string& device() const { return m_device; }
 
   private:
-    WhisperEngine(whisper_context* ctx, std::filesystem::path modelPath, int64_t modelSize);
+    WhisperEngine(whisper_context* ctx, std::filesystem::path modelPath, int64_t modelSize,
+                  Options options, std::string device);
+    // The encoder's audio context for this call: 0 (the full window) unless
+    // the faster encoder is on.
+    int audioContext(size_t sampleCount) const;
+    void warmUp();
 
     std::mutex m_mutex;  // serialises every use of m_ctx
     whisper_context* m_ctx;
     std::filesystem::path m_modelPath;
     int64_t m_modelSize;
+    Options m_options;
+    int m_threads;
+    std::string m_device;
 };
+
+// Encoder positions for `sampleCount` samples of 16 kHz audio (50 a
+// second) with a margin of a quarter, at least 1.28 s, rounded up to a
+// multiple of 32 and at most the full window of 1500.
+int audioContextFor(size_t sampleCount);
+
+// Physical cores among `cpus` (logical CPU numbers), from the sibling lists
+// under `sysCpu` (/sys/devices/system/cpu); a CPU without one counts alone.
+int physicalCores(const std::filesystem::path& sysCpu, const std::vector<int>& cpus);
 
 }  // namespace velmarune

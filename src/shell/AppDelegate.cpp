@@ -12,6 +12,7 @@
 #include "app/CaptureWakeWatcher.h"
 #include "app/DictationPipeline.h"
 #include "app/QuitController.h"
+#include "app/RemotePushToTalk.h"
 #include "audio/AudioCaptureEngine.h"
 #include "delivery/ClipboardPaster.h"
 #include "delivery/DidntPasteList.h"
@@ -43,6 +44,7 @@
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11KeyboardMonitor.h"
 #include "platform/x11/X11Pasteboard.h"
+#include "recognition/EngineSettings.h"
 #include "recognition/WhisperEngine.h"
 #include "requirements/HardwareCheck.h"
 #include "shell/DesktopFacts.h"
@@ -55,6 +57,8 @@
 #include "ui/ModelDownloadWindow.h"
 #include "ui/ReadinessExplainerWindow.h"
 #include "ui/RequirementsWindow.h"
+#include "ui/SettingsWindow.h"
+#include "ui/StatusMenu.h"
 #include "ui/StatusMenuModel.h"
 
 #ifndef VELMARUNE_VERSION
@@ -148,8 +152,10 @@ struct AppGraph {
 
     // The core, in start-up order.
     std::unique_ptr<DesktopViews> views;
+    std::unique_ptr<SettingsWindow> settings;  // its window is built when first shown
     // Bounds the software-centre query: gone (and the query with it) before the views.
     std::unique_ptr<QObject> softwareCentreProbe = std::make_unique<QObject>();
+    std::function<void()> openSoftwareCentre;  // set once a software centre is found
     HudDictationDisplay display{views};
     std::shared_ptr<PasteDiagnostics> diagnostics;
     std::shared_ptr<AudioCaptureEngine> captureEngine;
@@ -160,6 +166,7 @@ struct AppGraph {
     std::shared_ptr<GlobalHotKey> pasteLastHotKey;
     std::shared_ptr<DictationPipeline> pipeline;
     std::shared_ptr<HotkeyManager> hotkeys;
+    std::shared_ptr<RemotePushToTalk> remotePushToTalk;
     std::shared_ptr<Bootstrap> bootstrap;
     std::shared_ptr<CaptureWakeWatcher> wakeWatcher;
     std::shared_ptr<AutoResetScheduler> autoReset;
@@ -286,8 +293,11 @@ void AppDelegate::buildPasteLastHotKey() {
     // The settings window's hooks hold their target weakly.
     std::weak_ptr<GlobalHotKey> weakHotKey = g.pasteLastHotKey;
     g.state->reloadPasteShortcut = [weakHotKey, &g] {
-        if (auto h = weakHotKey.lock())
-            h->reload(g.defaults);
+        auto h = weakHotKey.lock();
+        if (!h)
+            return false;
+        h->reload(g.defaults);
+        return h->registered() || !PasteShortcut::load(g.defaults);
     };
     g.state->suspendPasteShortcut = [weakHotKey, &g](bool suspended) {
         if (auto h = weakHotKey.lock())
@@ -329,8 +339,35 @@ void AppDelegate::startPushToTalkListener() {
         if (auto h = weakHotkeys.lock())
             h->reloadBindings();
     };
+    g.state->suspendHotkeys = [weakHotkeys](bool suspended) {
+        if (auto h = weakHotkeys.lock())
+            h->setSuspended(suspended);
+    };
     if (!g.hotkeys->start()) {
         g.log.console("HotkeyManager failed to start — keyboard access (XInput2) may be missing");
+    }
+    g.remotePushToTalk = std::make_shared<RemotePushToTalk>(
+        g.mainQueue,
+        RemotePushToTalk::Actions{[&g] { return g.pipeline->isRecording(); },
+                                  [&g] { return g.pipeline->pressSerial(); },
+                                  [&g] { g.pipeline->press(); }, [&g] { g.pipeline->release(false); },
+                                  [&g] { g.pasteLast->perform(); }});
+}
+
+void AppDelegate::handleControlRequest(ControlRequest request) {
+    const auto& control = m_graph->remotePushToTalk;
+    if (!control) {
+        return;  // before start-up built it, or after the teardown
+    }
+    switch (request) {
+        case ControlRequest::press:
+            return control->press();
+        case ControlRequest::release:
+            return control->release();
+        case ControlRequest::toggle:
+            return control->toggle();
+        case ControlRequest::pasteLast:
+            return control->pasteLast();
     }
 }
 
@@ -361,7 +398,8 @@ void AppDelegate::startBootstrap() {
     bootDeps.slotsNeedingModels = [&g] { return g.locator.slotsNeedingModels(); };
     bootDeps.resolveSlot = [&g](ModelSlot slot) { return g.locator.resolve(slot); };
     bootDeps.loadEngine = [&g](const std::filesystem::path& path) {
-        return WhisperEngine::create(path, g.locator.catalogueSize(path));
+        return WhisperEngine::create(path, g.locator.catalogueSize(path),
+                                     engineOptionsFrom(g.defaults));
     };
     bootDeps.canonicalMultilingualPath = [&g] {
         const auto entries = g.locator.entries(ModelSlot::multilingual);
@@ -494,7 +532,6 @@ void AppDelegate::startFirstDownloads() {
     if (missing.empty()) {
         return;
     }
-    g.downloads = std::make_unique<ModelDownloadManager>(g.mainQueue, g.notifications, g.locator);
     for (const ModelEntry& entry : missing) {
         g.downloads->start(entry);
     }
@@ -562,9 +599,16 @@ void AppDelegate::buildViews() {
                                                                   },
                                                                   [this] { requestQuit(); }});
     g.views->start();
+    g.downloads = std::make_unique<ModelDownloadManager>(g.mainQueue, g.notifications, g.locator);
+    g.settings = std::make_unique<SettingsWindow>(SettingsWindow::Dependencies{
+        g.state, g.defaults, g.mainQueue, &g.loginItem, [&g] { return g.openSoftwareCentre; },
+        g.locator, *g.downloads, g.notifications, g.transcriptionQueue, resourcesFolder()});
+    g.views->statusMenu().setOpenSettings(
+        [&g](std::optional<SettingsPage> page) { g.settings->show(page); });
     // Updates come from the package manager; the menu offers the software
     // centre's page only where one handles appstream: links.
     findSoftwareCentre(g.softwareCentreProbe.get(), [&g](std::function<void()> open) {
+        g.openSoftwareCentre = open;
         g.views->menuModel().attachUpdater(std::move(open));
     });
     g.subscriptions.push_back(g.state->engineStatus.subscribe([&g](const WhisperStatus& status) {
@@ -609,9 +653,10 @@ void AppDelegate::terminate() {
 void AppDelegate::showYourself() {
     AppGraph& g = *m_graph;
     g.log.info("showing the running instance");
-    if (g.views) {
-        g.views->hud().show("Velmarune is already running.", false,
-                            HeadsUpDisplay::kMessageSeconds);
+    // Starting the program again is how desktop users reach a tray
+    // application's settings from their launcher.
+    if (g.settings) {
+        g.settings->show();
     }
 }
 

@@ -26,6 +26,9 @@ class AppDelegate {
     void requestQuit(std::optional<std::string> systemReason = std::nullopt);
     // A second start asked this instance to show itself (main thread).
     void showYourself();
+    // The push-to-talk control (`velmarune ptt`, compositor key bindings), main thread.
+    enum class ControlRequest { press, release, toggle, pasteLast };
+    void handleControlRequest(ControlRequest request);
     // Writes pending settings now; for an exit that skips the teardown.
     void flushSettings();
 

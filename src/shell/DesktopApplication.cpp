@@ -125,7 +125,13 @@ int runDesktopApplication(int argc, char** argv) {
     }
 
     QtMainQueue shellQueue(&app);
-    instance.listen(shellQueue, [&delegate] { delegate.showYourself(); });
+    using Request = AppDelegate::ControlRequest;
+    auto control = [&delegate](Request request) {
+        return [&delegate, request] { delegate.handleControlRequest(request); };
+    };
+    instance.listen(shellQueue, {[&delegate] { delegate.showYourself(); }, control(Request::press),
+                                 control(Request::release), control(Request::toggle),
+                                 control(Request::pasteLast)});
 
     delegate.launch();
     watchMainThread(&app);

@@ -16,6 +16,7 @@
 #include "models/ModelLocator.h"
 #include "models/ModelLocatorError.h"
 #include "recognition/DecodeRouter.h"
+#include "recognition/EngineSettings.h"
 #include "recognition/TranscriptCleanup.h"
 #include "recognition/WhisperEngine.h"
 #include "shell/CommandLine.h"
@@ -155,7 +156,10 @@ int runTranscribeCommand(const std::vector<std::string>& args) {
             if (!std::filesystem::exists(path, ec) && !ec) {
                 throw ModelLocatorError::fileMissing(slot, path);
             }
-            return loaded[slot] = WhisperEngine::create(path, locator.catalogueSize(path));
+            WhisperEngine::Options engineOptions = engineOptionsFrom(defaults);
+            engineOptions.warmUp = false;  // one decode: nothing to prepare for
+            return loaded[slot] =
+                       WhisperEngine::create(path, locator.catalogueSize(path), engineOptions);
         });
 
         const std::vector<float> samples = WAVDecoder::decode(options->file);

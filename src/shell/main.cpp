@@ -9,6 +9,7 @@
 #include "shell/CheckCommand.h"
 #include "shell/DesktopApplication.h"
 #include "shell/ModelsCommand.h"
+#include "shell/PttCommand.h"
 #include "shell/TranscribeCommand.h"
 
 namespace {
@@ -24,6 +25,8 @@ int usage(FILE* out) {
                  "            check whether this computer can run Velmarune (exit status:\n"
                  "            0 ready, 1 ready with warnings, 2 blocked)\n"
                  "  models    list, download or choose the speech models\n"
+                 "  ptt press|release|toggle|paste-last\n"
+                 "            drive the running Velmarune from a desktop key binding\n"
                  "  transcribe FILE [--language auto|he|en] [--hebrew-model PATH]\n"
                  "            [--multilingual-model PATH] [--json]\n"
                  "            transcribe an audio file as a dictation would be\n"
@@ -48,6 +51,9 @@ int main(int argc, char** argv) {
     }
     if (!args.empty() && args[0] == "models") {
         return velmarune::ModelsCommand::main({args.begin() + 1, args.end()});
+    }
+    if (!args.empty() && args[0] == "ptt") {
+        return velmarune::runPttCommand({args.begin() + 1, args.end()});
     }
     if (!args.empty() && args[0] == "transcribe") {
         return velmarune::runTranscribeCommand({args.begin() + 1, args.end()});

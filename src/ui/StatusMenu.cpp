@@ -16,7 +16,8 @@ StatusMenu::StatusMenu(StatusMenuModel& model, std::function<void()> quit)
     m_hotkey->setEnabled(false);
     m_modelsNeeded = menu.addAction(warningIcon(), QStringLiteral("Download Models…"));
     m_modelsNeeded->setVisible(false);
-    connect(m_modelsNeeded, &QAction::triggered, this, &StatusMenu::openSettings);
+    connect(m_modelsNeeded, &QAction::triggered, this,
+            [this] { openSettings(SettingsPage::models); });
 
     m_recentSeparator = menu.addSeparator();
     m_pasteLast = menu.addAction(QStringLiteral("Paste Last Dictation"));
@@ -30,7 +31,7 @@ StatusMenu::StatusMenu(StatusMenuModel& model, std::function<void()> quit)
     QAction* settings = menu.addAction(QStringLiteral("Settings…"));
     settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     settings->setShortcutVisibleInContextMenu(true);
-    connect(settings, &QAction::triggered, this, &StatusMenu::openSettings);
+    connect(settings, &QAction::triggered, this, [this] { openSettings(std::nullopt); });
     m_checkForUpdates = menu.addAction(QStringLiteral("Check for Updates…"));
     connect(m_checkForUpdates, &QAction::triggered, this, [this] { m_model.checkForUpdates(); });
     menu.addSeparator();
@@ -102,9 +103,9 @@ void StatusMenu::refreshMenu() {
     }
 }
 
-void StatusMenu::openSettings() {
+void StatusMenu::openSettings(std::optional<SettingsPage> page) {
     if (m_openSettings) {
-        m_openSettings();
+        m_openSettings(page);
     }
 }
 

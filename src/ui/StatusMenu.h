@@ -4,9 +4,11 @@
 #include <QSystemTrayIcon>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "ui/Icons.h"
+#include "ui/SettingsWindow.h"
 #include "ui/StatusMenuModel.h"
 
 class QAction;
@@ -23,9 +25,9 @@ class StatusMenu : public QObject {
     StatusMenu(StatusMenuModel& model, std::function<void()> quit);
     ~StatusMenu() override;
 
-    // "Settings…" and "Download Models…"; until the settings window exists
-    // they open nothing.
-    void setOpenSettings(std::function<void()> openSettings) {
+    // "Settings…" opens the settings window on the tab it showed last,
+    // "Download Models…" on the Models tab.
+    void setOpenSettings(std::function<void(std::optional<SettingsPage>)> openSettings) {
         m_openSettings = std::move(openSettings);
     }
     // Shows the icon; says once in the log how to quit when no tray host runs.
@@ -37,11 +39,11 @@ class StatusMenu : public QObject {
   private:
     void refreshStatus();
     void refreshMenu();
-    void openSettings();
+    void openSettings(std::optional<SettingsPage> page);
 
     StatusMenuModel& m_model;
     std::function<void()> m_quit;
-    std::function<void()> m_openSettings;
+    std::function<void(std::optional<SettingsPage>)> m_openSettings;
     QSystemTrayIcon m_tray;
     std::unique_ptr<QMenu> m_menu;
     QMenu* m_recentMenu = nullptr;

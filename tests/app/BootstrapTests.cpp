@@ -113,14 +113,6 @@ TEST_F(BootstrapTest, WithoutModelsStartUpEndsNeedingBothSlots) {
     EXPECT_EQ(loginItem.registrations, 1);
 }
 
-TEST_F(BootstrapTest, WithOnlyTheHebrewModelOnlyTheMultilingualSlotIsMissing) {
-    defaults.setString("hebrewModelPath", model("he.bin").string());
-    auto bootstrap = makeBootstrap();
-    bootstrap->start();
-    settle();
-    EXPECT_EQ(state->engineStatus.get(), WhisperStatus::needsModels({ModelSlot::multilingual}));
-}
-
 TEST_F(BootstrapTest, BothModelsLoadAndArePublishedOnce) {
     defaults.setString("hebrewModelPath", model("he.bin").string());
     defaults.setString("multilingualModelPath", model("multi.bin").string());

@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <memory>
 
 #include "audio/AudioCaptureEngine.h"
 #include "platform/fake/FakeCaptureSession.h"
 #include "support/Process.h"
-#include "support/TempDir.h"
 
 namespace velmarune {
 namespace {
@@ -63,12 +61,7 @@ TEST_F(AudioCaptureEngineTest, StartLogsDeviceAndPinningAndFillsRingWithConverte
     EXPECT_EQ(order, (std::vector<std::string>{"buffer", "samples@160", "buffer", "samples@320"}));
     EXPECT_EQ(appended, std::vector<float>(320, 0.25f));
     EXPECT_EQ(ring->samples(0), appended);
-    const auto stats = engine.statsSnapshot();
-    EXPECT_EQ(stats.converted, 2);
-    EXPECT_EQ(stats.dropped, 0);
-    EXPECT_EQ(stats.sourceSampleRate, 16000);
-    EXPECT_EQ(stats.sourceChannels, 1);
-    EXPECT_EQ(stats.sourceSampleType, "float32");
+    EXPECT_EQ(engine.statsSnapshot().converted, 2);
     EXPECT_EQ(engineLog(), (std::vector<std::string>{
                                "start: device=USB Headset pinned=true",
                                "session started",
@@ -106,7 +99,6 @@ TEST_F(AudioCaptureEngineTest, StartWhileRunningKeepsStatsAndFormatChangesAreCou
     EXPECT_EQ(stats.formatChanges, 1);
     EXPECT_GT(stats.converted, 10);
     EXPECT_EQ(stats.dropped, 0);
-    EXPECT_EQ(stats.sourceSampleType, "int16");
     EXPECT_EQ(stats.sourceSampleRate, 44100);
     EXPECT_NEAR(static_cast<double>(ring->totalFramesWritten()), 480 + 3200, 700);
     EXPECT_EQ(
@@ -225,39 +217,6 @@ TEST_F(AudioCaptureEngineTest, RestartOnTheControlThreadLeavesCaptureRunning) {
     owned.restart();
     EXPECT_TRUE(testing::waitUntil(
         [&] { return session.openedDeviceIDs().size() == 2 && owned.isRunning(); }, 5.0));
-}
-
-TEST_F(AudioCaptureEngineTest, CaptureSourceInterfaceReadsTheRingTail) {
-    CaptureSource& source = engine;
-    source.start();
-    session.deliverFloats(std::vector<float>(10000, 0.5f), 16000, 1, 1000);
-    const RingTail tail = source.ringTail(8000);
-    EXPECT_EQ(tail.samples.size(), 8000u);
-    EXPECT_EQ(tail.endFrame, 10000);
-    source.stop();
-    source.resetRing();
-    EXPECT_TRUE(source.ringTail(8000).samples.empty());
-}
-
-TEST_F(AudioCaptureEngineTest, ReplayedFileArrivesAtSixteenKilohertz) {
-    testing::TempDir dir;
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open((dir / "two.wav").c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    const std::vector<float> frames(2 * 96000, 0.25f);
-    sf_writef_float(file, frames.data(), 96000);
-    sf_close(file);
-
-    ASSERT_TRUE(engine.startSession());
-    ASSERT_TRUE(session.replayFile(dir / "two.wav", 960));
-    EXPECT_FALSE(session.replayFile(dir / "missing.wav", 960));
-    // Two seconds in; about one resampler block (30 ms) is still inside it.
-    EXPECT_NEAR(static_cast<double>(ring->totalFramesWritten()), 32000.0 - 480.0, 200.0);
-    EXPECT_NEAR(ring->tail(1)[0], 0.25f, 1e-3);
-    EXPECT_EQ(engine.statsSnapshot().dropped, 0);
 }
 
 }  // namespace

@@ -33,20 +33,6 @@ class AudioLevelMonitorTest : public ::testing::Test {
     AudioLevelMonitor monitor{mainQueue, session, defaults, [this] { return permission; }};
 };
 
-TEST_F(AudioLevelMonitorTest, PermissionStatesMap) {
-    EXPECT_EQ(AudioLevelMonitor::permissionStateFor(Permission::notDetermined),
-              State::notDetermined);
-    EXPECT_EQ(AudioLevelMonitor::permissionStateFor(Permission::granted), State::authorized);
-    EXPECT_EQ(AudioLevelMonitor::permissionStateFor(Permission::restricted), State::denied);
-    EXPECT_EQ(AudioLevelMonitor::permissionStateFor(Permission::denied), State::denied);
-    EXPECT_EQ(AudioLevelMonitor::permissionStateFor(std::nullopt), State::denied);
-    for (auto s : {Permission::granted, Permission::denied, Permission::restricted,
-                   Permission::notDetermined}) {
-        EXPECT_EQ(MicrophonePermission::fromRawValue(MicrophonePermission::rawValue(s)), s);
-    }
-    EXPECT_EQ(MicrophonePermission::fromRawValue("authorized"), std::nullopt);
-}
-
 TEST_F(AudioLevelMonitorTest, MeterReadings) {
     struct Case {
         std::vector<float> samples;

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "audio/WAVDecoder.h"
-#include "foundation/Log.h"
 #include "support/TempDir.h"
 
 namespace velmarune {
@@ -56,23 +55,10 @@ TEST(WAVDecoder, ConvertsAnyReadableFileToSixteenKilohertzFirstChannel) {
     }
 }
 
-TEST(WAVDecoder, LogsWhatItDecoded) {
-    testing::TempDir dir;
-    writeSound(dir / "x.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 32000, 1,
-               std::vector<float>(3200, 0.1f));
-    auto sink = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scoped(sink);
-    EXPECT_EQ(WAVDecoder::decode(dir / "x.wav").size(), 1600u);
-    EXPECT_EQ(sink->messages("WAVDecoder"),
-              (std::vector<std::string>{
-                  "Decoded 3200 frames @ 32000.000000Hz -> 16kHz mono, 1600 samples"}));
-}
-
 TEST(WAVDecoder, BadFilesFailWithTheirTexts) {
     testing::TempDir dir;
     writeSound(dir / "empty.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, {});
     testing::writeFile(dir / "notes.txt", "this is not audio, just words\n");
-    testing::writeFile(dir / "zero.wav", "");
     struct Case {
         std::filesystem::path file;
         std::string text;
@@ -81,7 +67,6 @@ TEST(WAVDecoder, BadFilesFailWithTheirTexts) {
         {dir / "empty.wav", "File contained zero audio frames"},
         {dir / "missing.wav", "Cannot open audio file at " + (dir / "missing.wav").string()},
         {dir / "notes.txt", "Cannot open audio file at " + (dir / "notes.txt").string()},
-        {dir / "zero.wav", "Cannot open audio file at " + (dir / "zero.wav").string()},
         {dir.path(), "Cannot open audio file at " + dir.path().string()},
     };
     for (const auto& c : cases) {
@@ -92,8 +77,6 @@ TEST(WAVDecoder, BadFilesFailWithTheirTexts) {
             EXPECT_EQ(std::string(error.what()), c.text);
         }
     }
-    EXPECT_EQ(std::string(WAVDecoderError::cannotConvert("target format init failed").what()),
-              "Audio conversion failed: target format init failed");
 }
 
 }  // namespace

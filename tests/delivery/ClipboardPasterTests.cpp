@@ -176,7 +176,7 @@ TEST(ClipboardPaster, ASecondPasteBeforeTheRestoreSupersedesTheFirst) {
                                         "#2 read 1", "#2 end restored / pasted"}));
 }
 
-TEST(ClipboardPaster, AHistoryToolReadingBeforeTheKeystrokeIsCountedButIsNoFirstRead) {
+TEST(ClipboardPaster, AHistoryToolReadingBeforeTheKeystrokeIsNotTheTargetsRead) {
     PasterRig rig;
     rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
     rig.paster->prepare();
@@ -187,14 +187,15 @@ TEST(ClipboardPaster, AHistoryToolReadingBeforeTheKeystrokeIsCountedButIsNoFirst
     rig.clock.advance(0.02);
     EXPECT_EQ(rig.keystroke.posts, 1);
     EXPECT_EQ(rig.firstReads, 0);
-    EXPECT_EQ(rig.paster->readCount(), 1u);
-    // Due 1.0 s after the later of keystroke and read: the keystroke.
-    rig.clock.advance(0.999);
+    EXPECT_EQ(rig.paster->readCount(), 0u);
+    // The target never read: the no-read prompt comes, and the restore waits
+    // the full 5 s after the keystroke.
+    rig.clock.advance(1.5);
+    EXPECT_EQ(rig.noReads, 1);
+    rig.clock.advance(3.499);
     EXPECT_EQ(rig.current(), "(promised)");
     rig.clock.advance(0.001);
     EXPECT_EQ(rig.current(), "before");
-    rig.clock.advance(10);
-    EXPECT_EQ(rig.noReads, 0);
 }
 
 TEST(ClipboardPaster, ANewerCopyByTheUserIsKept) {

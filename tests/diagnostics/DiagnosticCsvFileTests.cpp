@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <ctime>
 
 #include "diagnostics/PasteDiagnostics.h"
 #include "foundation/Paths.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace velmarune {
@@ -15,29 +15,6 @@ namespace fs = std::filesystem;
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
-
-// Runs a test with local time = UTC, so moved-aside names are predictable.
-class ScopedUtcZone {
-  public:
-    ScopedUtcZone() {
-        if (const char* tz = std::getenv("TZ")) {
-            m_previous = tz;
-        }
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
-    ~ScopedUtcZone() {
-        if (m_previous) {
-            setenv("TZ", m_previous->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-
-  private:
-    std::optional<std::string> m_previous;
-};
 
 std::vector<std::string> filesIn(const fs::path& folder) {
     std::vector<std::string> names;
@@ -62,7 +39,9 @@ TEST(DiagnosticCsvFile, StartsANewFileWithTheHeaderInMissingFolders) {
 }
 
 TEST(DiagnosticCsvFile, MovesAFileWithAnotherHeaderAside) {
-    ScopedUtcZone utc;
+    // Local time = UTC, so moved-aside names are predictable.
+    testing::ScopedEnv utc("TZ", "UTC");
+    tzset();
     TempDir temp;
     const fs::path file = temp / "press-diag.csv";
     const std::string old = "build,press,key_down\n0.0.9(1),1,2025-12-31 23:59:59 +0000\n";
@@ -112,32 +91,6 @@ TEST(DiagnosticCsvFile, FailuresLoseTheRowAndAreLoggedOncePerRun) {
               std::vector<std::string>{"diagnostic log " + path +
                                        " not written: Not a directory; rows are dropped until it "
                                        "can be written again"});
-}
-
-TEST(DiagnosticCsvFile, RecorderThatIsOffLeavesNothingOnDisk) {
-    TempDir temp;
-    const fs::path folder = Paths::underRoot(temp.path()).logsFolder();
-    auto csv = std::make_shared<DiagnosticCsvFile>((folder / "press-diag.csv").string());
-    bool enabled = false;
-    PasteDiagnostics diagnostics({
-        [&] { return enabled; },
-        [csv](const std::string& row) { csv->append(row); },
-        [] { return TimePoint(std::chrono::seconds{1767225600}); },
-        [] { return std::optional<std::string>("?:0"); },
-        "0.1.0(1)",
-    });
-
-    for (int i = 0; i < 10; ++i) {
-        diagnostics.setOutcome(diagnostics.begin(), "tap");
-    }
-    diagnostics.recordWindowPaste(3);
-    EXPECT_FALSE(fs::exists(folder));
-
-    enabled = true;
-    diagnostics.setOutcome(diagnostics.begin(), "tap");
-    const std::string contents = readFile(folder / "press-diag.csv");
-    EXPECT_EQ(contents.substr(0, header().size() + 1), header() + "\n");
-    EXPECT_EQ(contents.substr(header().size() + 1, 33), "0.1.0(1),1,2026-01-01 00:00:00 +0");
 }
 
 }  // namespace

@@ -176,28 +176,5 @@ TEST(FileUserDefaults, PersistsAtomicallyWithPrivateMode) {
     EXPECT_EQ(reread.stringValue("pttLanguage"), "en");
 }
 
-TEST(FileUserDefaults, MalformedFileIsKeptAsideAndReadsEmpty) {
-    testing::TempDir dir;
-    const auto file = dir / "settings.json";
-    testing::writeFile(file, "{\"pttLanguage\": \"he\",, broken");
-    auto sink = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scoped(sink);
-
-    FileUserDefaults defaults(file);
-    EXPECT_EQ(defaults.stringValue("pttLanguage"), std::nullopt);
-    size_t aside = 0;
-    for (auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        if (entry.path().filename().string().rfind("settings.json.malformed-", 0) == 0) {
-            ++aside;
-            EXPECT_EQ(testing::readFile(entry.path()), "{\"pttLanguage\": \"he\",, broken");
-        }
-    }
-    EXPECT_EQ(aside, 1u);
-    EXPECT_EQ(sink->messages("UserDefaults").size(), 1u);
-
-    defaults.setString("pttLanguage", "en");
-    EXPECT_EQ(FileUserDefaults(file).stringValue("pttLanguage"), "en");
-}
-
 }  // namespace
 }  // namespace velmarune

@@ -130,9 +130,12 @@ const char* kKde =
 TEST(HotkeyConflictScanner, ListsEnabledShortcutsItCanExpress) {
     FakeDesktopShortcutSource source;
     source.text = DesktopShortcutText{{kGnome}, std::string(kKde)};
+    constexpr auto gnome = SystemShortcut::Desktop::gnome;
+    constexpr auto kde = SystemShortcut::Desktop::kde;
     const std::vector<SystemShortcut> expected{
-        {118, kOpt}, {48, kOpt},   {48, kCmd}, {37, kCmd},         {17, kCtrl | kOpt},  // GNOME
-        {118, kOpt}, {101, kCtrl}, {13, kCmd}, {17, kCtrl | kOpt},                      // KDE
+        {118, kOpt, gnome},        {48, kOpt, gnome}, {48, kCmd, gnome}, {37, kCmd, gnome},
+        {17, kCtrl | kOpt, gnome},  //
+        {118, kOpt, kde},          {101, kCtrl, kde}, {13, kCmd, kde},   {17, kCtrl | kOpt, kde},
     };
     EXPECT_EQ(HotkeyConflictScanner::systemShortcuts(source), expected);
     EXPECT_EQ(source.reads, 1);

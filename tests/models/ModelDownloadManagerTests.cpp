@@ -4,7 +4,6 @@
 #include "foundation/NotificationCenter.h"
 #include "foundation/UserDefaults.h"
 #include "models/ModelDownloadManager.h"
-#include "models/VolumeCapacity.h"
 #include "support/TempDir.h"
 
 namespace velmarune {
@@ -66,14 +65,6 @@ TEST_F(ModelDownloadRefusalTest, AModelsFolderThatCannotBeCreatedFailsTheStart) 
     EXPECT_EQ(*state(entry)->error, "Could not create the folder " +
                                         locator.modelsFolder().string() + ": Not a directory");
     EXPECT_FALSE(state(entry)->isActive);
-}
-
-TEST(VolumeCapacity, ReportsFreeBytesOrNothing) {
-    TempDir folder;
-    const auto available = volumeAvailableCapacity(folder.path());
-    ASSERT_TRUE(available);
-    EXPECT_GT(*available, 0);
-    EXPECT_FALSE(volumeAvailableCapacity(folder / "missing"));
 }
 
 }  // namespace

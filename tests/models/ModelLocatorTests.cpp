@@ -11,36 +11,6 @@ namespace {
 using testing::TempDir;
 using testing::writeFile;
 
-std::vector<std::string> ids(const std::vector<ModelEntry>& entries) {
-    std::vector<std::string> result;
-    for (const auto& e : entries) {
-        result.push_back(e.id);
-    }
-    return result;
-}
-
-TEST(ModelCatalog, ListsTheThreeModelsInOrderAndBySlot) {
-    const auto& catalog = ModelCatalog::standard();
-    EXPECT_EQ(ids(catalog.entries()),
-              (std::vector<std::string>{"ivrit-ai-large-v3", "ivrit-ai-large-v3-turbo",
-                                        "whisper-large-v3-turbo-q5"}));
-    EXPECT_EQ(ids(catalog.entries(ModelSlot::hebrew)),
-              (std::vector<std::string>{"ivrit-ai-large-v3", "ivrit-ai-large-v3-turbo"}));
-    EXPECT_EQ(ids(catalog.entries(ModelSlot::multilingual)),
-              (std::vector<std::string>{"whisper-large-v3-turbo-q5"}));
-    EXPECT_FALSE(catalog.entry("nope"));
-    for (const auto& e : catalog.entries()) {
-        SCOPED_TRACE(e.id);
-        EXPECT_EQ(e.sha256.size(), 64u);
-        EXPECT_EQ(e.sha256.find_first_not_of("0123456789abcdef"), std::string::npos);
-        // Pinned to a commit on the model host, over https.
-        EXPECT_EQ(e.downloadURL.rfind("https://huggingface.co/", 0), 0u);
-        EXPECT_NE(e.downloadURL.find("/resolve/"), std::string::npos);
-    }
-    EXPECT_EQ(catalog.entry("whisper-large-v3-turbo-q5")->fileName, "ggml-large-v3-turbo-q5_0.bin");
-    EXPECT_EQ(catalog.entry("ivrit-ai-large-v3")->fileSizeBytes, 3095033483);
-}
-
 class ModelLocatorTest : public ::testing::Test {
   protected:
     TempDir root;

@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <map>
 #include <optional>
 #include <vector>
 
-#include "foundation/Log.h"
 #include "models/ModelLocatorError.h"
-#include "recognition/AutoRouter.h"
 #include "recognition/DecodeRouter.h"
 #include "recognition/WhisperEngine.h"
 #include "support/ScriptedRecognizer.h"
@@ -36,80 +33,22 @@ struct RouteCase {
     const char* name;
     std::string setting;
     LanguageDetection detection;
-    const char* engineUsed;
+    const char* engineUsed;  // also the route's slot
     std::string language;
-    bool englishPrompt;
-    std::string routeLanguage;
+    std::string routeLanguage;  // anything but Hebrew gets the English prompt
     std::optional<float> confidence;
-    const char* slot;
 };
 
 TEST(DecodeRouter, RoutesBySettingAndDetection) {
     const RouteCase cases[] = {
-        {"hebrew only", "he", {"en", 1.0F}, "hebrew", "he", false, "he", std::nullopt, "hebrew"},
-        {"english only",
-         "en",
-         {"he", 1.0F},
-         "multilingual",
-         "en",
-         true,
-         "en",
-         std::nullopt,
-         "multilingual"},
-        {"auto, hebrew at low confidence",
-         "auto",
-         {"he", 0.3F},
-         "hebrew",
-         "he",
-         false,
-         "he",
-         0.3F,
-         "hebrew"},
-        {"auto, confident english",
-         "auto",
-         {"en", 0.95F},
-         "multilingual",
-         "en",
-         true,
-         "en",
-         0.95F,
-         "multilingual"},
-        {"auto, english at 0.9",
-         "auto",
-         {"en", 0.9F},
-         "multilingual",
-         "en",
-         true,
-         "en",
-         0.9F,
-         "multilingual"},
-        {"auto, uncertain english",
-         "auto",
-         {"en", 0.89F},
-         "hebrew",
-         "he",
-         true,
-         "en",
-         0.89F,
-         "hebrew"},
-        {"auto, arabic",
-         "auto",
-         {"ar", 0.93F},
-         "multilingual",
-         "ar",
-         true,
-         "ar",
-         0.93F,
-         "multilingual"},
-        {"unknown setting is auto",
-         "fr",
-         {"en", 0.95F},
-         "multilingual",
-         "en",
-         true,
-         "en",
-         0.95F,
-         "multilingual"},
+        {"hebrew only", "he", {"en", 1.0F}, "hebrew", "he", "he", std::nullopt},
+        {"english only", "en", {"he", 1.0F}, "multilingual", "en", "en", std::nullopt},
+        {"auto, hebrew at low confidence", "auto", {"he", 0.3F}, "hebrew", "he", "he", 0.3F},
+        {"auto, confident english", "auto", {"en", 0.95F}, "multilingual", "en", "en", 0.95F},
+        {"auto, english at 0.9", "auto", {"en", 0.9F}, "multilingual", "en", "en", 0.9F},
+        {"auto, uncertain english", "auto", {"en", 0.89F}, "hebrew", "he", "en", 0.89F},
+        {"auto, arabic", "auto", {"ar", 0.93F}, "multilingual", "ar", "ar", 0.93F},
+        {"unknown setting is auto", "fr", {"en", 0.95F}, "multilingual", "en", "en", 0.95F},
     };
     const std::vector<float> samples = speechWithTail();
     for (const auto& c : cases) {
@@ -124,13 +63,13 @@ TEST(DecodeRouter, RoutesBySettingAndDetection) {
             std::string(c.engineUsed) == "hebrew" ? hebrew->calls : multilingual->calls;
         ASSERT_EQ(calls.size(), 1U) << c.name;
         EXPECT_EQ(calls[0].language, c.language) << c.name;
-        EXPECT_EQ(calls[0].englishPrompt, c.englishPrompt) << c.name;
+        EXPECT_EQ(calls[0].englishPrompt, c.routeLanguage != "he") << c.name;
         // Detection and decoding both see the trimmed recording.
         EXPECT_EQ(calls[0].sampleCount, (20U + 34U + 20U) * 480U) << c.name;
         ASSERT_TRUE(t.route) << c.name;
         EXPECT_EQ(t.route->language, c.routeLanguage) << c.name;
         EXPECT_EQ(t.route->confidence, c.confidence) << c.name;
-        EXPECT_EQ(t.route->slot, c.slot) << c.name;
+        EXPECT_EQ(t.route->slot, c.engineUsed) << c.name;
         EXPECT_EQ(t.route->detectMs.has_value(), c.confidence.has_value()) << c.name;
         EXPECT_EQ(multilingual->detectedSampleCounts.size(), c.confidence ? 1U : 0U) << c.name;
         EXPECT_EQ(t.route->trimmedMs, 1410) << c.name;  // 47 frames of 30 ms removed
@@ -186,17 +125,6 @@ TEST(DecodeRouter, MissingEnginesAndDetectionFailuresFailTheDecode) {
     CancellationToken cancelled;
     cancelled.cancel();
     EXPECT_THROW(router.decode(samples, "he", MicMode::standard, 8000, cancelled), DecodeCancelled);
-}
-
-TEST(AutoRouter, StoresTheDetectionAndLogsTheDecision) {
-    auto sink = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scoped(sink);
-    ScriptedRecognizer detector("multilingual", {"en", 0.95F});
-    DetectionResultBox box;
-    EXPECT_EQ(AutoRouter::decide({0.1F}, detector, box), (AutoRouter::Decision{true, "en"}));
-    EXPECT_EQ(box.load(), (LanguageDetection{"en", 0.95F}));
-    EXPECT_EQ(sink->messages("AutoRouter"),
-              std::vector<std::string>{"Auto routing: detected=en p=0.950000 -> en"});
 }
 
 TEST(DecodeRouter, RoutesWithRealDetection) {

@@ -166,5 +166,69 @@ TEST_F(WhisperEngineTest, ACancelledTaskStopsTheDecode) {
               testing::kEnglishTestTranscript);
 }
 
+// Speed options must leave the words alone: the same phrases and the same
+// detection with one thread, without flash attention, after a warm-up, and
+// with the faster encoder switched on and off between calls (detection must
+// not keep the last transcription's window).
+TEST(WhisperEngineOptions, SpeedOptionsKeepTheTranscripts) {
+    bool faster = true;
+    WhisperEngine::Options options;
+    options.threads = 1;
+    options.flashAttention = false;
+    options.warmUp = true;
+    options.fasterEncoder = [&faster] { return faster; };
+    const auto english = WhisperEngine::create(testModelPath(TestModel::english), {}, options);
+    const auto hebrew = WhisperEngine::create(testModelPath(TestModel::hebrew), {}, options);
+    for (const bool fasterEncoder : {true, false}) {
+        faster = fasterEncoder;
+        for (const size_t samples : {size_t{8000}, size_t{16000 * 12}}) {
+            SCOPED_TRACE(std::to_string(faster) + ", " + std::to_string(samples));
+            EXPECT_EQ(english->transcribe(tone(samples), "en", true, 0.0F, 0.0F).text,
+                      testing::kEnglishTestTranscript);
+            EXPECT_EQ(hebrew->detectLanguage(tone(samples)).code, "he");
+            EXPECT_EQ(hebrew->transcribe(tone(samples), "he", false, 0.0F, 0.0F).text,
+                      testing::kHebrewTestTranscript);
+            EXPECT_EQ(english->detectLanguage(tone(samples)).code, "en");
+        }
+    }
+}
+
+TEST(WhisperEngineOptions, FasterEncoderCoversTheAudioWithAMargin) {
+    const std::pair<size_t, int> cases[] = {
+        {0, 64},             // the margin alone
+        {16000, 128},        // 1 s: 50 positions + 64, rounded up to 32
+        {16000 * 5, 320},    // 250 + 64
+        {16000 * 10, 640},   // 500 + 125 = 625 -> 640
+        {16000 * 24, 1500},  // 1200 + 300: the full window
+        {16000 * 60, 1500},  // never beyond it
+    };
+    for (const auto& [samples, expected] : cases) {
+        EXPECT_EQ(audioContextFor(samples), expected) << samples;
+    }
+}
+
+TEST(WhisperEngineOptions, CountsPhysicalCoresFromTheSiblingLists) {
+    testing::TempDir sys;
+    const auto siblings = [&](int cpu, const std::string& list) {
+        std::filesystem::create_directories(sys / ("cpu" + std::to_string(cpu)) / "topology");
+        testing::writeFile(
+            sys / ("cpu" + std::to_string(cpu)) / "topology" / "thread_siblings_list", list + "\n");
+    };
+    siblings(0, "0,4");
+    siblings(4, "0,4");
+    siblings(1, "1,5");
+    siblings(5, "1,5");
+    siblings(2, "2");
+    const std::pair<std::vector<int>, int> cases[] = {
+        {{0, 1, 4, 5}, 2},     // two cores with two threads each
+        {{0, 1, 2, 4, 5}, 3},  // and one without a sibling
+        {{0, 1}, 2},           // a process limited to one thread per core
+        {{2, 7}, 2},           // CPU 7 has no topology: it counts alone
+    };
+    for (const auto& [cpus, expected] : cases) {
+        EXPECT_EQ(physicalCores(sys.path(), cpus), expected);
+    }
+}
+
 }  // namespace
 }  // namespace velmarune

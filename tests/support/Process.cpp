@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -126,6 +128,23 @@ bool waitUntil(const std::function<bool()>& condition, double seconds, double po
     return condition();
 }
 
+CommandResult runCommand(const std::vector<std::string>& argv, double timeoutSeconds) {
+    char path[] = "/tmp/velmarune-command-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+        return {};
+    }
+    close(fd);
+    ChildProcess child(argv, {}, path, path);
+    const int status = child.wait(timeoutSeconds);
+    CommandResult result;
+    result.exitCode = status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(path);
+    result.output.assign(std::istreambuf_iterator<char>(in), {});
+    unlink(path);
+    return result;
+}
+
 std::string findProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::stringstream dirs(path ? path : "/usr/bin:/bin");
@@ -144,6 +163,13 @@ bool requireProgram(const std::string& name, const std::string& debianPackage) {
     ADD_FAILURE() << "'" << name << "' is missing: install the Debian package " << debianPackage
                   << " (scripts/install-deps does)";
     return false;
+}
+
+void requireTool(const std::string& name, const std::string& debianPackage) {
+    if (findProgram(name).empty()) {
+        throw std::runtime_error("'" + name + "' is missing: install the Debian package " +
+                                 debianPackage + " (scripts/install-deps does)");
+    }
 }
 
 }  // namespace velmarune::testing

@@ -41,11 +41,22 @@ class ChildProcess {
 // to wait on.
 bool waitUntil(const std::function<bool()>& condition, double seconds, double pollSeconds = 0.02);
 
+// The result of a helper program the tests run.
+struct CommandResult {
+    int exitCode = -1;   // -1: could not start or timed out
+    std::string output;  // standard output and error together
+};
+
+// Runs a program (looked up on PATH) and waits at most `timeoutSeconds`.
+CommandResult runCommand(const std::vector<std::string>& argv, double timeoutSeconds = 10.0);
+
 // The path of a program on PATH, or empty.
 std::string findProgram(const std::string& name);
 
 // Fails the current test with a message naming the Debian package when a
 // tool is missing.
 bool requireProgram(const std::string& name, const std::string& debianPackage);
+// The same for helpers outside a test body: throws std::runtime_error.
+void requireTool(const std::string& name, const std::string& debianPackage);
 
 }  // namespace velmarune::testing

@@ -7,21 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "support/Process.h"
 #include "support/TempDir.h"
 
 namespace velmarune::testing {
-
-// The result of a helper program the tests run.
-struct CommandResult {
-    int exitCode = -1;   // -1: could not start or timed out
-    std::string output;  // standard output and error together
-};
-
-// Runs a program (looked up on PATH) and waits at most `timeoutSeconds`.
-CommandResult runCommand(const std::vector<std::string>& argv, double timeoutSeconds = 10.0);
-
-// Throws std::runtime_error naming the Debian package when `tool` is missing.
-void requireTool(const std::string& tool, const std::string& debianPackage);
 
 // A private PulseAudio server for one test process: its own runtime folder,
 // anonymous access on a unix socket, a null sink "nullsink" at 48 kHz, no
@@ -42,8 +31,8 @@ class PulseRig {
     void kill();
     // SIGTERM, then SIGKILL after 2 s.
     void stop();
-    bool isRunning() const { return m_pid > 0; }
-    pid_t pid() const { return m_pid; }
+    bool isRunning() const { return m_server.pid() > 0; }
+    pid_t pid() const { return m_server.pid(); }
 
     // "unix:<runtime>/native"
     std::string serverAddress() const;
@@ -75,10 +64,8 @@ class PulseRig {
                                      const std::string& voice = "en-us");
 
   private:
-    pid_t spawnServer();
-
     TempDir m_dir{"velmarune-pulse"};
-    pid_t m_pid = -1;
+    ChildProcess m_server;
     std::vector<std::pair<std::string, std::string>> m_moduleOwners;  // source -> module index
 };
 

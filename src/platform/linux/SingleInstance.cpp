@@ -36,18 +36,61 @@ int waitMilliseconds(sd_bus* bus) {
     return static_cast<int>(std::min<uint64_t>((left + 999) / 1000, INT32_MAX));
 }
 
-int onActivate(sd_bus_message* message, void* userdata, sd_bus_error*) {
-    auto& post = *static_cast<std::function<void()>*>(userdata);
-    post();
+}  // namespace
+
+struct SingleInstanceMethods {
+    static int onMethod(sd_bus_message* message, void* userdata, sd_bus_error* error);
+};
+
+int SingleInstanceMethods::onMethod(sd_bus_message* message, void* userdata, sd_bus_error* error) {
+    auto& self = *static_cast<SingleInstance*>(userdata);
+    // A session bus can be opened to other users or the network by its
+    // configuration: whoever else calls is refused.
+    sd_bus_creds* creds = nullptr;
+    uid_t caller = 0;
+    const bool ours = sd_bus_query_sender_creds(message, SD_BUS_CREDS_EUID, &creds) >= 0 &&
+                      sd_bus_creds_get_euid(creds, &caller) >= 0 && caller == ::geteuid();
+    sd_bus_creds_unref(creds);
+    if (!ours) {
+        self.m_log.error("refused %{public}s from a caller that is not this user",
+                         std::string(sd_bus_message_get_member(message)));
+        return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED,
+                                "Velmarune answers only its own user.");
+    }
+    const std::string member = sd_bus_message_get_member(message);
+    const std::pair<const char*, std::function<void()>*> requests[] = {
+        {"Activate", &self.m_requests.show},
+        {"PushToTalkPress", &self.m_requests.pushToTalkPress},
+        {"PushToTalkRelease", &self.m_requests.pushToTalkRelease},
+        {"Toggle", &self.m_requests.toggle},
+        {"PasteLast", &self.m_requests.pasteLast},
+    };
+    for (const auto& [name, request] : requests) {
+        if (member == name) {
+            if (member == "Activate") {
+                self.m_log.info("a second start asked this instance to show itself");
+            }
+            if (*request && self.m_mainQueue != nullptr) {
+                self.m_mainQueue->post(*request);
+            }
+        }
+    }
     return sd_bus_reply_method_return(message, "");
 }
 
+namespace {
 const sd_bus_vtable kVtable[] = {
     SD_BUS_VTABLE_START(0),
-    SD_BUS_METHOD("Activate", "", "", onActivate, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("Activate", "", "", &SingleInstanceMethods::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("PushToTalkPress", "", "", &SingleInstanceMethods::onMethod,
+                  SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("PushToTalkRelease", "", "", &SingleInstanceMethods::onMethod,
+                  SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("Toggle", "", "", &SingleInstanceMethods::onMethod, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("PasteLast", "", "", &SingleInstanceMethods::onMethod,
+                  SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END,
 };
-
 }  // namespace
 
 SingleInstance::SingleInstance(std::filesystem::path lockFolder)
@@ -83,7 +126,7 @@ SingleInstance::Claim SingleInstance::claim() {
     // The method is in place before the name is: a start right after ours
     // finds it answering.
     int r = sd_bus_add_object_vtable(m_bus, nullptr, kSingleInstanceObjectPath,
-                                     kSingleInstanceInterface, kVtable, &m_onShow);
+                                     kSingleInstanceInterface, kVtable, this);
     if (r >= 0) {
         r = sd_bus_request_name(m_bus, kSingleInstanceBusName, 0);
     }
@@ -147,16 +190,13 @@ std::string SingleInstance::askRunningInstance() {
     return message;
 }
 
-void SingleInstance::listen(MainQueue& mainQueue, std::function<void()> onShow) {
+void SingleInstance::listen(MainQueue& mainQueue, Requests requests) {
     if (m_bus == nullptr || m_thread.joinable()) {
         return;
     }
+    // Set before the thread starts, read only by it (copied into each post).
     m_mainQueue = &mainQueue;
-    // Runs on the listening thread, which never touches the callback itself.
-    m_onShow = [this, onShow = std::move(onShow)] {
-        m_log.info("a second start asked this instance to show itself");
-        m_mainQueue->post(onShow);
-    };
+    m_requests = std::move(requests);
     m_stopRequested = false;
     m_wakeFD = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_thread = std::thread([this] { run(); });

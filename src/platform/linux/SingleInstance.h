@@ -23,8 +23,22 @@ inline constexpr const char* kSingleInstanceInterface = "com.quorin.Velmarune";
 // a later start asks it (method Activate) to show itself, then gives way.
 // Either one alone is enough to tell that an instance runs, so a start with
 // no bus, or a bus that went away, still never makes a second instance.
+//
+// The same object answers the push-to-talk control (PushToTalkPress,
+// PushToTalkRelease, Toggle, PasteLast) that compositor key bindings call
+// through `velmarune ptt`. Only callers running as our own user are heard.
 class SingleInstance {
   public:
+    // What the running instance is asked to do; each runs on the main queue.
+    // A request without a handler is answered and ignored.
+    struct Requests {
+        std::function<void()> show;
+        std::function<void()> pushToTalkPress;
+        std::function<void()> pushToTalkRelease;
+        std::function<void()> toggle;
+        std::function<void()> pasteLast;
+    };
+
     struct Claim {
         bool first = false;
         // For a later start: the line to print before exiting.
@@ -42,13 +56,16 @@ class SingleInstance {
     // bus's answers (bounded by its call timeout).
     Claim claim();
 
-    // After a first claim: answers Activate on a thread of its own and runs
-    // `onShow` on `mainQueue` for each call. Both must outlive this object
-    // (or stop()).
-    void listen(MainQueue& mainQueue, std::function<void()> onShow);
+    // After a first claim: answers the bus methods on a thread of its own and
+    // runs the matching request on `mainQueue` for each call. The queue must
+    // outlive this object (or stop()).
+    void listen(MainQueue& mainQueue, Requests requests);
     void stop();
 
   private:
+    // sd-bus's callbacks, which answer the methods above.
+    friend struct SingleInstanceMethods;
+
     bool takeLock();
     std::string askRunningInstance();
     void run();
@@ -58,7 +75,7 @@ class SingleInstance {
     int m_lockFD = -1;
     sd_bus* m_bus = nullptr;
     MainQueue* m_mainQueue = nullptr;
-    std::function<void()> m_onShow;
+    Requests m_requests;
     std::thread m_thread;
     std::atomic<bool> m_stopRequested{false};
     int m_wakeFD = -1;

@@ -13,23 +13,10 @@
 #include <thread>
 
 #include "hotkeys/XTestKeyboard.h"
+#include "support/CsvRow.h"
 #include "support/TestModels.h"
 
 namespace velmarune::testing {
-
-namespace {
-
-std::vector<std::string> splitCsvLine(const std::string& line) {
-    // The diagnostic CSV never quotes: its writer replaces commas in values.
-    std::vector<std::string> fields;
-    std::stringstream in(line);
-    std::string field;
-    while (std::getline(in, field, ',')) fields.push_back(field);
-    if (!line.empty() && line.back() == ',')
-        fields.emplace_back();
-    return fields;
-}
-}  // namespace
 
 DesktopRig::DesktopRig() {
     for (const auto& [program, package] :

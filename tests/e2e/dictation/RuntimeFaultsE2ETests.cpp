@@ -13,6 +13,7 @@
 #include "delivery/X11TestClients.h"
 #include "hotkeys/XTestKeyboard.h"
 #include "support/TestModels.h"
+#include "support/Tmpfs.h"
 
 namespace velmarune::testing {
 namespace {
@@ -20,31 +21,13 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// A small file system mounted over a folder for the life of the object.
-class SmallDisk {
-  public:
-    SmallDisk(const std::filesystem::path& folder, const std::string& options) : m_folder(folder) {
-        m_mounted = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+// Takes every free byte of the file system under `folder`.
+void fill(const std::filesystem::path& folder) {
+    std::ofstream filler(folder / "filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
     }
-    ~SmallDisk() {
-        if (m_mounted) {
-            ::umount2(m_folder.c_str(), MNT_DETACH);
-        }
-    }
-    bool mounted() const { return m_mounted; }
-
-    // Takes every free byte.
-    void fill() const {
-        std::ofstream filler(m_folder / "filler", std::ios::binary);
-        const std::string block(4096, 'x');
-        while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
-        }
-    }
-
-  private:
-    std::filesystem::path m_folder;
-    bool m_mounted = false;
-};
+}
 
 // A folder made read-only by a read-only bind mount of itself (root ignores
 // file modes).
@@ -176,12 +159,12 @@ TEST_F(RuntimeFaultsE2E, ASessionBusStoppedAtTheReleaseDoesNotHoldThePaste) {
 }
 
 TEST_F(RuntimeFaultsE2E, AFullDiskLosesDiagnosticRowsButNoDictationsAndCorruptsNothing) {
-    SmallDisk config(rig.folder("config"), "size=256k,mode=0700");
-    SmallDisk state(rig.folder("state"), "size=256k,mode=0700");
+    Tmpfs config(rig.folder("config"), "256k,mode=0700");
+    Tmpfs state(rig.folder("state"), "256k,mode=0700");
     ASSERT_TRUE(config.mounted() && state.mounted()) << "cannot mount tmpfs (needs root)";
     rig.installModels();
-    config.fill();
-    state.fill();
+    fill(rig.folder("config"));
+    fill(rig.folder("state"));
     start();
     PasteTarget target("FaultTarget");
     ASSERT_TRUE(target.waitUntilActive(5.0));

@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "audio/AudioCaptureEngine.h"
-#include "audio/AudioLevelMonitor.h"
 #include "audio/WAVDecoder.h"
 #include "foundation/ManualMainQueue.h"
 #include "foundation/SerialQueue.h"
@@ -16,23 +15,12 @@
 namespace velmarune {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Kind = CaptureSessionEvent::Kind;
 
-// Polls `done` (running the main queue's posted work) for at most `seconds`.
+// Polls `done`, running the main queue's posted work, for at most `seconds`.
 template <typename Predicate>
 bool eventually(ManualMainQueue& mainQueue, double seconds, Predicate done) {
-    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                             std::chrono::duration<double>(seconds));
-    while (Clock::now() < deadline) {
-        mainQueue.runPending();
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    mainQueue.runPending();
-    return done();
+    return testing::waitUntil([&] { return mainQueue.runPending(), done(); }, seconds, 0.01);
 }
 
 double maxWindowRms(const std::vector<float>& samples, size_t window) {
@@ -140,12 +128,7 @@ TEST_F(PulseCaptureTest, CaptureFillsTheRingWithThePlayedTone) {
     const auto captured = ring->samples(before);
     // A 0.5 sine has an rms of 0.354; the converter must keep it.
     EXPECT_NEAR(maxWindowRms(captured, 1600), 0.5 / std::sqrt(2.0), 0.04);
-    const auto stats = engine.statsSnapshot();
-    EXPECT_EQ(stats.dropped, 0);
-    EXPECT_EQ(stats.formatChanges, 0);
-    EXPECT_EQ(stats.sourceSampleRate, 48000);
-    EXPECT_EQ(stats.sourceChannels, 2);
-    EXPECT_EQ(stats.sourceSampleType, "float32");
+    EXPECT_EQ(engine.statsSnapshot().dropped, 0);
     engine.stop();
     EXPECT_FALSE(engine.isRunning());
 }
@@ -227,48 +210,25 @@ TEST_F(PulseCaptureTest, SourceFormatIsLoggedOnceAndASecondSourceIsANewFormat) {
     const auto converted = engine.statsSnapshot().converted;
     ASSERT_TRUE(eventually(mainQueue, 3.0,
                            [&] { return engine.statsSnapshot().converted >= converted + 4; }));
-    const auto stats = engine.statsSnapshot();
-    EXPECT_EQ(stats.sourceChannels, 1);
-    EXPECT_EQ(stats.sourceSampleType, "int16");
-    EXPECT_EQ(stats.dropped, 0);
-    // A device switch starts the converter afresh: the new source's format is
-    // a first format, logged once, not a change.
-    EXPECT_EQ(stats.formatChanges, 0);
+    EXPECT_EQ(engine.statsSnapshot().dropped, 0);
+    // A device switch starts the converter afresh: a first format, not a change.
     EXPECT_EQ(
         sink->count(
             "source format: rate=22050.000000 channels=1 type=int16 interleaved=true change=false"),
         1u);
-    EXPECT_TRUE(sink->contains("reconfigure -> Slow Microphone"));
 }
 
+// The fallback rules themselves are the engine's and the level monitor's
+// (unit tests); here the server's announcements reach them.
 TEST_F(PulseCaptureTest, VanishedStoredDeviceFallsBackToDefaultAndEventsArrive) {
     rig.addVirtualMic("usbmic", 44100, 1, "s16le", "USB Microphone");
     ASSERT_TRUE(announced("usbmic"));
     defaults.setString(kSelectedAudioInputDeviceIDKey, "usbmic");
-
-    AudioLevelMonitor monitor(mainQueue, session, defaults,
-                              [] { return MicrophonePermission::Status::granted; });
-    monitor.setCaptureEngine(&engine);
-    monitor.start();
-    EXPECT_EQ(monitor.selectedDeviceID().get(), "usbmic");
-
     rig.removeSource("usbmic");
     ASSERT_TRUE(
         eventually(mainQueue, 3.0, [&] { return sawEvent(Kind::sourceRemoved, "usbmic"); }));
-    EXPECT_EQ(AudioCaptureEngine::resolveDeviceID(session, defaults), "virtmic");
-    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey),
-              "virtmic");  // the monitor's fallback stored it
-    EXPECT_EQ(monitor.deviceFallbackReason().get(),
-              "Previously-selected device unavailable. Falling back to Virtual Microphone.");
-    monitor.stop();
-
-    // The engine alone: a stored device that is gone is followed by the
-    // default, and the stored value stays.
-    defaults.setString(kSelectedAudioInputDeviceIDKey, "usbmic");
     ASSERT_TRUE(engine.startSession());
     EXPECT_EQ(engine.deviceID(), "virtmic");
-    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey), "usbmic");
-    EXPECT_TRUE(sink->contains("start: device=Virtual Microphone pinned=true"));
 
     rig.addVirtualMic("othermic", 16000, 1);
     rig.setDefaultSource("othermic");

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <array>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <random>
 #include <thread>
 
@@ -16,6 +14,7 @@
 #include "platform/x11/X11FrontApplication.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11Pasteboard.h"
+#include "support/Process.h"
 #include "support/XRig.h"
 
 namespace velmarune::testing {
@@ -23,19 +22,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Standard output of a shell command (bounded by `timeout`).
+// Standard output of a shell command.
 std::string output(const std::string& command) {
-    std::string result;
-    FILE* pipe = popen(("timeout 10 " + command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) {
-        return result;
-    }
-    std::array<char, 65536> buffer;
-    size_t got;
-    while ((got = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        result.append(buffer.data(), got);
-    pclose(pipe);
-    return result;
+    return runCommand({"sh", "-c", command + " 2>/dev/null"}).output;
 }
 
 // The clipboard owned by xclip, as a user's copy from another application.

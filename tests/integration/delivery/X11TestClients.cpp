@@ -6,12 +6,12 @@
 #include <xcb/xkb.h>
 #undef explicit
 
-#include <chrono>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 #include "platform/x11/X11Keymap.h"
 #include "platform/x11/XcbSupport.h"
+#include "support/Process.h"
 
 namespace velmarune::testing {
 
@@ -76,45 +76,35 @@ PasteTarget::~PasteTarget() {
 bool PasteTarget::waitUntilActive(double seconds) {
     xcb_connection_t* conn = xcb_connect(nullptr, nullptr);
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(conn)).data->root;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    const auto nudge = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-    bool nudged = false;
-    bool active = false;
-    while (!active && std::chrono::steady_clock::now() < deadline) {
-        // The window manager names it active and has given it the focus.
+    // The window manager names it active and has given it the focus.
+    const auto active = [&] {
         XcbPtr<xcb_get_input_focus_reply_t> focus(
             xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
-        active = activeWindow(conn, root) == m_window && focus && focus->focus == m_window;
-        if (!active && !nudged && std::chrono::steady_clock::now() > nudge) {
-            // A window manager that has just started may not focus a new
-            // window by itself.
-            nudged = true;
-            const auto command =
-                "xdotool windowactivate " + std::to_string(m_window) + " >/dev/null 2>&1";
-            [[maybe_unused]] int status = std::system(command.c_str());
-        }
-        if (!active) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        return activeWindow(conn, root) == m_window && focus && focus->focus == m_window;
+    };
+    bool done = waitUntil(active, std::min(seconds, 0.5));
+    if (!done && seconds > 0.5) {
+        // A window manager that has just started may not focus a new window by itself.
+        runCommand({"xdotool", "windowactivate", std::to_string(m_window)});
+        done = waitUntil(active, seconds - 0.5);
     }
     xcb_disconnect(conn);
-    return active;
+    return done;
 }
 
 std::optional<std::string> PasteTarget::waitForPaste(double seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        {
+    std::optional<std::string> text;
+    waitUntil(
+        [&] {
             std::lock_guard lock(m_mutex);
             if (!m_pasted.empty()) {
-                auto text = m_pasted.front();
+                text = m_pasted.front();
                 m_pasted.erase(m_pasted.begin());
-                return text;
             }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return std::nullopt;
+            return text.has_value();
+        },
+        seconds, 0.01);
+    return text;
 }
 
 void PasteTarget::run() {

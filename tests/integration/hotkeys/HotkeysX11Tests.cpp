@@ -240,7 +240,7 @@ TEST(LinuxDesktopShortcuts, ReadsKdeShortcutsAndIsAbsentWhenNothingIsReadable) {
         << "[kwin]\nWindow Close=Alt+F4,Alt+F4,Close Window\nKill=none,Meta+Esc,Kill\n";
     LinuxDesktopShortcutSource kde(dir.path(), {"org.example.no-such-schema"});
     EXPECT_EQ(HotkeyConflictScanner::systemShortcuts(kde),
-              (std::vector<SystemShortcut>{{118, kModifierOption}}));
+              (std::vector<SystemShortcut>{{118, kModifierOption, SystemShortcut::Desktop::kde}}));
 }
 
 }  // namespace

@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <array>
-#include <cstdio>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
+#include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/TestModels.h"
 
@@ -16,24 +14,11 @@ namespace {
 using testing::TestModel;
 using testing::testModelPath;
 
-struct CommandRun {
-    int status;
-    std::string output;  // stdout and stderr together
-};
+using CommandRun = testing::CommandResult;
 
+// A shell command line, its standard output and error together.
 CommandRun run(const std::string& command) {
-    CommandRun result{-1, {}};
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    std::array<char, 4096> buffer{};
-    while (size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) {
-        result.output.append(buffer.data(), n);
-    }
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return testing::runCommand({"sh", "-c", command}, 120.0);
 }
 
 // A mono 16-bit PCM WAV header for `frames` frames at `rate`.
@@ -66,11 +51,11 @@ std::string quoted(const std::filesystem::path& path) {
 class TranscribeCommand : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_EQ(run("command -v espeak-ng").status, 0)
+        ASSERT_EQ(run("command -v espeak-ng").exitCode, 0)
             << "espeak-ng is missing (Debian package espeak-ng)";
         ASSERT_EQ(run("espeak-ng -v en-us -w " + quoted(m_dir / "speech.wav") +
                       " 'Hello, this is a dictation.'")
-                      .status,
+                      .exitCode,
                   0);
         ASSERT_TRUE(std::filesystem::exists(m_program)) << m_program;
     }
@@ -91,7 +76,7 @@ TEST_F(TranscribeCommand, TranscribesASpokenSampleWithTheRoute) {
         velmarune(quoted(m_dir / "speech.wav") + " --json --hebrew-model " +
                   quoted(testModelPath(TestModel::hebrew)) + " --multilingual-model " +
                   quoted(testModelPath(TestModel::english)));
-    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_EQ(r.exitCode, 0) << r.output;
     const auto json = nlohmann::json::parse(r.output);
     EXPECT_EQ(json["text"], testing::kEnglishTestTranscript);
     EXPECT_EQ(json["loop"], "pass");
@@ -108,11 +93,11 @@ TEST_F(TranscribeCommand, UsesTheModelSlotsOfTheSettings) {
                        {"multilingualModelPath", ""}}
             .dump());
     const CommandRun hebrew = velmarune(quoted(m_dir / "speech.wav") + " --language he");
-    ASSERT_EQ(hebrew.status, 0) << hebrew.output;
+    ASSERT_EQ(hebrew.exitCode, 0) << hebrew.output;
     EXPECT_EQ(hebrew.output, std::string(testing::kHebrewTestTranscript) + "\n");
 
     const CommandRun english = velmarune(quoted(m_dir / "speech.wav") + " --language en");
-    EXPECT_NE(english.status, 0);
+    EXPECT_NE(english.exitCode, 0);
     EXPECT_EQ(english.output, "velmarune transcribe: No model assigned to Multilingual slot.\n");
 }
 
@@ -141,14 +126,14 @@ TEST_F(TranscribeCommand, ReportsBadInputAndExitsNonZero) {
     };
     for (const auto& c : cases) {
         const CommandRun r = velmarune(c.args);
-        EXPECT_NE(r.status, 0) << c.args;
+        EXPECT_NE(r.exitCode, 0) << c.args;
         EXPECT_TRUE(r.output.starts_with(c.expected)) << c.args << "\n" << r.output;
     }
 }
 
 TEST_F(TranscribeCommand, HelpIsNoErrorAndALostTranscriptIsOne) {
     const CommandRun help = run(quoted(m_program) + " transcribe --help 2>/dev/null");
-    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.output.starts_with("usage: velmarune transcribe")) << help.output;
 
     // A full disk behind stdout: the transcript is lost, so the exit says so.
@@ -156,7 +141,7 @@ TEST_F(TranscribeCommand, HelpIsNoErrorAndALostTranscriptIsOne) {
         run("(env XDG_CONFIG_HOME=" + quoted(m_dir / "config") + " " + quoted(m_program) +
             " transcribe " + quoted(m_dir / "speech.wav") + " --language he --hebrew-model " +
             quoted(testModelPath(TestModel::hebrew)) + " >/dev/full)");
-    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(full.exitCode, 1);
     EXPECT_EQ(full.output,
               "velmarune transcribe: could not write the transcript: No space left on device\n");
 }
@@ -166,7 +151,7 @@ TEST_F(TranscribeCommand, SaysWhenItMovesABrokenSettingsFileAside) {
     testing::writeFile(settings, "{\"pttLanguage\": ");
     const CommandRun r = velmarune(quoted(m_dir / "speech.wav") + " --language he --hebrew-model " +
                                    quoted(testModelPath(TestModel::hebrew)));
-    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_TRUE(r.output.starts_with("velmarune: the settings file " + settings.string() +
                                      " was not valid; moved it to " + settings.string() +
                                      ".malformed-"))

@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
 #include <systemd/sd-bus.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
-#include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "foundation/Log.h"
@@ -18,13 +15,6 @@
 #include "support/TempDir.h"
 
 namespace velmarune {
-
-void PrintTo(SessionEvent event, std::ostream* os) {
-    static const char* const names[] = {"screenLocked", "screenUnlocked", "displaySlept",
-                                        "displayWoke",  "willSleep",      "didWake",
-                                        "willPowerOff"};
-    *os << names[static_cast<int>(event)];
-}
 
 namespace {
 
@@ -38,14 +28,7 @@ constexpr const char* kOtherSession = "/org/freedesktop/login1/session/c8";
 constexpr double kWaitSeconds = 5.0;
 
 bool waitFor(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return testing::waitUntil(done, kWaitSeconds, 0.005);
 }
 
 // A private dbus-daemon standing in for both the system and the session bus,

@@ -44,7 +44,9 @@ TEST_F(SingleInstanceTest, ALaterStartAsksTheFirstToShowItselfAndGivesWay) {
     auto first = std::make_unique<SingleInstance>(runtime());
     ASSERT_TRUE(first->claim().first);
     int shown = 0;
-    first->listen(m_queue, [&] { ++shown; });
+    SingleInstance::Requests requests;
+    requests.show = [&] { ++shown; };
+    first->listen(m_queue, requests);
 
     // The same runtime folder (the lock answers), and another one (the bus
     // name answers): both give way, and each asks the first to show itself.
@@ -69,7 +71,7 @@ TEST_F(SingleInstanceTest, WithoutABusTheLockFileAloneKeepsOneInstance) {
     ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (m_dir / "no-bus").string());
     auto first = std::make_unique<SingleInstance>(runtime() / "nested");
     ASSERT_TRUE(first->claim().first);
-    first->listen(m_queue, [] {});  // nothing to listen on: harmless
+    first->listen(m_queue, {});  // nothing to listen on: harmless
     EXPECT_EQ(
         std::filesystem::status(runtime() / "nested").permissions() & std::filesystem::perms::all,
         std::filesystem::perms::owner_all);
@@ -87,7 +89,7 @@ TEST_F(SingleInstanceTest, WithoutABusTheLockFileAloneKeepsOneInstance) {
 TEST_F(SingleInstanceTest, TheFirstInstanceOutlivesItsBus) {
     SingleInstance first(runtime());
     ASSERT_TRUE(first.claim().first);
-    first.listen(m_queue, [] {});
+    first.listen(m_queue, {});
     m_daemon.stop();
     m_queue.runFor(0.2);
 

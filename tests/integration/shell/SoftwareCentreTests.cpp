@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QTimer>
-#include <chrono>
 #include <cstdlib>
 
 #include "shell/SoftwareCentre.h"
+#include "support/Process.h"
 #include "support/TempDir.h"
 
 namespace velmarune {
@@ -56,13 +55,12 @@ TEST(SoftwareCentre, OffersCheckForUpdatesOnlyWhenSomethingHandlesAppStreamLinks
                 open();
             },
             0.5);
-        const auto start = std::chrono::steady_clock::now();
-        while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1500)) {
-            app.processEvents(QEventLoop::AllEvents, 50);
-            if (offered && std::filesystem::exists(bin / "opened")) {
-                break;
-            }
-        }
+        testing::waitUntil(
+            [&] {
+                app.processEvents(QEventLoop::AllEvents, 50);
+                return offered && std::filesystem::exists(bin / "opened");
+            },
+            1.5, 0.0);
         setenv("PATH", savedPath.c_str(), 1);
         EXPECT_EQ(offered, c.offered);
         if (c.offered) {

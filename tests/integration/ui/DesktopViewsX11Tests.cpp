@@ -6,9 +6,6 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QWidget>
-#include <chrono>
-#include <cstdio>
-#include <thread>
 
 #include "app/AppState.h"
 #include "delivery/ClipboardPaster.h"
@@ -33,30 +30,14 @@
 namespace velmarune::testing {
 namespace {
 
-std::string output(const std::string& command) {
-    std::string result;
-    FILE* pipe = popen(("timeout 10 " + command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) {
-        return result;
-    }
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.append(buffer, got);
-    pclose(pipe);
-    return result;
-}
-
 // Pumps the Qt event loop until `done` holds or `seconds` pass.
 bool pumpUntil(const std::function<bool()>& done, double seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return waitUntil(
+        [&] {
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+            return done();
+        },
+        seconds, 0.005);
 }
 
 void pumpFor(double seconds) {
@@ -81,9 +62,8 @@ void screenshot(const std::string& name) {
 }
 
 void click(const QPoint& point) {
-    std::system(("xdotool mousemove --sync " + std::to_string(point.x()) + " " +
-                 std::to_string(point.y()) + " click 1")
-                    .c_str());
+    runCommand({"xdotool", "mousemove", "--sync", std::to_string(point.x()),
+                std::to_string(point.y()), "click", "1"});
 }
 
 // A private desktop with a window manager and a tray host whose panel
@@ -341,7 +321,7 @@ TEST_F(DesktopViewsX11, PasteButtonPastesIntoTheFocusedWindowAndCopyOutlivesTheR
     ASSERT_TRUE(pumpUntil([&] { return !shownWindow("keep this copy"); }, 5.0))
         << "Copy did nothing";
     pumpFor(ClipboardPaster::kRestoreWithoutReadSeconds + 0.5);
-    EXPECT_EQ(output("xsel -b -o </dev/null"), "keep this copy");
+    EXPECT_EQ(runCommand({"xsel", "-b", "-o"}).output, "keep this copy");
     EXPECT_TRUE(target.waitUntilActive(0.5)) << "the click moved the focus";
 }
 

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "foundation/Log.h"
+#include "foundation/MainQueue.h"
+
+namespace velmarune {
+
+// Push-to-talk asked for from outside the keyboard listener: a compositor key
+// binding or a desktop shortcut running `velmarune ptt ...`. It drives the
+// same pipeline calls as the chord. A press whose release never comes (the
+// binding's release was swallowed because a modifier went up first, or the
+// shortcut tool has no release at all) ends by itself after the hold limit,
+// with the recording kept. Main thread only.
+class RemotePushToTalk : public std::enable_shared_from_this<RemotePushToTalk> {
+  public:
+    // The pipeline's recording reserve (4 800 000 samples at 16 kHz): the
+    // longest dictation it is built for.
+    static constexpr double kHoldLimitSeconds = 300.0;
+
+    struct Actions {
+        std::function<bool()> isRecording;
+        std::function<int64_t()> pressSerial;
+        std::function<void()> press;
+        std::function<void()> release;
+        std::function<void()> pasteLast;
+    };
+
+    RemotePushToTalk(MainQueue& mainQueue, Actions actions)
+        : m_mainQueue(mainQueue), m_actions(std::move(actions)) {}
+
+    void press();
+    void release();
+    // Starts a dictation when none is recording, ends the one recording otherwise.
+    void toggle();
+    void pasteLast();
+
+  private:
+    void armHoldLimit();
+
+    MainQueue& m_mainQueue;
+    Actions m_actions;
+    Logger m_log{"RemotePushToTalk"};
+};
+
+}  // namespace velmarune

@@ -44,6 +44,7 @@
 #include "shell/DesktopFacts.h"
 #include "shell/PasteRecorderWiring.h"
 #include "shell/QtMainQueue.h"
+#include "shell/SettingsTabs.h"
 #include "shell/SoftwareCentre.h"
 #include "system/ReadinessWalk.h"
 #include "ui/DesktopViews.h"
@@ -175,6 +176,7 @@ struct AppGraph {
             captureEngine->stop();
         transcriptionQueue.stop();
         shortcutScanQueue.stop();
+        readinessQueue.stop();  // its probes ask the sound server, which goes before it
         loaderQueue.stop();
         snapshotQueue.stop();
     }
@@ -222,10 +224,9 @@ void AppDelegate::startDiagnostics() {
     AppGraph& g = *m_graph;
     g.diagnostics = std::make_shared<PasteDiagnostics>(PasteDiagnostics::Dependencies{
         [&g] { return g.defaults.boolOr("DiagnosticPasteLog", false); },
-        [&g](const std::string& row) { g.csv.append(row); },
-        [] { return std::chrono::system_clock::now(); },
+        [&g](const std::string& row) { g.csv.append(row); }, [&g] { return g.mainQueue.now(); },
         [&g] { return g.desktop.frontApplication().frontmost(); },
-        std::string(VELMARUNE_VERSION) + "(1)"});
+        std::string(VELMARUNE_VERSION) + "(1)", [&g] { return g.mainQueue.wallNow(); }});
     g.desktop.frontApplication().setOnActivation(
         [&g] { g.diagnostics->noteActivation(g.mainQueue.now()); });
 }
@@ -582,7 +583,15 @@ void AppDelegate::buildViews() {
     g.downloads = std::make_unique<ModelDownloadManager>(g.mainQueue, g.notifications, g.locator);
     g.settings = std::make_unique<SettingsWindow>(SettingsWindow::Dependencies{
         g.state, g.defaults, g.mainQueue, &g.loginItem, [&g] { return g.openSoftwareCentre; },
-        g.locator, *g.downloads, g.notifications, g.transcriptionQueue, resourcesFolder()});
+        g.locator, *g.downloads, g.notifications, g.transcriptionQueue, resourcesFolder(),
+        [&g] {
+            return makeHotkeysTab(g.state, g.defaults, g.mainQueue, g.shortcutScanQueue,
+                                  g.desktopShortcuts);
+        },
+        [&g] {
+            return makeAudioTab(g.state, g.defaults, g.mainQueue, g.readinessQueue,
+                                g.captureSession);
+        }});
     g.views->statusMenu().setOpenSettings(
         [&g](std::optional<SettingsPage> page) { g.settings->show(page); });
     // Updates come from the package manager; the menu offers the software

@@ -35,6 +35,20 @@ TEST(ManualMainQueue, RunsDueWorkInTimeThenPostingOrder) {
     EXPECT_NEAR(secondsBetween(start, queue.now()), 0.5, 1e-9);
 }
 
+TEST(ManualMainQueue, TheWallClockFollowsUnlessSteppedAlone) {
+    ManualMainQueue queue;
+    const TimePoint start = queue.now();
+    const WallTime wallStart = queue.wallNow();
+    int ran = 0;
+    queue.postAfter(10, [&] { ++ran; });
+    queue.stepWallClock(-3600);
+    EXPECT_EQ(queue.runPending(), 0u);
+    EXPECT_EQ(queue.now(), start);
+    queue.advance(10);
+    EXPECT_EQ(ran, 1);
+    EXPECT_NEAR(secondsBetween(wallStart, queue.wallNow()), -3590, 1e-9);
+}
+
 TEST(ManualMainQueue, AcceptsWorkFromOtherThreads) {
     ManualMainQueue queue;
     int ran = 0;

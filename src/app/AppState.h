@@ -24,6 +24,7 @@ struct AppState {
     Published<AppMode> mode{AppMode::idle};
     Published<WhisperStatus> engineStatus{WhisperStatus::notLoaded()};
     Published<std::optional<std::string>> lastTranscript;
+    // Shown as "Last reset: … ago", an elapsed time, so on the monotonic clock.
     Published<std::optional<TimePoint>> lastResetTime;
     Published<int64_t> queuedDictations{0};
     Published<bool> waitingForKeys{false};

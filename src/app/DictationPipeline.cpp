@@ -142,6 +142,7 @@ void DictationPipeline::release(bool cancellableByPasteLast) {
     m_isRecording = false;
     m_deps.appState->lastPTTReleaseTime = now();
     const std::optional<std::string> frontAtRelease = m_deps.frontApplication.frontmost();
+    const uint64_t activationsAtRelease = m_deps.frontApplication.activationCount();
     if (m_deps.diagnostics) {
         m_deps.diagnostics->markKeyUp(m_recordingDiag, frontAtRelease);
     }
@@ -267,6 +268,7 @@ void DictationPipeline::release(bool cancellableByPasteLast) {
     job.seconds = seconds;
     job.decode = std::move(*decode);
     job.frontAtRelease = frontAtRelease;
+    job.activationsAtRelease = activationsAtRelease;
     job.releasedAt = now();
     job.cancellableByPasteLast = cancellableByPasteLast;
     const size_t ahead = m_jobs.size();

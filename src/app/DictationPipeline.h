@@ -124,6 +124,7 @@ class DictationPipeline : public std::enable_shared_from_this<DictationPipeline>
         double seconds = 0;
         DecodeFunction decode;
         std::optional<std::string> frontAtRelease;
+        uint64_t activationsAtRelease = 0;
         TimePoint releasedAt;
         bool cancellableByPasteLast = false;
         Phase phase;

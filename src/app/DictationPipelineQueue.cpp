@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "app/DictationPipeline.h"
+#include "app/FrontChange.h"
 #include "delivery/RecentDictations.h"
 #include "diagnostics/PasteDiagnostics.h"
 
@@ -262,12 +263,11 @@ void DictationPipeline::pump() {
             head.keysWaitedMs += millisecondsBetween(*head.keysHeldSince, now());
             head.keysHeldSince.reset();
         }
-        if (head.frontAtRelease) {
-            const auto front = m_deps.frontApplication.frontmost();
-            if (front && *front != *head.frontAtRelease) {
-                dropHead("app changed");
-                continue;
-            }
+        if (frontChanged(head.frontAtRelease, head.activationsAtRelease,
+                         m_deps.frontApplication.frontmost(),
+                         m_deps.frontApplication.activationCount())) {
+            dropHead("app changed");
+            continue;
         }
         pasteHead();
         return;
@@ -382,6 +382,7 @@ void DictationPipeline::updateState() {
         mode = AppMode::transcribing;
     }
     state.mode.set(mode);
+    m_deps.capture->setRecording(m_isRecording);
     state.queuedDictations.set(static_cast<int64_t>(m_jobs.size()));
     state.waitingForKeys.set(!m_isRecording && !m_jobs.empty() &&
                              m_jobs.front().keysHeldSince.has_value());

@@ -88,6 +88,7 @@ void ClipboardPaster::insert(const std::string& text, bool diagnose,
 
     m_ourChangeCount = m_deps.pasteboard.changeCount();
     m_reads.clear();
+    m_earlyReads = 0;
     m_cmdVAt.reset();
     m_firstReadObserver = observer;
 
@@ -143,12 +144,18 @@ void ClipboardPaster::handleRead(int64_t generation) {
     if (generation != m_generation) {
         return;
     }
-    m_reads.push_back(m_deps.clock.now());
+    // A clipboard-history tool reads every new copy before the keystroke is
+    // posted: a read, but not the target's, so it neither marks the paste as
+    // done nor moves the restore.
+    if (m_cmdVAt) {
+        m_reads.push_back(m_deps.clock.now());
+    } else {
+        ++m_earlyReads;
+    }
     if (m_activePress && m_deps.recorder.read) {
-        m_deps.recorder.read(*m_activePress, static_cast<int64_t>(m_reads.size()));
+        m_deps.recorder.read(*m_activePress, static_cast<int64_t>(m_reads.size()) + m_earlyReads);
     }
     if (!m_cmdVAt) {
-        // A clipboard-history tool reading before the keystroke.
         return;
     }
     if (auto observer = std::exchange(m_firstReadObserver, nullptr)) {

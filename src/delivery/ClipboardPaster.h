@@ -84,7 +84,8 @@ class ClipboardPaster : public TextDelivery, public std::enable_shared_from_this
     int64_t m_ourChangeCount = 0;
     std::shared_ptr<PromiseProvider> m_provider;
     std::optional<TimePoint> m_cmdVAt;
-    std::vector<TimePoint> m_reads;
+    std::vector<TimePoint> m_reads;  // the target's: after the keystroke
+    int64_t m_earlyReads = 0;
     // The diagnostic press of the paste in progress; absent when not recorded.
     std::optional<int64_t> m_activePress;
     // Told of the first read after the keystroke, then dropped.

@@ -16,7 +16,7 @@ namespace velmarune {
 
 namespace fs = std::filesystem;
 
-DiagnosticCsvFile::DiagnosticCsvFile(std::string path, std::function<TimePoint()> now)
+DiagnosticCsvFile::DiagnosticCsvFile(std::string path, std::function<WallTime()> now)
     : m_path(std::move(path)), m_now(std::move(now)) {}
 
 void DiagnosticCsvFile::append(const std::string& row) {
@@ -93,7 +93,7 @@ std::string DiagnosticCsvFile::write(const std::string& text, bool headerFirst) 
 // the moment it was set aside, in local time.
 void DiagnosticCsvFile::moveAside() {
     const fs::path file(m_path);
-    const TimePoint now = m_now ? m_now() : std::chrono::system_clock::now();
+    const WallTime now = m_now ? m_now() : std::chrono::system_clock::now();
     const std::time_t t =
         std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(now));
     const std::string stamp = fmt::format("{:%Y-%m-%d-%H%M%S}", fmt::localtime(t));

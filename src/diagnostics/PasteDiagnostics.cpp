@@ -23,7 +23,7 @@ bool PasteDiagnostics::enabledLocked() const {
 }
 
 TimePoint PasteDiagnostics::nowLocked() const {
-    return m_deps.now ? m_deps.now() : std::chrono::system_clock::now();
+    return m_deps.now ? m_deps.now() : MonotonicClock::now();
 }
 
 std::optional<std::string> PasteDiagnostics::frontmostLocked() const {
@@ -45,6 +45,7 @@ std::optional<int64_t> PasteDiagnostics::pasteTarget() const {
 Press PasteDiagnostics::newPressLocked(TimePoint now) {
     Press press;
     press.keyDown = now;
+    press.keyDownDate = m_deps.wallNow ? m_deps.wallNow() : std::chrono::system_clock::now();
     press.frontAtKeyDown = frontmostLocked();
     auto since = [&](const std::optional<TimePoint>& at) -> std::optional<double> {
         if (!at) {

@@ -51,6 +51,7 @@ struct TrimFigures {
 struct Press {
     int64_t id = 0;
     TimePoint keyDown;
+    WallTime keyDownDate;  // for the key_down column only; offsets use keyDown
     std::optional<TimePoint> keyUp, transcribed, pasteboardWrite, cmdV, cleared, restored, hudShown;
     std::optional<int64_t> length;
     std::optional<std::string> frontAtKeyDown, frontAtTranscribed, frontAtCmdV;
@@ -82,11 +83,12 @@ struct Press {
 class PasteDiagnostics {
   public:
     struct Dependencies {
-        std::function<bool()> isEnabled;                   // reads "DiagnosticPasteLog"
-        std::function<void(const std::string& row)> sink;  // appends a CSV row
-        std::function<TimePoint()> now;
+        std::function<bool()> isEnabled;                        // reads "DiagnosticPasteLog"
+        std::function<void(const std::string& row)> sink;       // appends a CSV row
+        std::function<TimePoint()> now;                         // the monotonic clock when empty
         std::function<std::optional<std::string>()> frontmost;  // "class:pid" or absent
         std::string build;                                      // e.g. "0.1.0(1)"
+        std::function<WallTime()> wallNow;                      // the system clock when empty
     };
 
     explicit PasteDiagnostics(Dependencies deps);
@@ -200,7 +202,7 @@ class PasteDiagnostics {
 class DiagnosticCsvFile {
   public:
     // `now` names a moved-aside file (local time); the system clock if empty.
-    explicit DiagnosticCsvFile(std::string path, std::function<TimePoint()> now = {});
+    explicit DiagnosticCsvFile(std::string path, std::function<WallTime()> now = {});
     void append(const std::string& row);
 
   private:
@@ -209,7 +211,7 @@ class DiagnosticCsvFile {
     std::string write(const std::string& text, bool headerFirst);
 
     std::string m_path;
-    std::function<TimePoint()> m_now;
+    std::function<WallTime()> m_now;
     Logger m_log{"PasteDiagnostics"};
     bool m_failing = false;
 };

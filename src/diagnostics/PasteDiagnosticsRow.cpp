@@ -109,7 +109,7 @@ std::string msFrom(TimePoint keyDown, const std::optional<TimePoint>& at) {
 }
 
 // "2026-01-01 09:30:05 +0000": the date in UTC, whole seconds.
-std::string utcDate(TimePoint at) {
+std::string utcDate(WallTime at) {
     const auto seconds = std::chrono::floor<std::chrono::seconds>(at);
     const std::time_t t = std::chrono::system_clock::to_time_t(seconds);
     return fmt::format("{:%Y-%m-%d %H:%M:%S} +0000", fmt::gmtime(t));
@@ -162,7 +162,7 @@ std::string PasteDiagnostics::formatRow(const Press& p) const {
     const std::string fields[] = {
         text(m_deps.build),
         integer(p.id),
-        utcDate(down),
+        utcDate(p.keyDownDate),
         msFrom(down, p.keyUp),
         msFrom(down, p.transcribed),
         msFrom(down, p.pasteboardWrite),

@@ -9,11 +9,12 @@ namespace {
 constexpr std::chrono::seconds kDefaultStart{1767225600};
 }  // namespace
 
-ManualMainQueue::ManualMainQueue() : ManualMainQueue(TimePoint(kDefaultStart)) {}
+// The monotonic clock reads the same count as the wall clock until a step.
+ManualMainQueue::ManualMainQueue() : m_now(kDefaultStart) {}
 
-ManualMainQueue::ManualMainQueue(TimePoint start) : m_now(start) {}
-
-void ManualMainQueue::post(Task task) { postAfter(0.0, std::move(task)); }
+void ManualMainQueue::post(Task task) {
+    postAfter(0.0, std::move(task));
+}
 
 void ManualMainQueue::postAfter(double delaySeconds, Task task) {
     std::lock_guard lock(m_mutex);
@@ -24,6 +25,18 @@ void ManualMainQueue::postAfter(double delaySeconds, Task task) {
 TimePoint ManualMainQueue::now() const {
     std::lock_guard lock(m_mutex);
     return m_now;
+}
+
+WallTime ManualMainQueue::wallNow() const {
+    std::lock_guard lock(m_mutex);
+    return WallTime(std::chrono::duration_cast<WallTime::duration>(m_now.time_since_epoch())) +
+           m_wallStep;
+}
+
+void ManualMainQueue::stepWallClock(double seconds) {
+    std::lock_guard lock(m_mutex);
+    m_wallStep +=
+        std::chrono::duration_cast<WallTime::duration>(std::chrono::duration<double>(seconds));
 }
 
 bool ManualMainQueue::popDue(TimePoint limit, Entry& out) {
@@ -49,7 +62,9 @@ bool ManualMainQueue::popDue(TimePoint limit, Entry& out) {
     return true;
 }
 
-size_t ManualMainQueue::runPending() { return advance(0.0); }
+size_t ManualMainQueue::runPending() {
+    return advance(0.0);
+}
 
 size_t ManualMainQueue::advance(double seconds) {
     TimePoint limit;

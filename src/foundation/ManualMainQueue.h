@@ -9,26 +9,30 @@
 namespace velmarune {
 
 // A main queue with virtual time for tests: nothing runs until the test says
-// so, and advance() jumps the clock straight to each due task in turn.
+// so, and advance() jumps the clock straight to each due task in turn. The
+// wall clock follows the monotonic one, except where a test steps it alone.
 class ManualMainQueue : public MainQueue {
-public:
+  public:
     // Virtual time starts at a fixed date so that logs and rows are repeatable.
     ManualMainQueue();
-    explicit ManualMainQueue(TimePoint start);
 
     void post(Task task) override;
     void postAfter(double delaySeconds, Task task) override;
     TimePoint now() const override;
+    WallTime wallNow() const override;
 
     // Runs everything due at the current time, including work that the run
     // itself posts for now. Returns the number of tasks run.
     size_t runPending();
-    // Moves the clock forward by `seconds`, running due work in time order.
+    // Moves both clocks forward by `seconds`, running due work in time order.
     size_t advance(double seconds);
+    // Steps only the wall clock, by `seconds` either way, as NTP or a
+    // corrected date after resume would. Runs nothing.
+    void stepWallClock(double seconds);
     // Number of tasks not yet run (due or not).
     size_t pendingCount() const;
 
-private:
+  private:
     struct Entry {
         TimePoint due;
         uint64_t sequence;
@@ -38,6 +42,7 @@ private:
 
     mutable std::mutex m_mutex;
     TimePoint m_now;
+    WallTime::duration m_wallStep{};
     uint64_t m_sequence = 0;
     std::vector<Entry> m_entries;
 };

@@ -19,6 +19,10 @@ void RunLoopMainQueue::postAfter(double delaySeconds, Task task) {
 }
 
 TimePoint RunLoopMainQueue::now() const {
+    return MonotonicClock::now();
+}
+
+WallTime RunLoopMainQueue::wallNow() const {
     return std::chrono::system_clock::now();
 }
 

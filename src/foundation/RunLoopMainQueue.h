@@ -14,13 +14,13 @@ namespace velmarune {
 
 // A main queue for terminal commands and integration tests: the thread that
 // calls runUntil() is the main thread while it runs, and work posted from
-// other threads waits for it. Delays are measured on the monotonic clock;
-// now() is the wall clock.
+// other threads waits for it.
 class RunLoopMainQueue : public MainQueue {
   public:
     void post(Task task) override;
     void postAfter(double delaySeconds, Task task) override;
     TimePoint now() const override;
+    WallTime wallNow() const override;
 
     // Runs due work on the calling thread until `done` returns true (checked
     // after each task and at least every 0.1 s) or `timeoutSeconds` pass.

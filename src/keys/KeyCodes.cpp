@@ -118,6 +118,27 @@ std::optional<uint32_t> keysymForKeyCode(uint16_t keyCode) {
     return it->second.keysym;
 }
 
+std::optional<std::string> keysymName(uint16_t keyCode) {
+    const auto& t = table();
+    auto it = t.byCode.find(keyCode);
+    if (it == t.byCode.end())
+        return std::nullopt;
+    const KeyInfo& key = it->second;
+    if (key.shown.size() == 1) {
+        // Letters by their lower-case keysym, digits as they are,
+        // punctuation by name.
+        const unsigned char c = static_cast<unsigned char>(key.shown[0]);
+        if (std::isalnum(c))
+            return std::string(1, static_cast<char>(std::tolower(c)));
+        return key.aliases.empty() ? std::nullopt : std::optional(key.aliases.front());
+    }
+    if (key.shown == "Space")
+        return "space";
+    if (key.shown == "Backspace")
+        return "BackSpace";
+    return key.shown;  // Return, Tab, Insert, F1...F19
+}
+
 std::optional<uint16_t> keyCodeForKeysym(uint32_t keysym) {
     const auto& t = table();
     if (keysym == t.escapeKeysym)

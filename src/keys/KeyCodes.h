@@ -21,6 +21,10 @@ std::string keyName(uint16_t keyCode);
 // The X keysym a key code stands for (lower-case for letters); absent when unknown.
 std::optional<uint32_t> keysymForKeyCode(uint16_t keyCode);
 
+// The X keysym name of a key code, as compositors' key bindings spell it
+// ("v", "slash", "F9"); absent when unknown.
+std::optional<std::string> keysymName(uint16_t keyCode);
+
 // The key code a key event's keysym stands for: letters in either case, and
 // the symbols that Shift gives on the digit and punctuation keys of US-style
 // layouts ("exclam" is the 1 key, "ISO_Left_Tab" is Tab); absent for keys

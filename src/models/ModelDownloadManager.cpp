@@ -344,6 +344,9 @@ std::optional<std::string> ModelDownloadManager::performTransfer(Transfer& trans
             return std::string("The server sent the download elsewhere too many times.");
         case CURLE_OPERATION_TIMEDOUT:
             return std::string("The server stopped answering. Try again.");
+        // curl counts the bytes still missing; the user needs to know it broke off.
+        case CURLE_PARTIAL_FILE:
+            return std::string("The download broke off before the whole file arrived. Try again.");
         default:
             break;
     }

@@ -15,8 +15,9 @@ struct DesktopShortcutText {
     std::optional<std::string> kdeConfig;
 };
 
-// Reads the desktop's shortcut settings. Called on the main thread; may run a
-// short-lived helper program, each bounded by a timeout.
+// Reads the desktop's shortcut settings. Called on a worker thread, never the
+// main one: a read may run short-lived helper programs, each bounded by a
+// timeout.
 class DesktopShortcutSource {
   public:
     virtual ~DesktopShortcutSource() = default;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -19,6 +20,9 @@ class FrontApplication {
     // the WM_CLASS instance and class), for rules chosen per application;
     // empty when no window is active.
     virtual std::vector<std::string> frontmostClassNames() = 0;
+    // Any thread. How many times the active window has changed since the
+    // backend started: tells a change apart where identities cannot.
+    virtual uint64_t activationCount() = 0;
     // Called on the backend's own thread whenever the active window changes,
     // after the answers above have changed.
     virtual void setOnActivation(std::function<void()> callback) = 0;

@@ -143,9 +143,11 @@ std::string sessionValue(const SystemFacts::Session& session, const std::string&
 
 std::string sessionDetail(const std::string& name) {
     if (name == "xwayland") {
-        return "In a Wayland session Velmarune sees the push-to-talk keys and pastes only while "
-               "an X11 application has the keyboard focus. To dictate into every application, "
-               "choose an X11 (Xorg) session on the login screen.";
+        return "In a Wayland session Velmarune hears the push-to-talk keys and pastes into "
+               "every application only where the compositor and the input devices allow it; "
+               "elsewhere only while an X11 application has the keyboard focus. \"velmarune "
+               "check\" lists which backend serves each service and what to change, or choose "
+               "an X11 (Xorg) session on the login screen.";
     }
     if (name == "wayland") {
         return "Velmarune needs an X11 display, and this Wayland session runs no XWayland. "

@@ -37,19 +37,14 @@
 #include "platform/linux/LinuxDesktopShortcutSource.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
 #include "platform/pulse/PulseCaptureSession.h"
-#include "platform/x11/X11DisplayProbe.h"
-#include "platform/x11/X11EventLoop.h"
-#include "platform/x11/X11FrontApplication.h"
-#include "platform/x11/X11HotKeyService.h"
-#include "platform/x11/X11Keyboard.h"
-#include "platform/x11/X11KeyboardMonitor.h"
-#include "platform/x11/X11Pasteboard.h"
 #include "recognition/EngineSettings.h"
 #include "recognition/WhisperEngine.h"
 #include "requirements/HardwareCheck.h"
+#include "shell/DesktopBackends.h"
 #include "shell/DesktopFacts.h"
 #include "shell/PasteRecorderWiring.h"
 #include "shell/QtMainQueue.h"
+#include "shell/SettingsTabs.h"
 #include "shell/SoftwareCentre.h"
 #include "system/ReadinessWalk.h"
 #include "ui/DesktopViews.h"
@@ -127,14 +122,10 @@ struct AppGraph {
     // Backends.
     DiagnosticCsvFile csv;
     PulseCaptureSession captureSession;
-    // One X connection for the clipboard, the keyboard state, the paste
-    // keystroke and the front window: the keystroke follows the write.
-    std::shared_ptr<X11EventLoop> xLoop = std::make_shared<X11EventLoop>();
-    X11Pasteboard pasteboard;
-    X11Keyboard keyboard;
-    X11FrontApplication frontApplication;
-    X11KeyboardMonitor keyboardMonitor;
-    X11HotKeyService hotKeyService;
+    // The clipboard, the keyboard state, the paste keystroke, the front
+    // window, the chord listener and the hot key, from the backends chosen
+    // for this session.
+    DesktopBackends desktop;
     LinuxDesktopShortcutSource desktopShortcuts;
     std::unique_ptr<DBusSessionEvents> sessionEvents;
     ModelLocator locator;
@@ -180,12 +171,12 @@ struct AppGraph {
             hotkeys->stop();
         if (sessionEvents)
             sessionEvents->stop();
-        // The shared X loop (front window activations among its calls).
-        xLoop->stop();
+        desktop.stop();
         if (captureEngine)
             captureEngine->stop();
         transcriptionQueue.stop();
         shortcutScanQueue.stop();
+        readinessQueue.stop();  // its probes ask the sound server, which goes before it
         loaderQueue.stop();
         snapshotQueue.stop();
     }
@@ -223,20 +214,7 @@ void AppDelegate::startBackends() {
                 g.views->hud().show("Settings: " + message, false, HeadsUpDisplay::kMessageSeconds);
         });
     });
-    const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
-    std::string error;
-    if (!g.xLoop->connect(display, &error)) {
-        g.log.error("X server unavailable: %{public}s", error);
-    } else {
-        if (!g.pasteboard.attach(g.xLoop, display, &error)) {
-            g.log.error("clipboard unavailable: %{public}s", error);
-        }
-        if (!g.keyboard.attach(g.xLoop, &error)) {
-            g.log.error("keyboard state unavailable: %{public}s", error);
-        }
-        g.frontApplication.attach(g.xLoop);
-        g.xLoop->start();
-    }
+    g.desktop.start(PasteShortcut::load(g.defaults));
     g.captureSession.start();
     g.sessionEvents = std::make_unique<DBusSessionEvents>(g.mainQueue);
     g.sessionEvents->start();
@@ -246,10 +224,11 @@ void AppDelegate::startDiagnostics() {
     AppGraph& g = *m_graph;
     g.diagnostics = std::make_shared<PasteDiagnostics>(PasteDiagnostics::Dependencies{
         [&g] { return g.defaults.boolOr("DiagnosticPasteLog", false); },
-        [&g](const std::string& row) { g.csv.append(row); },
-        [] { return std::chrono::system_clock::now(); },
-        [&g] { return g.frontApplication.frontmost(); }, std::string(VELMARUNE_VERSION) + "(1)"});
-    g.frontApplication.setOnActivation([&g] { g.diagnostics->noteActivation(g.mainQueue.now()); });
+        [&g](const std::string& row) { g.csv.append(row); }, [&g] { return g.mainQueue.now(); },
+        [&g] { return g.desktop.frontApplication().frontmost(); },
+        std::string(VELMARUNE_VERSION) + "(1)", [&g] { return g.mainQueue.wallNow(); }});
+    g.desktop.frontApplication().setOnActivation(
+        [&g] { g.diagnostics->noteActivation(g.mainQueue.now()); });
 }
 
 // The capture engine and its 65 s ring; it starts once the engines are ready.
@@ -266,25 +245,26 @@ void AppDelegate::buildCaptureEngine() {
 void AppDelegate::buildDelivery() {
     AppGraph& g = *m_graph;
     g.paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
-        g.pasteboard, g.mainQueue, g.snapshotQueue,
+        g.desktop.pasteboard(), g.mainQueue, g.snapshotQueue,
         [&g] {
-            g.keyboard.post(pasteChordFor(g.frontApplication.frontmostClassNames(),
-                                          terminalPasteClasses(g.defaults)));
+            g.desktop.keystroke().post(
+                pasteChordFor(g.desktop.frontApplication().frontmostClassNames(),
+                              terminalPasteClasses(g.defaults)));
         },
-        makePasteRecorder(*g.diagnostics, g.keyboard, g.frontApplication)});
+        makePasteRecorder(*g.diagnostics, g.desktop.keys(), g.desktop.frontApplication())});
     g.snapshotQueue.start();
     g.recents = std::make_shared<RecentDictations>(g.mainQueue);
     g.recents->observe(*g.sessionEvents);
     g.didntPaste = std::make_shared<DidntPasteList>(g.views->didntPastePresenter());
-    g.pasteLast = std::make_shared<PasteLastDictation>(
-        PasteLastDictation::Dependencies{g.recents, *g.paster, *g.didntPaste, g.display, g.keyboard,
-                                         g.mainQueue, [&g] { g.pipeline->cancelForPasteLast(); }});
+    g.pasteLast = std::make_shared<PasteLastDictation>(PasteLastDictation::Dependencies{
+        g.recents, *g.paster, *g.didntPaste, g.display, g.desktop.keys(), g.mainQueue,
+        [&g] { g.pipeline->cancelForPasteLast(); }});
     g.views->menuModel().attachRecent(g.recents, g.pasteLast);
 }
 
 void AppDelegate::buildPasteLastHotKey() {
     AppGraph& g = *m_graph;
-    g.pasteLastHotKey = std::make_shared<GlobalHotKey>(g.hotKeyService, g.mainQueue,
+    g.pasteLastHotKey = std::make_shared<GlobalHotKey>(g.desktop.hotKeys(), g.mainQueue,
                                                        [&g] { g.pasteLast->perform(); });
     g.pasteLastHotKey->reload(g.defaults);
     // The settings window's hooks hold their target weakly.
@@ -306,7 +286,8 @@ void AppDelegate::buildPipeline() {
     AppGraph& g = *m_graph;
     g.pipeline = DictationPipeline::create(DictationPipeline::Collaborators{
         g.mainQueue, g.transcriptionQueue, g.captureEngine, g.state, g.defaults, *g.paster,
-        *g.didntPaste, g.display, g.frontApplication, g.keyboard, g.recents, g.diagnostics});
+        *g.didntPaste, g.display, g.desktop.frontApplication(), g.desktop.keys(), g.recents,
+        g.diagnostics});
     g.recents->onSessionEnded = [&g](const std::string& reason) {
         g.pipeline->discardQueue(reason);
     };
@@ -314,7 +295,7 @@ void AppDelegate::buildPipeline() {
 
 void AppDelegate::startPushToTalkListener() {
     AppGraph& g = *m_graph;
-    g.hotkeys = std::make_shared<HotkeyManager>(g.defaults, g.mainQueue, g.keyboardMonitor);
+    g.hotkeys = std::make_shared<HotkeyManager>(g.defaults, g.mainQueue, g.desktop.chordListener());
     g.hotkeys->onPTTEvent = [&g](const ModifierMatcher::Event& event) {
         using Kind = ModifierMatcher::Event::Kind;
         switch (event.kind) {
@@ -344,11 +325,10 @@ void AppDelegate::startPushToTalkListener() {
         g.log.console("HotkeyManager failed to start — keyboard access (XInput2) may be missing");
     }
     g.remotePushToTalk = std::make_shared<RemotePushToTalk>(
-        g.mainQueue,
-        RemotePushToTalk::Actions{[&g] { return g.pipeline->isRecording(); },
-                                  [&g] { return g.pipeline->pressSerial(); },
-                                  [&g] { g.pipeline->press(); }, [&g] { g.pipeline->release(false); },
-                                  [&g] { g.pasteLast->perform(); }});
+        g.mainQueue, RemotePushToTalk::Actions{
+                         [&g] { return g.pipeline->isRecording(); },
+                         [&g] { return g.pipeline->pressSerial(); }, [&g] { g.pipeline->press(); },
+                         [&g] { g.pipeline->release(false); }, [&g] { g.pasteLast->perform(); }});
 }
 
 void AppDelegate::handleControlRequest(ControlRequest request) {
@@ -383,9 +363,9 @@ void AppDelegate::startBootstrap() {
     g.readiness = std::make_shared<ReadinessWalk>(ReadinessWalk::Dependencies{
         &g.mainQueue, &g.readinessQueue,
         [&g] {
-            const X11DisplayCapabilities display = probeX11Display();
-            return Readiness{microphoneFacts(g.captureSession, 1.0), display.inputListener,
-                             display.pasteKeystroke};
+            const auto input = g.desktop.inputReadiness();
+            return Readiness{microphoneFacts(g.captureSession, 1.0), input.keyListening,
+                             input.pasteKeystroke, input.keyListeningFix};
         },
         &g.explainer, [&g] { return HotkeyBindings::load(g.defaults).pushToTalk.symbols(); }});
     bootDeps.permissions = g.readiness.get();
@@ -461,7 +441,7 @@ void AppDelegate::startWatchdogs() {
 void AppDelegate::buildQuitController() {
     AppGraph& g = *m_graph;
     g.quit = std::make_shared<QuitController>(QuitController::Dependencies{
-        &g.mainQueue, g.pipeline, [&g] { return g.frontApplication.frontmost(); },
+        &g.mainQueue, g.pipeline, [&g] { return g.desktop.frontApplication().frontmost(); },
         [](const QuitAlert& alert) -> size_t {
             QMessageBox box;
             box.setIcon(QMessageBox::Warning);
@@ -544,7 +524,11 @@ void AppDelegate::wireSessionEvents() {
     g.subscriptions.push_back(g.sessionEvents->observe([this, &g](SessionEvent event) {
         const TimePoint now = g.mainQueue.now();
         switch (event) {
+            case SessionEvent::screenLocked:
+                g.desktop.setSessionActive(false);
+                break;
             case SessionEvent::screenUnlocked:
+                g.desktop.setSessionActive(true);
                 g.diagnostics->noteUnlock(now);
                 g.wakeWatcher->handle(WakeEvent::screenUnlocked);
                 break;
@@ -599,7 +583,15 @@ void AppDelegate::buildViews() {
     g.downloads = std::make_unique<ModelDownloadManager>(g.mainQueue, g.notifications, g.locator);
     g.settings = std::make_unique<SettingsWindow>(SettingsWindow::Dependencies{
         g.state, g.defaults, g.mainQueue, &g.loginItem, [&g] { return g.openSoftwareCentre; },
-        g.locator, *g.downloads, g.notifications, g.transcriptionQueue, resourcesFolder()});
+        g.locator, *g.downloads, g.notifications, g.transcriptionQueue, resourcesFolder(),
+        [&g] {
+            return makeHotkeysTab(g.state, g.defaults, g.mainQueue, g.shortcutScanQueue,
+                                  g.desktopShortcuts);
+        },
+        [&g] {
+            return makeAudioTab(g.state, g.defaults, g.mainQueue, g.readinessQueue,
+                                g.captureSession);
+        }});
     g.views->statusMenu().setOpenSettings(
         [&g](std::optional<SettingsPage> page) { g.settings->show(page); });
     // Updates come from the package manager; the menu offers the software

@@ -12,6 +12,7 @@
 #include "platform/pulse/PulseCaptureSession.h"
 #include "requirements/CheckPresentation.h"
 #include "requirements/HardwareCheck.h"
+#include "shell/DesktopBackends.h"
 #include "shell/DesktopFacts.h"
 
 namespace velmarune {
@@ -80,7 +81,11 @@ int CheckCommand::main(const std::vector<std::string>& args) {
     auto facts = makeDesktopFacts(session, 2.0);
     ScopedLogSink sink(std::make_shared<RequirementsLogSink>());
     return CheckCommand({paths, defaults, std::cout, std::cerr, *facts,
-                         resourcesFolder() / "requirements.json"})
+                         resourcesFolder() / "requirements.json", ModelCatalog::standard(),
+                         [&defaults] {
+                             return chooseBackends(probeDesktopSession(),
+                                                   PasteShortcut::load(defaults));
+                         }})
         .run(args);
 }
 
@@ -108,6 +113,8 @@ int CheckCommand::run(const std::vector<std::string>& args) {
         const auto entry = m_env.catalog.entry(id);
         return entry && locator.isInstalled(*entry);
     };
+    const std::vector<ServiceChoice> backends =
+        m_env.desktopBackends ? m_env.desktopBackends() : std::vector<ServiceChoice>{};
     const std::pair<std::string, std::string> slots[] = {
         {"Hebrew", report.hebrewModelID}, {"Multilingual", report.multilingualModelID}};
 
@@ -124,11 +131,19 @@ int CheckCommand::run(const std::vector<std::string>& args) {
             models[slot == "Hebrew" ? "hebrew" : "multilingual"] = {{"id", id},
                                                                     {"installed", installed(id)}};
         }
-        m_env.out << nlohmann::json{{"outcome", checkOutcomeRawValue(report.outcome)},
-                                    {"lines", lines},
-                                    {"models", models}}
-                         .dump(2)
-                  << "\n";
+        nlohmann::json document{{"outcome", checkOutcomeRawValue(report.outcome)},
+                                {"lines", lines},
+                                {"models", models}};
+        if (!backends.empty()) {
+            document["backends"] = nlohmann::json::array();
+            for (const ServiceChoice& choice : backends) {
+                document["backends"].push_back({{"service", desktopServiceName(choice.service)},
+                                                {"backend", desktopBackendRawValue(choice.backend)},
+                                                {"description", choice.description},
+                                                {"problem", choice.problem}});
+            }
+        }
+        m_env.out << document.dump(2) << "\n";
         return exitStatus(report.outcome);
     }
 
@@ -139,6 +154,16 @@ int CheckCommand::run(const std::vector<std::string>& args) {
             << std::setw(17) << checkItemLabel(line.item) << line.value << "\n";
         if (!line.detail.empty()) {
             out << wrapped(line.detail, 24, 56);
+        }
+    }
+    if (!backends.empty()) {
+        out << "\nDesktop services in this session:\n";
+        for (const ServiceChoice& choice : backends) {
+            out << "  " << std::setw(17) << desktopServiceName(choice.service) << choice.description
+                << "\n";
+            if (!choice.problem.empty()) {
+                out << wrapped(choice.problem, 19, 61);
+            }
         }
     }
     out << "\nModels for this computer:\n";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "foundation/UserDefaults.h"
 #include "models/ModelCatalog.h"
 #include "platform/MachineFacts.h"
+#include "system/BackendChoice.h"
 
 namespace velmarune {
 
@@ -30,6 +32,9 @@ class CheckCommand {
         MachineFacts& facts;
         std::filesystem::path rulesFile;
         ModelCatalog catalog = ModelCatalog::standard();
+        // Which backend would serve each desktop service in this session;
+        // no section when absent.
+        std::function<std::vector<ServiceChoice>()> desktopBackends = {};
     };
 
     explicit CheckCommand(Environment environment);

@@ -38,7 +38,7 @@ bool checkDisplay() {
         std::fprintf(
             stderr,
             "velmarune: no X display (DISPLAY is not set). Velmarune needs a graphical X11 "
-            "session (or XWayland) to hear its keys and paste.\n");
+            "session, or XWayland in a Wayland session, for its windows and tray icon.\n");
         return false;
     }
     xcb_connection_t* connection = xcb_connect(display, nullptr);
@@ -48,14 +48,8 @@ bool checkDisplay() {
         std::fprintf(stderr, "velmarune: cannot open the X display \"%s\".\n", display);
         return false;
     }
-    const char* sessionType = std::getenv("XDG_SESSION_TYPE");
-    if ((sessionType && std::strcmp(sessionType, "wayland") == 0) ||
-        std::getenv("WAYLAND_DISPLAY")) {
-        std::fprintf(
-            stderr,
-            "velmarune: warning: this is a Wayland session. Velmarune runs through XWayland: "
-            "it hears the chord and pastes only while an X11 application has the focus.\n");
-    }
+    // In a Wayland session the windows and the tray still run on XWayland;
+    // the start-up log says which backend serves each service there.
     return true;
 }
 

@@ -29,6 +29,10 @@ void QtMainQueue::postAfter(double delaySeconds, Task task) {
 }
 
 TimePoint QtMainQueue::now() const {
+    return MonotonicClock::now();
+}
+
+WallTime QtMainQueue::wallNow() const {
     return std::chrono::system_clock::now();
 }
 

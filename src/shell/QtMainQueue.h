@@ -15,6 +15,7 @@ class QtMainQueue : public MainQueue {
     void post(Task task) override;
     void postAfter(double delaySeconds, Task task) override;
     TimePoint now() const override;
+    WallTime wallNow() const override;
 
   private:
     QObject* m_context;

@@ -47,9 +47,12 @@ ReadinessExplanation explainReadiness(Readiness::Need need, const Readiness& now
             return {"Push-to-Talk Keys",
                     "Velmarune listens for the push-to-talk keys (" + chordText +
                         ") anywhere on the desktop. It only listens: it never blocks or changes "
-                        "keystrokes.\n\nThis display does not offer the X server's XInput 2 "
-                        "extension that listening needs. Log in to an X11 session on a current "
-                        "X server, then press Continue."};
+                        "keystrokes.\n\n" +
+                        (now.keyListeningFix.empty()
+                             ? "This display does not offer the X server's XInput 2 extension "
+                               "that listening needs. Log in to an X11 session on a current X "
+                               "server, then press Continue."
+                             : now.keyListeningFix)};
         case Readiness::Need::pasteKeystroke:
             break;
     }

@@ -19,6 +19,9 @@ struct Readiness {
     SystemFacts::Microphone microphone;
     bool keyListening = false;    // the keyboard can be observed without a grab
     bool pasteKeystroke = false;  // a synthetic paste chord can be sent
+    // Where the desktop's own words say why the keys cannot be heard and
+    // what fixes it (a Wayland session's input devices); empty on X11.
+    std::string keyListeningFix;
 
     enum class Need { microphone, keyListening, pasteKeystroke };
     // Missing needs, in the order the walk explains them.

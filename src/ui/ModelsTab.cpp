@@ -91,6 +91,7 @@ class ModelRowWidget : public QWidget {
     void show(const ModelsTabModel::Row& row) {
         using Action = ModelsTabModel::RowAction;
         m_row = row;
+        setObjectName(QString::fromStdString(row.entry.id));  // for tests and accessibility tools
         m_name->setText(QString::fromStdString(row.entry.displayName));
         QFont font = m_name->font();
         font.setWeight(row.active ? QFont::DemiBold : QFont::Normal);

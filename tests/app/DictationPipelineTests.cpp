@@ -233,6 +233,16 @@ TEST_F(Pipeline, ADictationForAnotherAppIsOfferedInsteadOfPasted) {
     front.activate(std::nullopt);
     finishDecoding();
     EXPECT_EQ(pastes().size(), 1u);
+
+    // Two windows the desktop cannot name are not taken for the same one.
+    keystrokeDue(0);
+    pastes()[0].observer->firstRead();
+    front.activate("?:0");
+    dictate();
+    front.activate("?:0");
+    finishDecoding();
+    EXPECT_EQ(pastes().size(), 1u);
+    EXPECT_EQ(prompts.prompts.size(), 1u);
 }
 
 TEST_F(Pipeline, AnUnreadPasteIsOfferedAgain) {

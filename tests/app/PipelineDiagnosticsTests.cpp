@@ -12,7 +12,8 @@ class PipelineDiagnostics : public PipelineFixture {
     void customise() override {
         diagnostics = std::make_shared<PasteDiagnostics>(PasteDiagnostics::Dependencies{
             [] { return true; }, [this](const std::string& row) { rows.push_back(row); },
-            [this] { return queue.now(); }, [this] { return front.frontmost(); }, "0.1.0(1)"});
+            [this] { return queue.now(); }, [this] { return front.frontmost(); }, "0.1.0(1)",
+            [this] { return queue.wallNow(); }});
         capture->setMicMode(MicMode::voiceIsolation);
         multilingual->detection = {"en", 0.97F};
         multilingual->results = {"Hello, world"};

@@ -7,6 +7,7 @@
 #include "audio/AudioCaptureEngine.h"
 #include "foundation/UserDefaults.h"
 #include "platform/fake/FakeCaptureSession.h"
+#include "support/Process.h"
 
 namespace velmarune::testing {
 namespace {
@@ -42,6 +43,7 @@ class GatedCaptureSource : public CaptureSource {
     void stop() override { m_engine->stop(); }
     void restart() override { m_engine->restart(); }
     void reselectInput() override { m_engine->reselectInput(); }
+    void setRecording(bool recording) override { m_engine->setRecording(recording); }
     MicMode micMode() override { return m_engine->micMode(); }
     bool isRunning() const override { return m_engine->isRunning(); }
     std::optional<std::string> deviceName() const override { return m_engine->deviceName(); }
@@ -148,11 +150,7 @@ TEST_F(PrerollHandOver, PressesDuringContinuousDeliveryLoseAndDoubleNothing) {
     });
     const auto ringFrames = [this] { return engine->ringBuffer()->totalFramesWritten(); };
     const auto waitForFrames = [&](int64_t frames) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (ringFrames() < frames && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::yield();
-        }
-        return ringFrames() >= frames;
+        return waitUntil([&] { return ringFrames() >= frames; }, 10.0, 0.0);
     };
     for (int i = 0; i < 40; ++i) {
         ASSERT_TRUE(waitForFrames(ringFrames() + 1000));

@@ -42,16 +42,27 @@ TEST_F(Scheduler, ResetsHourlyWhenIdle) {
     EXPECT_EQ(resets, 2);
 }
 
-TEST_F(Scheduler, ARecentReleaseDefersUntilSixtySecondsHavePassed) {
+// The quiet minute and the hour are measured on the monotonic clock: a wall
+// clock stepped an hour either way after the release changes neither.
+class SchedulerWallStep : public Scheduler, public ::testing::WithParamInterface<double> {};
+
+TEST_P(SchedulerWallStep, ARecentReleaseDefersUntilSixtySecondsHavePassed) {
     queue.advance(3570);
     state->lastPTTReleaseTime = queue.now();  // released 30 s before the fire time
+    queue.stepWallClock(GetParam());
     queue.advance(30);
     EXPECT_EQ(resets, 0);
     EXPECT_TRUE(log->contains("Busy at fire time (mode=idle) — deferring +30.000000s"));
     EXPECT_TRUE(log->contains("[Velmarune.AutoResetScheduler] busy — deferring 30s"));
     queue.advance(30);  // 60 s since the release
     EXPECT_EQ(resets, 1);
+    queue.advance(3599.9);
+    EXPECT_EQ(resets, 1);
+    queue.advance(0.1);
+    EXPECT_EQ(resets, 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(WallClock, SchedulerWallStep, ::testing::Values(0.0, -3600.0, 3600.0));
 
 TEST_F(Scheduler, BusyModeOrEnginesNotReadyDefer) {
     state->mode.set(AppMode::transcribing);

@@ -68,6 +68,16 @@ struct PasterRig {
     void insert(const std::string& text, bool diagnose = true) {
         paster->insert(text, diagnose, observer);
     }
+    // The user's copy, its snapshot taken at key-down, then `text` pasted over it.
+    using Items = std::vector<std::vector<std::pair<std::string, PasteboardBytes>>>;
+    void pasteOver(Items copy, const std::string& text = "hello", bool diagnose = true) {
+        if (!copy.empty()) {
+            pasteboard.userCopy(std::move(copy));
+        }
+        paster->prepare();
+        snapshotQueue.runAll();
+        insert(text, diagnose);
+    }
     // An application reads the promised string; its notice reaches the main thread.
     std::optional<PasteboardBytes> read() {
         auto data = pasteboard.readAsApplication("UTF8_STRING");
@@ -81,10 +91,7 @@ struct PasterRig {
 
 TEST(ClipboardPaster, ReadsMoveTheRestoreAndTheFormerContentsComeBack) {
     PasterRig rig;
-    rig.pasteboard.userCopy({{{"text/html", "<b>before</b>"}, {"UTF8_STRING", "before"}}});
-    rig.paster->prepare();
-    rig.snapshotQueue.runAll();
-    rig.insert("hello");
+    rig.pasteOver({{{"text/html", "<b>before</b>"}, {"UTF8_STRING", "before"}}});
 
     EXPECT_EQ(rig.keystroke.posts, 0);
     rig.clock.advance(0.029);
@@ -151,10 +158,7 @@ TEST(ClipboardPaster, NothingReadGivesTheNoReadNoticeAndRestoresAfterFiveSeconds
 
 TEST(ClipboardPaster, ASecondPasteBeforeTheRestoreSupersedesTheFirst) {
     PasterRig rig;
-    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
-    rig.paster->prepare();
-    rig.snapshotQueue.runAll();
-    rig.insert("one");
+    rig.pasteOver({{{"UTF8_STRING", "before"}}}, "one");
     rig.clock.advance(0.5);
     rig.pressID = 2;
     rig.insert("two");
@@ -176,33 +180,28 @@ TEST(ClipboardPaster, ASecondPasteBeforeTheRestoreSupersedesTheFirst) {
                                         "#2 read 1", "#2 end restored / pasted"}));
 }
 
-TEST(ClipboardPaster, AHistoryToolReadingBeforeTheKeystrokeIsCountedButIsNoFirstRead) {
+TEST(ClipboardPaster, AHistoryToolReadingBeforeTheKeystrokeIsNotTheTargetsRead) {
     PasterRig rig;
-    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
-    rig.paster->prepare();
-    rig.snapshotQueue.runAll();
-    rig.insert("hello");
+    rig.pasteOver({{{"UTF8_STRING", "before"}}});
     rig.clock.advance(0.01);
     EXPECT_EQ(rig.read(), "hello");
     rig.clock.advance(0.02);
     EXPECT_EQ(rig.keystroke.posts, 1);
     EXPECT_EQ(rig.firstReads, 0);
-    EXPECT_EQ(rig.paster->readCount(), 1u);
-    // Due 1.0 s after the later of keystroke and read: the keystroke.
-    rig.clock.advance(0.999);
+    EXPECT_EQ(rig.paster->readCount(), 0u);
+    // The target never read: the no-read prompt comes, and the restore waits
+    // the full 5 s after the keystroke.
+    rig.clock.advance(1.5);
+    EXPECT_EQ(rig.noReads, 1);
+    rig.clock.advance(3.499);
     EXPECT_EQ(rig.current(), "(promised)");
     rig.clock.advance(0.001);
     EXPECT_EQ(rig.current(), "before");
-    rig.clock.advance(10);
-    EXPECT_EQ(rig.noReads, 0);
 }
 
 TEST(ClipboardPaster, ANewerCopyByTheUserIsKept) {
     PasterRig rig;
-    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
-    rig.paster->prepare();
-    rig.snapshotQueue.runAll();
-    rig.insert("hello");
+    rig.pasteOver({{{"UTF8_STRING", "before"}}});
     rig.clock.advance(2.03);
     rig.pasteboard.userCopy({{{"UTF8_STRING", "newer"}}});
     rig.clock.advance(10);
@@ -213,10 +212,7 @@ TEST(ClipboardPaster, ANewerCopyByTheUserIsKept) {
 
 TEST(ClipboardPaster, ForgetBetweenWriteAndKeystrokeStillPostsButNeverRestores) {
     PasterRig rig;
-    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
-    rig.paster->prepare();
-    rig.snapshotQueue.runAll();
-    rig.insert("hello");
+    rig.pasteOver({{{"UTF8_STRING", "before"}}});
     rig.clock.advance(0.01);
     rig.paster->forget();
     rig.clock.advance(0.02);
@@ -233,10 +229,7 @@ TEST(ClipboardPaster, ForgetBetweenWriteAndKeystrokeStillPostsButNeverRestores) 
 TEST(ClipboardPaster, ABigImageIsSkippedAndTheStringComesBack) {
     PasterRig rig;
     const PasteboardBytes image(30 * 1024 * 1024, '\x89');
-    rig.pasteboard.userCopy({{{"image/png", image}, {"UTF8_STRING", "caption"}}});
-    rig.paster->prepare();
-    rig.snapshotQueue.runAll();
-    rig.insert("hello");
+    rig.pasteOver({{{"image/png", image}, {"UTF8_STRING", "caption"}}});
     rig.clock.advance(10);
     EXPECT_EQ(rig.current(), "caption");
     EXPECT_FALSE(rig.current("image/png"));
@@ -249,11 +242,8 @@ TEST(ClipboardPaster, PreferredTypesCountTowardTheBudgetButAreNeverSkipped) {
     const PasteboardBytes small(6 * 1024 * 1024, 'b');
     const PasteboardBytes html(2 * 1024 * 1024, 'c');
     const PasteboardBytes tiny(1024, 'd');
-    rig.pasteboard.userCopy({{{"application/x-a", small}, {"UTF8_STRING", text}},
-                             {{"application/x-b", tiny}, {"text/html", html}}});
-    rig.paster->prepare();
-    rig.snapshotQueue.runAll();
-    rig.insert("hello");
+    rig.pasteOver({{{"application/x-a", small}, {"UTF8_STRING", text}},
+                   {{"application/x-b", tiny}, {"text/html", html}}});
     rig.clock.advance(10);
     EXPECT_EQ(rig.recorded.front(), "#1 snapshot partial [application/x-a:6291456]");
     EXPECT_EQ(rig.pasteboard.types(),
@@ -264,11 +254,9 @@ TEST(ClipboardPaster, PreferredTypesCountTowardTheBudgetButAreNeverSkipped) {
 
 TEST(ClipboardPaster, EveryRestoredItemCarriesTheMarkerOnce) {
     PasterRig rig;
-    rig.pasteboard.userCopy(
-        {{{"UTF8_STRING", "a"}, {kTransientPasteboardType, ""}}, {{"UTF8_STRING", "b"}}, {}});
-    rig.paster->prepare();
-    rig.snapshotQueue.runAll();
-    rig.insert("hello", false);
+    rig.pasteOver(
+        {{{"UTF8_STRING", "a"}, {kTransientPasteboardType, ""}}, {{"UTF8_STRING", "b"}}, {}},
+        "hello", false);
     rig.clock.advance(10);
     EXPECT_EQ(rig.pasteboard.types(),
               (std::vector<std::vector<std::string>>{{"UTF8_STRING", kTransientPasteboardType},
@@ -278,9 +266,7 @@ TEST(ClipboardPaster, EveryRestoredItemCarriesTheMarkerOnce) {
 
 TEST(ClipboardPaster, AnEmptyPasteboardIsEmptyAgainAfterThePaste) {
     PasterRig rig;
-    rig.paster->prepare();
-    rig.snapshotQueue.runAll();
-    rig.insert("hello");
+    rig.pasteOver({});
     rig.clock.advance(10);
     EXPECT_TRUE(rig.pasteboard.types().empty());
     EXPECT_EQ(rig.pasteboard.writes(), 2);
@@ -308,10 +294,7 @@ TEST(ClipboardPaster, AFreshPendingSnapshotIsReusedAndAStaleOneReplaced) {
 
 TEST(ClipboardPaster, CopyAbandonsThePasteAndLeavesAPlainCopy) {
     PasterRig rig;
-    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
-    rig.paster->prepare();
-    rig.snapshotQueue.runAll();
-    rig.insert("hello");
+    rig.pasteOver({{{"UTF8_STRING", "before"}}});
     rig.clock.advance(0.5);
     rig.paster->copy("hello");
     rig.clock.advance(10);
@@ -336,10 +319,7 @@ TEST(ClipboardPaster, NothingIsRecordedWhileRecordingIsOff) {
 TEST(ClipboardPaster, AFailedKeystrokeEndsAsNoRead) {
     PasterRig rig;
     rig.keystroke.failing = true;
-    rig.pasteboard.userCopy({{{"UTF8_STRING", "before"}}});
-    rig.paster->prepare();
-    rig.snapshotQueue.runAll();
-    rig.insert("hello");
+    rig.pasteOver({{{"UTF8_STRING", "before"}}});
     rig.clock.advance(5.03);
     EXPECT_EQ(rig.noReads, 1);
     EXPECT_EQ(rig.current(), "before");

@@ -21,9 +21,10 @@ TEST(PasteRecorder, EachPasteEndsItsOwnPressRow) {
     FakeFrontApplication front;
     front.activate("Gedit:42");
     std::vector<std::string> rows;
-    PasteDiagnostics diagnostics(
-        {[] { return true; }, [&](const std::string& row) { rows.push_back(row); },
-         [&] { return clock.now(); }, [] { return std::nullopt; }, "0.1.0(1)"});
+    PasteDiagnostics diagnostics({[] { return true; },
+                                  [&](const std::string& row) { rows.push_back(row); },
+                                  [&] { return clock.now(); }, [] { return std::nullopt; },
+                                  "0.1.0(1)", [&] { return clock.wallNow(); }});
     auto paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
         pasteboard, clock, queue, [] {}, makePasteRecorder(diagnostics, modifiers, front), 0.0});
 

@@ -22,6 +22,10 @@ class PasteDiagnosticsTest : public ::testing::Test {
               [this] { return now; },
               [this] { return front; },
               "0.1.0(7)",
+              [this] {
+                  return WallTime(
+                      std::chrono::duration_cast<WallTime::duration>(now.time_since_epoch()));
+              },
           }) {}
 
     CsvRow lastRow() const { return CsvRow(PasteDiagnostics::csvHeader(), rows.back()); }

@@ -35,6 +35,20 @@ TEST(ManualMainQueue, RunsDueWorkInTimeThenPostingOrder) {
     EXPECT_NEAR(secondsBetween(start, queue.now()), 0.5, 1e-9);
 }
 
+TEST(ManualMainQueue, TheWallClockFollowsUnlessSteppedAlone) {
+    ManualMainQueue queue;
+    const TimePoint start = queue.now();
+    const WallTime wallStart = queue.wallNow();
+    int ran = 0;
+    queue.postAfter(10, [&] { ++ran; });
+    queue.stepWallClock(-3600);
+    EXPECT_EQ(queue.runPending(), 0u);
+    EXPECT_EQ(queue.now(), start);
+    queue.advance(10);
+    EXPECT_EQ(ran, 1);
+    EXPECT_NEAR(secondsBetween(wallStart, queue.wallNow()), -3590, 1e-9);
+}
+
 TEST(ManualMainQueue, AcceptsWorkFromOtherThreads) {
     ManualMainQueue queue;
     int ran = 0;
@@ -174,29 +188,6 @@ TEST(FileUserDefaults, PersistsAtomicallyWithPrivateMode) {
     // An edit by hand is seen on the next read.
     testing::writeFile(file, R"({"pttLanguage": "en"})");
     EXPECT_EQ(reread.stringValue("pttLanguage"), "en");
-}
-
-TEST(FileUserDefaults, MalformedFileIsKeptAsideAndReadsEmpty) {
-    testing::TempDir dir;
-    const auto file = dir / "settings.json";
-    testing::writeFile(file, "{\"pttLanguage\": \"he\",, broken");
-    auto sink = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scoped(sink);
-
-    FileUserDefaults defaults(file);
-    EXPECT_EQ(defaults.stringValue("pttLanguage"), std::nullopt);
-    size_t aside = 0;
-    for (auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        if (entry.path().filename().string().rfind("settings.json.malformed-", 0) == 0) {
-            ++aside;
-            EXPECT_EQ(testing::readFile(entry.path()), "{\"pttLanguage\": \"he\",, broken");
-        }
-    }
-    EXPECT_EQ(aside, 1u);
-    EXPECT_EQ(sink->messages("UserDefaults").size(), 1u);
-
-    defaults.setString("pttLanguage", "en");
-    EXPECT_EQ(FileUserDefaults(file).stringValue("pttLanguage"), "en");
 }
 
 }  // namespace

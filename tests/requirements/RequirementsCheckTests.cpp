@@ -126,7 +126,7 @@ const LineCase kLineCases[] = {
          f.session = {"wayland", "KDE", true, true};
      },
      Item::session, CheckOutcome::warn, "Wayland (KDE), through XWayland",
-     "In a Wayland session Velmarune sees the push-to-talk keys and pastes only while an X11"},
+     "In a Wayland session Velmarune hears the push-to-talk keys and pastes into every"},
     {"WaylandWithoutXWayland",
      [](SystemFacts& f) {
          f.session = {"wayland", "sway", false, true};

@@ -41,7 +41,7 @@ class ReadinessWalkTest : public ::testing::Test {
         }
     }
 
-    static Readiness ready() { return {{true, 1, "Mic"}, true, true}; }
+    static Readiness ready() { return {{true, 1, "Mic"}, true, true, {}}; }
 
     ManualMainQueue queue;
     ManualExecutor prober;
@@ -76,9 +76,11 @@ TEST_F(ReadinessWalkTest, ExplainsOnlyWhatIsMissingInOrder) {
 
 TEST_F(ReadinessWalkTest, ContinueChecksAgainAndStaysWhileStillMissing) {
     now.keyListening = false;
+    now.keyListeningFix = "Join the input group.";  // a Wayland session's own explanation
     start();
     ASSERT_EQ(explainer.shown, std::vector<std::string>{"Push-to-Talk Keys"});
     EXPECT_NE(explainer.lastBody.find("(Ctrl+Alt)"), std::string::npos) << explainer.lastBody;
+    EXPECT_NE(explainer.lastBody.find("keystrokes.\n\nJoin the input group."), std::string::npos);
 
     auto continueOnce = explainer.pressContinue;
     continueOnce();

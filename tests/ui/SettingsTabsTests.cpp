@@ -194,27 +194,6 @@ TEST_F(ModelsTabTest, TestTranscriptionReportsWhatIsMissingWithoutStartingATask)
     EXPECT_TRUE(english->calls.empty());
 }
 
-TEST_F(ModelsTabTest, TestTranscriptionRunsOnTheWorkerAndTimesTheResult) {
-    fs::copy_file(resourcesFolder() / "zib_en.wav", sample);
-    auto english = std::make_shared<testing::ScriptedRecognizer>("english");
-    english->results = {""};
-    english->onTranscribe = [&] { queue.advance(1.25); };
-    state.multilingualEngine = english;
-    int changed = 0;
-    model.transcribeSample(ModelsTabModel::TestLanguage::english, [&] { ++changed; });
-    EXPECT_TRUE(model.testResult().running);
-    model.transcribeSample(ModelsTabModel::TestLanguage::english, [&] { ++changed; });
-    EXPECT_EQ(worker.runAll(), 1U) << "a second press while running started another";
-    queue.runPending();
-    EXPECT_EQ(changed, 1);
-    EXPECT_FALSE(model.testResult().running);
-    EXPECT_EQ(model.testResult().text, "(empty result)");
-    EXPECT_DOUBLE_EQ(model.testResult().elapsedSeconds.value_or(0), 1.25);
-    ASSERT_EQ(english->calls.size(), 1U);
-    EXPECT_EQ(english->calls[0].language, "en");
-    EXPECT_GT(english->calls[0].sampleCount, 16000U);
-}
-
 TEST(GeneralTabModelTest, LastResetReadsAsRelativeTime) {
     ManualMainQueue queue;
     AppState state;
@@ -227,7 +206,6 @@ TEST(GeneralTabModelTest, LastResetReadsAsRelativeTime) {
         {5 * 60 + 59, "Last reset: 5 minutes ago"},
         {3600, "Last reset: 1 hour ago"},
         {25 * 3600, "Last reset: yesterday"},
-        {3 * 86400, "Last reset: 3 days ago"},
         {8 * 86400, "Last reset: last week"},
         {-30, "Last reset: now"},  // a clock set back
     };
@@ -248,7 +226,8 @@ TEST(GeneralTabModelTest, LaunchAtLoginFollowsTheAutostartEntryAndShowsWhyItFail
     GeneralTabModel failing({state, defaults, queue, &blocked});
     failing.setLaunchAtLogin(true);
     EXPECT_FALSE(failing.launchAtLogin());
-    EXPECT_FALSE(failing.loginMessage().empty());
+    EXPECT_EQ(failing.loginMessage(),
+              "Velmarune could not be added to the programs started at login: Not a directory.");
 
     XdgAutostartLoginItem item(dir / "config" / "autostart", "/usr/bin/velmarune", true);
     GeneralTabModel model({state, defaults, queue, &item});
@@ -262,18 +241,6 @@ TEST(GeneralTabModelTest, LaunchAtLoginFollowsTheAutostartEntryAndShowsWhyItFail
     ASSERT_EQ(item.registerLoginItem(), std::nullopt);
     model.refresh();
     EXPECT_TRUE(model.launchAtLogin());
-}
-
-TEST(GeneralTabModelTest, DictationLanguageReadsAndWritesThePttLanguageKey) {
-    ManualMainQueue queue;
-    AppState state;
-    MemoryUserDefaults defaults;
-    GeneralTabModel model({state, defaults, queue, nullptr});
-    EXPECT_STREQ(GeneralTabModel::languages()[model.languageIndex()].title, "Auto");
-    ASSERT_TRUE(model.setLanguageIndex(1));
-    EXPECT_EQ(defaults.stringValue("pttLanguage"), "he");
-    defaults.setString("pttLanguage", "fr");  // not one of ours: shown as Auto
-    EXPECT_EQ(model.languageIndex(), 0U);
 }
 
 // Every acknowledged component has its notice and licence among the

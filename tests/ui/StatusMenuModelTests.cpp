@@ -89,12 +89,7 @@ TEST(StatusMenuModel, RecentGroupBeforeAndAfterTheStoreIsAttached) {
     menu = rig.model.menu();
     EXPECT_TRUE(menu.pasteLastEnabled);
     EXPECT_TRUE(menu.clearRecentEnabled);
-    ASSERT_EQ(menu.recent.size(), 2u);
-    std::vector<std::string> titles{menu.recent[0].title, menu.recent[1].title};
-    EXPECT_NE(std::find(titles.begin(), titles.end(), "one two three four five six…"),
-              titles.end());
-    EXPECT_NE(std::find(titles.begin(), titles.end(), "abcdefgh abcdefgh abcdefgh abcdefgh abcd…"),
-              titles.end());
+    ASSERT_EQ(menu.recent.size(), 2u);  // titles: RecentDictations.MenuTitles
 
     rig.model.pasteRecent(*seven);
     rig.model.pasteLast();
@@ -120,7 +115,6 @@ TEST(StatusMenuModel, WordsOfTheMenuSpeakLinux) {
         {PasteShortcut{}, "Paste Last Dictation\tCtrl+Shift+Super+V"},
         {PasteShortcut{96, ModifierCombo{kModifierControl | kModifierOption}},
          "Paste Last Dictation\tCtrl+Alt+F5"},
-        {PasteShortcut{36, ModifierCombo{kModifierShift}}, "Paste Last Dictation\tShift+Return"},
         {std::nullopt, "Paste Last Dictation"},
     };
     for (const auto& c : cases) {

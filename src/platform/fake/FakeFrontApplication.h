@@ -18,11 +18,13 @@ class FakeFrontApplication : public FrontApplication {
         }
         return {m_identity->substr(0, m_identity->rfind(':'))};
     }
+    uint64_t activationCount() override { return m_activations; }
     void setOnActivation(std::function<void()> callback) override {
         m_onActivation = std::move(callback);
     }
     void activate(std::optional<std::string> identity) {
         m_identity = std::move(identity);
+        ++m_activations;
         if (m_onActivation) {
             m_onActivation();
         }
@@ -31,6 +33,7 @@ class FakeFrontApplication : public FrontApplication {
   private:
     std::optional<std::string> m_identity;
     std::function<void()> m_onActivation;
+    uint64_t m_activations = 0;
 };
 
 }  // namespace velmarune

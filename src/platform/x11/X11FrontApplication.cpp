@@ -21,6 +21,7 @@ struct X11FrontApplication::State {
 
     std::mutex mutex;
     std::optional<Window> active;
+    uint64_t activations = 0;
     std::function<void()> onActivation;
 
     // Loop thread (or set-up): reads the active window's identity.
@@ -50,6 +51,7 @@ struct X11FrontApplication::State {
         std::function<void()> callback;
         {
             std::lock_guard lock(mutex);
+            ++activations;
             callback = onActivation;
         }
         if (callback) {
@@ -103,6 +105,11 @@ void X11FrontApplication::stop() {
 void X11FrontApplication::setOnActivation(std::function<void()> callback) {
     std::lock_guard lock(m_state->mutex);
     m_state->onActivation = std::move(callback);
+}
+
+uint64_t X11FrontApplication::activationCount() {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->activations;
 }
 
 std::optional<std::string> X11FrontApplication::frontmost() {

@@ -26,6 +26,7 @@ class X11FrontApplication : public FrontApplication {
 
     std::optional<std::string> frontmost() override;
     std::vector<std::string> frontmostClassNames() override;
+    uint64_t activationCount() override;
     void setOnActivation(std::function<void()> callback) override;
 
     struct State;

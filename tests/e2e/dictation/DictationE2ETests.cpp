@@ -73,15 +73,6 @@ TEST_F(DictationE2E, SpokenDictationIsPastedAndTheClipboardGivenBack) {
     EXPECT_EQ(rows[0].at("language"), "en");
     EXPECT_EQ(rows[0].at("restore"), "restored");
 
-    // A tap of the chord is no dictation.
-    rig.keyboard().press("Control_L");
-    rig.keyboard().press("Shift_L");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    rig.keyboard().release("Shift_L");
-    rig.keyboard().release("Control_L");
-    EXPECT_TRUE(rig.waitForLog("TAP:", 10.0));
-    EXPECT_FALSE(target.waitForPaste(1.5)) << "a tap pasted something";
-
     // Paste Last Dictation's hot key pastes the same text again.
     for (const char* key : {"Control_L", "Shift_L", "Super_L", "v"}) rig.keyboard().press(key);
     for (const char* key : {"v", "Super_L", "Shift_L", "Control_L"}) rig.keyboard().release(key);
@@ -137,6 +128,15 @@ TEST_F(DictationE2E, ThreeDictationsBackToBackArePastedInTheOrderSpoken) {
         previousPress = row.at("press");
     }
     EXPECT_FALSE(target.waitForPaste(1.0)) << "more pastes than dictations";
+
+    // SIGTERM quits cleanly and keeps the settings.
+    const auto before = nlohmann::json::parse(readFile(rig.settingsFile()));
+    EXPECT_EQ(rig.terminateApplication(), 0);
+    EXPECT_THAT(rig.log(), HasSubstr("Quitting: dictation stopped, settings flushed"));
+    const auto after = nlohmann::json::parse(readFile(rig.settingsFile()));
+    for (const char* key : {"hebrewModelPath", "multilingualModelPath", "DiagnosticPasteLog"}) {
+        EXPECT_EQ(after.value(key, nlohmann::json()), before[key]) << key;
+    }
 }
 
 TEST_F(DictationE2E, DictationIsNotPastedIntoAWindowThatReplacedTheTarget) {
@@ -160,28 +160,7 @@ TEST_F(DictationE2E, DictationIsNotPastedIntoAWindowThatReplacedTheTarget) {
     ASSERT_TRUE(panel) << "no didn't-paste panel";
     EXPECT_FALSE(other.waitForPaste(1.0)) << "pasted into the window that took the focus";
     EXPECT_FALSE(target.waitForPaste(0.1)) << "pasted into a window no longer in front";
-
-    // Its Paste button (bottom right, inside the padding) delivers the
-    // dictation to the window in front now, which keeps the focus.
-    rig.click(panel->x + panel->width - 14 - 20, panel->y + panel->height - 14 - 10);
-    const auto pasted = other.waitForPaste(10.0);
-    ASSERT_TRUE(pasted) << "Paste in the panel pasted nothing";
-    EXPECT_THAT(*pasted, HasSubstr(kEnglishTestTranscript));
-    EXPECT_TRUE(other.waitUntilActive(0.5));
-    EXPECT_FALSE(rig.waitForWindow("Didn't paste", 0.5)) << "the panel stayed";
-}
-
-TEST_F(DictationE2E, SigtermQuitsCleanlyAndKeepsTheSettings) {
-    const auto before = nlohmann::json::parse(readFile(rig.settingsFile()));
-    EXPECT_THAT(rig.log(), HasSubstr("Engine load — both ready"));
-
-    EXPECT_EQ(rig.terminateApplication(), 0);
-
-    EXPECT_THAT(rig.log(), HasSubstr("Quitting: dictation stopped, settings flushed"));
-    const auto after = nlohmann::json::parse(readFile(rig.settingsFile()));
-    for (const char* key : {"hebrewModelPath", "multilingualModelPath", "DiagnosticPasteLog"}) {
-        EXPECT_EQ(after.value(key, nlohmann::json()), before[key]) << key;
-    }
+    // Its Paste button: DesktopViewsX11.PasteButtonPastesIntoTheFocusedWindow...
 }
 
 // The package test runs this against the installed program too.

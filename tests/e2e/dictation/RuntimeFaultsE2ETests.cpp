@@ -87,6 +87,8 @@ TEST_F(RuntimeFaultsE2E, ASecondStartAsksTheFirstToShowItselfAndCommandsStillRun
     EXPECT_EQ(rig.runVelmarune({}, &errors), 0);
     EXPECT_THAT(errors, HasSubstr("Velmarune is already running; it was asked to show itself."));
     EXPECT_TRUE(rig.waitForLog("a second start asked this instance to show itself", 5.0));
+    // Starting it again from the launcher is how a tray application's settings are reached.
+    EXPECT_TRUE(rig.waitForWindow("Velmarune Settings", 10.0)) << "no settings window shown";
     EXPECT_NE(::kill(rig.applicationPid(), 0), -1) << "the first instance went away";
 
     // The terminal commands never wait for or give way to the application.
@@ -134,19 +136,8 @@ TEST_F(RuntimeFaultsE2E, AnAudioServerStoppedForTenSecondsDuringADictationIsSurv
     EXPECT_EQ(pasted, std::optional<std::string>(kEnglishTestTranscript));
 }
 
-TEST_F(RuntimeFaultsE2E, TheSessionBusGoingAwayIsNotFatal) {
-    rig.installModels();
-    start();
-    PasteTarget target("FaultTarget");
-    ASSERT_TRUE(target.waitUntilActive(5.0));
-    rig.stopSessionBus();
-    EXPECT_TRUE(rig.waitForLog("session bus connection lost", 10.0));
-    expectDictationPasted(target);
-    EXPECT_EQ(rig.terminateApplication(), 0);
-}
-
-// Nothing on the paste path may wait on the session bus.
-TEST_F(RuntimeFaultsE2E, ASessionBusStoppedAtTheReleaseDoesNotHoldThePaste) {
+// Nothing on the paste path may wait on the session bus, and losing it is not fatal.
+TEST_F(RuntimeFaultsE2E, ASessionBusStoppedAtTheReleaseOrGoneDoesNotHoldThePaste) {
     rig.installModels();
     start();
     PasteTarget target("FaultTarget");
@@ -156,6 +147,11 @@ TEST_F(RuntimeFaultsE2E, ASessionBusStoppedAtTheReleaseDoesNotHoldThePaste) {
     const auto pasted = target.waitForPaste(15.0);
     ::kill(bus, SIGCONT);
     EXPECT_EQ(pasted, std::optional<std::string>(kEnglishTestTranscript));
+
+    rig.stopSessionBus();
+    EXPECT_TRUE(rig.waitForLog("session bus connection lost", 10.0));
+    expectDictationPasted(target);
+    EXPECT_EQ(rig.terminateApplication(), 0);
 }
 
 TEST_F(RuntimeFaultsE2E, AFullDiskLosesDiagnosticRowsButNoDictationsAndCorruptsNothing) {

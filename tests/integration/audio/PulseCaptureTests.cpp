@@ -2,12 +2,13 @@
 
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <thread>
 
 #include "audio/AudioCaptureEngine.h"
-#include "audio/AudioLevelMonitor.h"
 #include "audio/WAVDecoder.h"
 #include "foundation/ManualMainQueue.h"
+#include "foundation/SerialQueue.h"
 #include "platform/pulse/PulseCaptureSession.h"
 #include "support/PulseRig.h"
 
@@ -127,12 +128,7 @@ TEST_F(PulseCaptureTest, CaptureFillsTheRingWithThePlayedTone) {
     const auto captured = ring->samples(before);
     // A 0.5 sine has an rms of 0.354; the converter must keep it.
     EXPECT_NEAR(maxWindowRms(captured, 1600), 0.5 / std::sqrt(2.0), 0.04);
-    const auto stats = engine.statsSnapshot();
-    EXPECT_EQ(stats.dropped, 0);
-    EXPECT_EQ(stats.formatChanges, 0);
-    EXPECT_EQ(stats.sourceSampleRate, 48000);
-    EXPECT_EQ(stats.sourceChannels, 2);
-    EXPECT_EQ(stats.sourceSampleType, "float32");
+    EXPECT_EQ(engine.statsSnapshot().dropped, 0);
     engine.stop();
     EXPECT_FALSE(engine.isRunning());
 }
@@ -152,6 +148,53 @@ TEST_F(PulseCaptureTest, CapturedSpeechFollowsTheSpokenFile) {
     EXPECT_GT(bestCorrelation(envelope(reference), envelope(ring->samples(before))), 0.95);
 }
 
+// Blocks arrive 100 ms at a time between dictations and within about 20 ms
+// while one records; the switch does not stop the stream.
+TEST_F(PulseCaptureTest, BlocksShortenWhileRecordingAndLengthenAfter) {
+    std::mutex mutex;
+    std::vector<int64_t> blockFrames;
+    SerialQueue queue("com.quorin.velmarune.test-delivery");
+    queue.start();
+    std::string error;
+    auto stream = session.openStream(
+        "virtmic", queue,
+        [&](const CaptureBuffer& buffer) {
+            std::lock_guard lock(mutex);
+            blockFrames.push_back(buffer.frames);
+        },
+        error);
+    ASSERT_NE(stream, nullptr) << error;
+    // The latest `count` blocks once that many arrived after `from`.
+    auto blocksAfter = [&](size_t from, size_t count) {
+        std::vector<int64_t> latest;
+        eventually(mainQueue, 5.0, [&] {
+            std::lock_guard lock(mutex);
+            if (blockFrames.size() < from + count) {
+                return false;
+            }
+            latest.assign(blockFrames.end() - static_cast<std::ptrdiff_t>(count),
+                          blockFrames.end());
+            return true;
+        });
+        return latest;
+    };
+    auto received = [&] {
+        std::lock_guard lock(mutex);
+        return blockFrames.size();
+    };
+    constexpr int64_t k25Ms = 48000 / 40, k80Ms = 48000 * 8 / 100;
+
+    for (int64_t frames : blocksAfter(1, 3)) EXPECT_GE(frames, k80Ms);
+    stream->setLatency(CaptureLatency::prompt);
+    // The blocks on their way when it switched may still be long.
+    for (int64_t frames : blocksAfter(received() + 3, 5)) EXPECT_LE(frames, k25Ms);
+    stream->setLatency(CaptureLatency::relaxed);
+    for (int64_t frames : blocksAfter(received() + 3, 3)) EXPECT_GE(frames, k80Ms);
+    EXPECT_TRUE(stream->isRunning());
+    stream->close();
+    queue.stop();
+}
+
 TEST_F(PulseCaptureTest, SourceFormatIsLoggedOnceAndASecondSourceIsANewFormat) {
     rig.addVirtualMic("slowmic", 22050, 1, "s16le", "Slow Microphone");
     ASSERT_TRUE(announced("slowmic"));
@@ -167,48 +210,25 @@ TEST_F(PulseCaptureTest, SourceFormatIsLoggedOnceAndASecondSourceIsANewFormat) {
     const auto converted = engine.statsSnapshot().converted;
     ASSERT_TRUE(eventually(mainQueue, 3.0,
                            [&] { return engine.statsSnapshot().converted >= converted + 4; }));
-    const auto stats = engine.statsSnapshot();
-    EXPECT_EQ(stats.sourceChannels, 1);
-    EXPECT_EQ(stats.sourceSampleType, "int16");
-    EXPECT_EQ(stats.dropped, 0);
-    // A device switch starts the converter afresh: the new source's format is
-    // a first format, logged once, not a change.
-    EXPECT_EQ(stats.formatChanges, 0);
+    EXPECT_EQ(engine.statsSnapshot().dropped, 0);
+    // A device switch starts the converter afresh: a first format, not a change.
     EXPECT_EQ(
         sink->count(
             "source format: rate=22050.000000 channels=1 type=int16 interleaved=true change=false"),
         1u);
-    EXPECT_TRUE(sink->contains("reconfigure -> Slow Microphone"));
 }
 
+// The fallback rules themselves are the engine's and the level monitor's
+// (unit tests); here the server's announcements reach them.
 TEST_F(PulseCaptureTest, VanishedStoredDeviceFallsBackToDefaultAndEventsArrive) {
     rig.addVirtualMic("usbmic", 44100, 1, "s16le", "USB Microphone");
     ASSERT_TRUE(announced("usbmic"));
     defaults.setString(kSelectedAudioInputDeviceIDKey, "usbmic");
-
-    AudioLevelMonitor monitor(mainQueue, session, defaults,
-                              [] { return MicrophonePermission::Status::granted; });
-    monitor.setCaptureEngine(&engine);
-    monitor.start();
-    EXPECT_EQ(monitor.selectedDeviceID().get(), "usbmic");
-
     rig.removeSource("usbmic");
     ASSERT_TRUE(
         eventually(mainQueue, 3.0, [&] { return sawEvent(Kind::sourceRemoved, "usbmic"); }));
-    EXPECT_EQ(AudioCaptureEngine::resolveDeviceID(session, defaults), "virtmic");
-    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey),
-              "virtmic");  // the monitor's fallback stored it
-    EXPECT_EQ(monitor.deviceFallbackReason().get(),
-              "Previously-selected device unavailable. Falling back to Virtual Microphone.");
-    monitor.stop();
-
-    // The engine alone: a stored device that is gone is followed by the
-    // default, and the stored value stays.
-    defaults.setString(kSelectedAudioInputDeviceIDKey, "usbmic");
     ASSERT_TRUE(engine.startSession());
     EXPECT_EQ(engine.deviceID(), "virtmic");
-    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey), "usbmic");
-    EXPECT_TRUE(sink->contains("start: device=Virtual Microphone pinned=true"));
 
     rig.addVirtualMic("othermic", 16000, 1);
     rig.setDefaultSource("othermic");

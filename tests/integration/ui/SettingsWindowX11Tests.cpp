@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -83,15 +84,6 @@ bool shows(QWidget* tab, const QString& text) {
     return false;
 }
 
-std::string resultText(QWidget* tab) {
-    for (QLabel* label : tab->findChildren<QLabel*>()) {
-        if (label->text().startsWith("Result: ")) {
-            return label->text().toStdString();
-        }
-    }
-    return "(none)";
-}
-
 // The settings window on a private X server with a window manager, its
 // models served by a loopback HTTP server.
 class SettingsWindowX11 : public ::testing::Test {
@@ -117,11 +109,12 @@ class SettingsWindowX11 : public ::testing::Test {
         app.reset();
     }
 
-    // Two Hebrew models on the server (one whose digest the catalogue gets
-    // wrong) beside the one the slot uses now, and the multilingual model.
+    // Hebrew models on the server beside the one the slot uses now: a good
+    // one, one whose digest the catalogue gets wrong, one the server stops
+    // sending half-way and one it sends slowly; and the multilingual model.
     ModelCatalog catalog() {
         auto entry = [&](const std::string& id, TestModel model, const std::string& tag,
-                         bool wrongDigest) {
+                         const std::string& route, bool wrongDigest = false) {
             fs::copy_file(testModelPath(model), served / (id + ".bin"));
             std::string digest = sha256HexOfFile(served / (id + ".bin"));
             if (wrongDigest) {
@@ -130,16 +123,18 @@ class SettingsWindowX11 : public ::testing::Test {
             return ModelEntry{id,
                               id,
                               "A test model",
-                              server.url("files/" + id + ".bin"),
+                              server.url(route + "/" + id + ".bin"),
                               digest,
                               static_cast<int64_t>(fs::file_size(served / (id + ".bin"))),
                               tag,
                               id + ".bin"};
         };
-        return ModelCatalog({entry("he-old", TestModel::silent, "he", false),
-                             entry("he-new", TestModel::hebrew, "he", false),
-                             entry("he-damaged", TestModel::hebrew, "he", true),
-                             entry("multi", TestModel::english, "multilingual", false)});
+        return ModelCatalog({entry("he-old", TestModel::silent, "he", "files"),
+                             entry("he-new", TestModel::hebrew, "he", "files"),
+                             entry("he-damaged", TestModel::hebrew, "he", "files", true),
+                             entry("he-dropped", TestModel::hebrew, "he", "drop"),
+                             entry("he-slow", TestModel::hebrew, "he", "slow"),
+                             entry("multi", TestModel::english, "multilingual", "files")});
     }
     void install(const std::string& id, ModelSlot slot) {
         const ModelEntry entry = *locator->catalog().entry(id);
@@ -232,49 +227,50 @@ TEST_F(SettingsWindowX11, ModelDownloadedThroughTheModelsTabIsUsedAfterSetAs) {
     EXPECT_TRUE(shows(tab, "he-old.bin"));
     EXPECT_TRUE(shows(tab, "Both ready"));
 
-    // Hebrew with the silent model in the slot.
-    auto transcribeHebrew = [&] {
-        tab->findChild<QComboBox*>()->setCurrentIndex(1);
-        QPushButton* start = button(tab, "Transcribe test sample");
-        EXPECT_TRUE(start);
-        if (start) {
-            start->click();
-        }
-        return pumpUntil([&] { return shows(tab, "Result: ") && button(tab, "Transcribe"); }, 60.0);
-    };
-
-    // The damaged download fails its check; the row offers it again and the
-    // slot keeps its model.
+    // A download that fails its check or stops half-way: the row says why
+    // and offers it again, and the slot keeps its model.
     const int before = reloads;
-    QPushButton* damaged = nullptr;
-    for (QPushButton* candidate : tab->findChildren<QPushButton*>()) {
-        if (candidate->isVisible() && candidate->text().startsWith("Download")) {
-            damaged = candidate;  // the last one is he-damaged's
-        }
+    for (const char* id : {"he-damaged", "he-dropped"}) {
+        QWidget* row = tab->findChild<QWidget*>(id);
+        ASSERT_TRUE(row) << id;
+        row->findChild<QPushButton*>()->click();
+        auto error = [&]() -> std::optional<std::string> {
+            const auto& states = downloads->states().get();
+            const auto it = states.find(id);
+            return it == states.end() ? std::nullopt : it->second.error;
+        };
+        ASSERT_TRUE(pumpUntil([&] { return error().has_value(); }, 20.0)) << id;
+        EXPECT_TRUE(shows(row, QString::fromStdString(*error()))) << id;
+        EXPECT_TRUE(button(row, "Download")) << id;
     }
-    ASSERT_TRUE(damaged);
-    damaged->click();
-    ASSERT_TRUE(pumpUntil([&] { return shows(tab, "File verification failed"); }, 20.0))
-        << "no error under the damaged model's row";
     screenshot(settings->window(), "ui-settings-models-failed");
-    EXPECT_TRUE(damaged->isVisible() && damaged->text().startsWith("Download"));
     EXPECT_EQ(locator->activeEntry(ModelSlot::hebrew)->id, "he-old");
     EXPECT_TRUE(fs::exists(locator->installPath(*locator->catalog().entry("he-old"))));
     EXPECT_EQ(reloads, before);
 
-    QPushButton* download = button(tab, "Download");
-    ASSERT_TRUE(download);
-    download->click();
-    ASSERT_TRUE(pumpUntil([&] { return button(tab, "Set as Hebrew") != nullptr; }, 20.0))
+    // A slow one shows its progress until it is cancelled.
+    QWidget* slow = tab->findChild<QWidget*>("he-slow");
+    button(slow, "Download")->click();
+    ASSERT_TRUE(pumpUntil([&] { return shows(slow, "%") && button(slow, "Cancel"); }, 10.0));
+    screenshot(settings->window(), "ui-settings-models-downloading");
+    button(slow, "Cancel")->click();
+    EXPECT_TRUE(pumpUntil([&] { return button(slow, "Download") != nullptr; }, 5.0));
+
+    QWidget* fresh = tab->findChild<QWidget*>("he-new");
+    button(fresh, "Download")->click();
+    ASSERT_TRUE(pumpUntil([&] { return button(fresh, "Set as Hebrew") != nullptr; }, 20.0))
         << "the download did not finish";
     EXPECT_EQ(reloads, before) << "downloading alone changed the engines";
     button(tab, "Set as Hebrew")->click();
     EXPECT_EQ(reloads, before + 1);
     EXPECT_EQ(locator->activeEntry(ModelSlot::hebrew)->id, "he-new");
     EXPECT_TRUE(shows(tab, "he-new.bin"));
-    ASSERT_TRUE(transcribeHebrew());
-    EXPECT_TRUE(shows(tab, kHebrewTestTranscript))
-        << "the test did not use the new model: " << resultText(tab);
+    // The old model transcribed nothing; the test sample now goes to the new one.
+    tab->findChild<QComboBox*>()->setCurrentIndex(1);
+    button(tab, "Transcribe test sample")->click();
+    ASSERT_TRUE(
+        pumpUntil([&] { return shows(tab, "Result: ") && button(tab, "Transcribe "); }, 60.0));
+    EXPECT_TRUE(shows(tab, kHebrewTestTranscript)) << "the test did not use the new model";
     screenshot(settings->window(), "ui-settings-models");
 }
 
@@ -296,6 +292,12 @@ TEST_F(SettingsWindowX11, EveryTabDrawsItsContent) {
     settings->tabs()->setCurrentIndex(0);
     QWidget* general = settings->tabs()->widget(0);
     EXPECT_TRUE(shows(general, "Last reset: 5 minutes ago"));
+    // The autostart entry cannot be written: the switch stays off and says why.
+    writeFile(paths.autostartFolder(), "");
+    general->findChild<QCheckBox*>()->click();
+    EXPECT_FALSE(general->findChild<QCheckBox*>()->isChecked());
+    EXPECT_TRUE(shows(general, "could not be added to the programs started at login"));
+    screenshot(settings->window(), "ui-settings-general-login-failed");
     EXPECT_EQ(general->findChild<QComboBox*>()->currentText(), "English only");
 
     auto* about = static_cast<AboutTab*>(settings->tabs()->widget(4));

@@ -1,0 +1,136 @@
+// The settings window's opening time in a private desktop (Xvfb, openbox):
+// from the call that opens it to the window exposed on screen,
+// - the first time in the process (the tabs are built then),
+// - the first time for later windows built in the same process, median of 10,
+// - again, after the user closed it (the same window comes back), median of 20.
+#include <QApplication>
+#include <QEvent>
+#include <QWidget>
+#include <QWindow>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "app/AppState.h"
+#include "foundation/NotificationCenter.h"
+#include "foundation/Paths.h"
+#include "foundation/Resources.h"
+#include "foundation/SerialQueue.h"
+#include "foundation/UserDefaults.h"
+#include "models/ModelDownloadManager.h"
+#include "models/ModelLocator.h"
+#include "platform/linux/XdgAutostartLoginItem.h"
+#include "shell/QtMainQueue.h"
+#include "support/TempDir.h"
+#include "support/XRig.h"
+#include "ui/SettingsWindow.h"
+
+using namespace velmarune;
+using namespace velmarune::testing;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+bool pumpUntil(const std::function<bool()>& done, double seconds) {
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (Clock::now() > end) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// Notes when any window titled "Velmarune Settings" is first exposed.
+struct ExposeWatch : QObject {
+    Clock::time_point exposedAt{};
+    bool exposed = false;
+    bool eventFilter(QObject* object, QEvent* event) override {
+        auto* window = qobject_cast<QWindow*>(object);
+        if (!exposed && window && event->type() == QEvent::Expose && window->isExposed() &&
+            window->title() == "Velmarune Settings") {
+            exposed = true;
+            exposedAt = Clock::now();
+        }
+        return false;
+    }
+};
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+}  // namespace
+
+int main() {
+    XRig x;
+    if (!x.ok()) {
+        std::fprintf(stderr, "no private X server (xvfb, openbox)\n");
+        return 1;
+    }
+    int argc = 1;
+    char name[] = "velmarune";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    QtMainQueue queue(&app);
+    TempDir root("velmarune-settings-bench");
+    const Paths paths = Paths::underRoot(root.path());
+    MemoryUserDefaults defaults;
+    NotificationCenter notifications(queue);
+    ModelLocator locator(defaults, paths);
+    ModelDownloadManager downloads(queue, notifications, locator);
+    XdgAutostartLoginItem loginItem(paths.autostartFolder(), "/usr/bin/velmarune", true);
+    SerialQueue worker("settings-bench");
+    auto state = std::make_shared<AppState>();
+    ExposeWatch watch;
+    app.installEventFilter(&watch);
+
+    auto makeWindow = [&] {
+        return std::make_unique<SettingsWindow>(SettingsWindow::Dependencies{
+            state, defaults, queue, &loginItem, [] { return std::function<void()>(); }, locator,
+            downloads, notifications, worker, resourcesFolder()});
+    };
+    // From the call to the exposed window, in milliseconds; -1 when it never showed.
+    auto timeShow = [&](SettingsWindow& settings) {
+        watch.exposed = false;
+        const auto start = Clock::now();
+        settings.show();
+        if (!pumpUntil([&] { return watch.exposed; }, 5.0)) {
+            return -1.0;
+        }
+        return std::chrono::duration<double, std::milli>(watch.exposedAt - start).count();
+    };
+    auto close = [&](SettingsWindow& settings) {
+        settings.window()->close();
+        pumpUntil([&] { return !settings.window()->isVisible(); }, 2.0);
+        pumpUntil([] { return false; }, 0.05);
+    };
+
+    auto settings = makeWindow();
+    const double firstMs = timeShow(*settings);
+    std::vector<double> againMs;
+    for (int i = 0; i < 20; ++i) {
+        close(*settings);
+        againMs.push_back(timeShow(*settings));
+    }
+    close(*settings);
+    std::vector<double> laterFirstMs;
+    for (int i = 0; i < 10; ++i) {
+        auto fresh = makeWindow();
+        laterFirstMs.push_back(timeShow(*fresh));
+        close(*fresh);
+    }
+    std::printf("settings window, call -> exposed: first in the process %.1f ms (target < 300)\n",
+                firstMs);
+    std::printf("settings window, call -> exposed: first of a later window, median %.1f ms\n",
+                median(laterFirstMs));
+    std::printf(
+        "settings window, call -> exposed: opened again, median %.1f ms, max %.1f ms "
+        "(target < 50)\n",
+        median(againMs), *std::max_element(againMs.begin(), againMs.end()));
+    worker.stop();
+    return 0;
+}

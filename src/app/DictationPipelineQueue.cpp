@@ -382,6 +382,7 @@ void DictationPipeline::updateState() {
         mode = AppMode::transcribing;
     }
     state.mode.set(mode);
+    m_deps.capture->setRecording(m_isRecording);
     state.queuedDictations.set(static_cast<int64_t>(m_jobs.size()));
     state.waitingForKeys.set(!m_isRecording && !m_jobs.empty() &&
                              m_jobs.front().keysHeldSince.has_value());

@@ -1,5 +1,7 @@
 #include "audio/AudioCaptureEngine.h"
 
+#include <utility>
+
 namespace velmarune {
 
 namespace {
@@ -172,8 +174,24 @@ void AudioCaptureEngine::stopSession() {
 }
 
 void AudioCaptureEngine::restart() {
-    stop();
-    startSession();
+    // One piece of control work: a stop queued ahead of a start made at once
+    // would close the stream the start had just found running or opened.
+    control([this] {
+        stopSession();
+        startSession();
+    });
+}
+
+void AudioCaptureEngine::setRecording(bool recording) {
+    if (std::exchange(m_recording, recording) == recording) {
+        return;
+    }
+    control([this, recording] {
+        m_latency = recording ? CaptureLatency::prompt : CaptureLatency::relaxed;
+        if (m_stream) {
+            m_stream->setLatency(m_latency);
+        }
+    });
 }
 
 void AudioCaptureEngine::reselectInput() {
@@ -190,6 +208,10 @@ bool AudioCaptureEngine::isRunning() const {
 }
 
 void AudioCaptureEngine::setStream(std::unique_ptr<CaptureStream> stream) {
+    // A stream opened during a recording (a restart) hurries at once.
+    if (m_latency != CaptureLatency::relaxed) {
+        stream->setLatency(m_latency);
+    }
     std::lock_guard lock(m_streamLock);
     m_stream = std::move(stream);
 }

@@ -63,6 +63,7 @@ class AudioCaptureEngine : public CaptureSource {
     void stop() override;
     void restart() override;
     void reselectInput() override;
+    void setRecording(bool recording) override;
     bool isRunning() const override;
     std::optional<std::string> deviceName() const override;
     std::optional<std::string> deviceID() const override;
@@ -93,6 +94,8 @@ class AudioCaptureEngine : public CaptureSource {
     std::unique_ptr<SerialQueue> m_controlQueue;
     mutable std::mutex m_streamLock;                     // m_stream's pointer, for isRunning
     std::unique_ptr<CaptureStream> m_stream;             // control work only
+    CaptureLatency m_latency = CaptureLatency::relaxed;  // control work only
+    bool m_recording = false;                            // caller's thread
     BufferConverter m_converter;                         // delivery queue only
     std::optional<CaptureFormat> m_unconvertibleFormat;  // delivery queue only
 

@@ -9,11 +9,13 @@ namespace velmarune {
 
 AudioLevelMonitor::AudioLevelMonitor(
     MainQueue& mainQueue, CaptureSession& session, UserDefaults& defaults,
-    std::function<std::optional<MicrophonePermission::Status>()> permissionStatus)
+    std::function<std::optional<MicrophonePermission::Status>()> permissionStatus,
+    SourceLister lister)
     : m_mainQueue(mainQueue),
       m_session(session),
       m_defaults(defaults),
       m_permissionStatus(std::move(permissionStatus)),
+      m_lister(std::move(lister)),
       m_self(std::make_shared<AudioLevelMonitor*>(this)) {}
 
 AudioLevelMonitor::~AudioLevelMonitor() {
@@ -38,34 +40,74 @@ AudioLevelMonitor::PermissionState AudioLevelMonitor::permissionStateFor(
 }
 
 void AudioLevelMonitor::start() {
-    m_permissionState.set(
-        permissionStateFor(m_permissionStatus ? m_permissionStatus() : std::nullopt));
-    enumerate();
-    loadSelection();
-    if (m_permissionState.get() == PermissionState::authorized) {
-        startObserving();
-        m_log.info("AudioLevelMonitor started (RMS reader)");
-    }
+    m_started = true;
+    // Server changes are followed while started, even without a microphone:
+    // one that appears, or a server that comes back, turns the meter on.
+    startObserving();
+    requestListing([](AudioLevelMonitor& self, const SourceListing& listing) {
+        self.updatePermission(listing);
+        self.enumerate(listing);
+        self.loadSelection();
+        if (self.m_permissionState.get() == PermissionState::authorized) {
+            self.startMeter();
+            self.m_log.info("AudioLevelMonitor started (RMS reader)");
+        }
+    });
 }
 
 void AudioLevelMonitor::stop() {
-    m_timerRunning = false;
-    ++m_timerGeneration;
+    m_started = false;
+    ++m_listingGeneration;
+    stopMeter();
     m_deviceObserver.reset();
-    m_peakLevel.set(0.0f);
-    m_peakDb.set(kSilentDb);
     m_log.info("AudioLevelMonitor stopped");
 }
 
-void AudioLevelMonitor::startObserving() {
+void AudioLevelMonitor::requestListing(
+    std::function<void(AudioLevelMonitor&, const SourceListing&)> then) {
+    const uint64_t generation = ++m_listingGeneration;
+    std::weak_ptr<AudioLevelMonitor*> weak = m_self;
+    auto done = [weak, generation, then = std::move(then)](const SourceListing& listing) {
+        auto self = weak.lock();
+        if (self && (*self)->m_listingGeneration == generation) {
+            then(**self, listing);
+        }
+    };
+    if (m_lister) {
+        m_lister(std::move(done));
+    } else {
+        done(SourceListing{true, m_session.devices(), m_session.defaultDeviceID()});
+    }
+}
+
+void AudioLevelMonitor::updatePermission(const SourceListing& listing) {
+    if (m_permissionStatus) {
+        m_permissionState.set(permissionStateFor(m_permissionStatus()));
+    } else {
+        m_permissionState.set(listing.serverReachable && !listing.devices.empty()
+                                  ? PermissionState::authorized
+                                  : PermissionState::denied);
+    }
+}
+
+void AudioLevelMonitor::startMeter() {
     if (!m_timerRunning) {
         m_timerRunning = true;
         scheduleTick(++m_timerGeneration);
     }
+}
+
+void AudioLevelMonitor::stopMeter() {
+    m_timerRunning = false;
+    ++m_timerGeneration;
+    m_peakLevel.set(0.0f);
+    m_peakDb.set(kSilentDb);
+}
+
+void AudioLevelMonitor::startObserving() {
     std::weak_ptr<AudioLevelMonitor*> weak = m_self;
     m_deviceObserver = m_session.subscribe([this, weak](const CaptureSessionEvent& event) {
-        if (event.kind != CaptureSessionEvent::Kind::sourceAdded &&
-            event.kind != CaptureSessionEvent::Kind::sourceRemoved) {
+        if (event.kind == CaptureSessionEvent::Kind::streamFailed) {
             return;
         }
         // Events arrive on the main queue already; post keeps the order with
@@ -94,17 +136,36 @@ void AudioLevelMonitor::scheduleTick(uint64_t generation) {
     });
 }
 
-void AudioLevelMonitor::enumerate() {
-    const auto defaultID = m_session.defaultDeviceID();
+void AudioLevelMonitor::enumerate(const SourceListing& listing) {
     std::vector<AudioInputDevice> list;
-    for (const auto& device : m_session.devices()) {
-        list.push_back({device.id, device.name, defaultID && device.id == *defaultID});
+    for (const auto& device : listing.devices) {
+        list.push_back(
+            {device.id, device.name, listing.defaultID && device.id == *listing.defaultID});
     }
     m_availableDevices.set(std::move(list));
 }
 
 void AudioLevelMonitor::refreshDevices() {
-    enumerate();
+    requestListing([](AudioLevelMonitor& self, const SourceListing& listing) {
+        self.updatePermission(listing);
+        self.enumerate(listing);
+        // A server that is gone (restarting, say) has not lost the device:
+        // the choice stays until the server answers again.
+        if (listing.serverReachable) {
+            self.applyFallback();
+            if (!self.m_selectedDeviceID.get()) {
+                self.loadSelection();
+            }
+        }
+        if (self.m_started && self.m_permissionState.get() == PermissionState::authorized) {
+            self.startMeter();
+        } else if (self.m_timerRunning) {
+            self.stopMeter();
+        }
+    });
+}
+
+void AudioLevelMonitor::applyFallback() {
     const auto& selected = m_selectedDeviceID.get();
     if (!selected) {
         return;
@@ -160,6 +221,7 @@ void AudioLevelMonitor::permissionResult(bool granted) {
     if (!granted) {
         return;
     }
+    startMeter();
     startObserving();
     if (m_captureEngine != nullptr && !m_captureEngine->isRunning()) {
         m_captureEngine->startSession();
@@ -194,8 +256,9 @@ void AudioLevelMonitor::readMeter() {
         return;
     }
     const auto [db, level] = meterReading(samples);
-    m_peakDb.set(db);
+    // The level first: whoever redraws on the dB value finds both current.
     m_peakLevel.set(level);
+    m_peakDb.set(db);
 }
 
 }  // namespace velmarune

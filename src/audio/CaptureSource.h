@@ -44,6 +44,10 @@ class CaptureSource {
     // Chooses the input again (the stored device, else the default) and
     // captures from it (an input that delivers only silence).
     virtual void reselectInput() = 0;
+    // True while a dictation records: the input then delivers promptly, so
+    // a release loses nothing still on its way; between dictations it
+    // delivers in larger, cheaper blocks. Repeating a value does nothing.
+    virtual void setRecording(bool recording) = 0;
     // The active input's microphone mode.
     virtual MicMode micMode() = 0;
     virtual bool isRunning() const = 0;

@@ -61,12 +61,21 @@ struct CaptureSessionEvent {
     std::string detail;  // source id, or the failure's text
 };
 
+// How soon the server hands over what the microphone heard. A recording
+// needs each block within about 20 ms (a key release takes what has arrived
+// by then); the always-on pre-roll is as good with blocks of 100 ms, which
+// wake the process five times less often.
+enum class CaptureLatency { relaxed, prompt };
+
 // A running record stream; destroying it (or close()) stops delivery. After
-// close() returns no further block is handed to the queue.
+// close() returns no further block is handed to the queue. Streams open
+// relaxed.
 class CaptureStream {
   public:
     virtual ~CaptureStream() = default;
     virtual void close() = 0;
+    // Audio already heard but not yet handed over is delivered, never dropped.
+    virtual void setLatency(CaptureLatency latency) = 0;
     // False once the server ended the stream (device gone, server died).
     virtual bool isRunning() const = 0;
 };

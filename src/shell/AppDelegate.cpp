@@ -17,6 +17,7 @@
 #include "shell/AppGraph.h"
 #include "shell/DesktopFacts.h"
 #include "shell/PasteRecorderWiring.h"
+#include "shell/SettingsTabs.h"
 #include "shell/SoftwareCentre.h"
 #include "ui/StatusMenu.h"
 #include "ui/StatusMenuModel.h"
@@ -318,10 +319,12 @@ void AppDelegate::wireSessionEvents() {
         const TimePoint now = g.mainQueue.now();
         switch (event) {
             case SessionEvent::screenLocked:
-                g.desktop.setSessionActive(false);
+            case SessionEvent::sessionInactive:
+            case SessionEvent::sessionActive:
+                g.desktop.noteSessionEvent(event);
                 break;
             case SessionEvent::screenUnlocked:
-                g.desktop.setSessionActive(true);
+                g.desktop.noteSessionEvent(event);
                 g.diagnostics->noteUnlock(now);
                 g.wakeWatcher->handle(WakeEvent::screenUnlocked);
                 break;
@@ -376,7 +379,15 @@ void AppDelegate::buildViews() {
     g.downloads = std::make_unique<ModelDownloadManager>(g.mainQueue, g.notifications, g.locator);
     g.settings = std::make_unique<SettingsWindow>(SettingsWindow::Dependencies{
         g.state, g.defaults, g.mainQueue, &g.loginItem, [&g] { return g.openSoftwareCentre; },
-        g.locator, *g.downloads, g.notifications, g.transcriptionQueue, resourcesFolder()});
+        g.locator, *g.downloads, g.notifications, g.transcriptionQueue, resourcesFolder(),
+        [&g] {
+            return makeHotkeysTab(g.state, g.defaults, g.mainQueue, g.shortcutScanQueue,
+                                  g.desktopShortcuts);
+        },
+        [&g] {
+            return makeAudioTab(g.state, g.defaults, g.mainQueue, g.readinessQueue,
+                                g.captureSession);
+        }});
     g.views->statusMenu().setOpenSettings(
         [&g](std::optional<SettingsPage> page) { g.settings->show(page); });
     // Updates come from the package manager; the menu offers the software

@@ -161,6 +161,7 @@ struct AppGraph {
             captureEngine->stop();
         transcriptionQueue.stop();
         shortcutScanQueue.stop();
+        readinessQueue.stop();  // its probes ask the sound server, which goes before it
         loaderQueue.stop();
         snapshotQueue.stop();
     }

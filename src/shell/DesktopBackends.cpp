@@ -81,6 +81,13 @@ void DesktopBackends::start(const std::optional<PasteShortcut>& pasteLast) {
     m_waylandSession = session.wayland;
     m_choices = chooseBackends(session, pasteLast);
 
+    auto chosen = [&](DesktopService service) {
+        for (const ServiceChoice& choice : m_choices) {
+            if (choice.service == service)
+                return choice.backend;
+        }
+        return DesktopBackend::none;
+    };
     const std::string display = environment("DISPLAY");
     std::string error;
     if (!m_xLoop->connect(display, &error)) {
@@ -91,18 +98,15 @@ void DesktopBackends::start(const std::optional<PasteShortcut>& pasteLast) {
         }
         if (!m_x11Keyboard.attach(m_xLoop, &error)) {
             kLog.error("keyboard state unavailable: %{public}s", error);
+        } else if (chosen(DesktopService::chordListener) != DesktopBackend::evdev &&
+                   !m_x11Monitor.attach(m_xLoop, m_x11Keyboard, &error)) {
+            // The listener's own start reports it to the user.
+            kLog.error("keyboard listener unavailable: %{public}s", error);
         }
         m_x11Front.attach(m_xLoop);
         m_xLoop->start();
     }
 
-    auto chosen = [&](DesktopService service) {
-        for (const ServiceChoice& choice : m_choices) {
-            if (choice.service == service)
-                return choice.backend;
-        }
-        return DesktopBackend::none;
-    };
     if (chosen(DesktopService::pasteKeystroke) == DesktopBackend::wayland ||
         chosen(DesktopService::clipboard) == DesktopBackend::wayland ||
         chosen(DesktopService::frontWindow) == DesktopBackend::wayland) {
@@ -143,9 +147,12 @@ void DesktopBackends::start(const std::optional<PasteShortcut>& pasteLast) {
 }
 
 void DesktopBackends::stop() {
-    // The shared X loop (front window activations among its calls). The
-    // Wayland backends end with this object, after everything using them.
+    // The backends' threads (front window activations among their calls);
+    // the objects themselves end with this one, after everything using them.
     m_xLoop->stop();
+    if (m_wayland && m_wayland->stop) {
+        m_wayland->stop();
+    }
 }
 
 DesktopBackends::InputReadiness DesktopBackends::inputReadiness() const {
@@ -165,9 +172,21 @@ DesktopBackends::InputReadiness DesktopBackends::inputReadiness() const {
     return readiness;
 }
 
-void DesktopBackends::setSessionActive(bool active) {
+void DesktopBackends::noteSessionEvent(SessionEvent event) {
+    switch (event) {
+        case SessionEvent::screenLocked:
+        case SessionEvent::screenUnlocked:
+            m_locked = event == SessionEvent::screenLocked;
+            break;
+        case SessionEvent::sessionInactive:
+        case SessionEvent::sessionActive:
+            m_inactive = event == SessionEvent::sessionInactive;
+            break;
+        default:
+            return;
+    }
     if (m_evdev) {
-        m_evdev->setSessionActive(active);
+        m_evdev->setSessionActive(!m_locked && !m_inactive);
     }
 }
 

@@ -21,7 +21,9 @@ void GeneralTabModel::setLaunchAtLogin(bool on) {
     if (on) {
         if (auto error = m_deps.loginItem->registerLoginItem()) {
             m_launchAtLogin = false;
-            m_loginMessage = *error;
+            // The backend's description is a bare system error ("Not a directory").
+            m_loginMessage =
+                "Velmarune could not be added to the programs started at login: " + *error + ".";
         }
     } else {
         // A failure is only logged: the user asked for less, not more.

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSvgRenderer>
+#include <QTimer>
 #include <algorithm>
 
 namespace velmarune {
@@ -11,6 +12,8 @@ namespace velmarune {
 namespace {
 // Tray hosts ask for anything from 16 to 64 px; each size is drawn sharp.
 constexpr int kTraySizes[] = {16, 22, 24, 32, 48, 64};
+// Counts from 10 on all read "9+".
+constexpr int64_t kLargestBadge = 10;
 
 QPixmap renderSvg(const QString& path, int sizePx) {
     QPixmap pixmap(sizePx, sizePx);
@@ -54,16 +57,63 @@ void drawBadge(QPixmap& pixmap, int64_t count) {
 }
 }  // namespace
 
-QIcon trayIcon(AppMode mode, int64_t badgeCount) {
-    QIcon icon;
-    for (int size : kTraySizes) {
-        QPixmap pixmap = renderSvg(micFile(mode), size);
-        if (badgeCount >= 1) {
-            drawBadge(pixmap, badgeCount);
+TrayIcons::Key TrayIcons::keyOf(AppMode mode, int64_t badgeCount) {
+    return {mode, std::clamp<int64_t>(badgeCount, 0, kLargestBadge)};
+}
+
+const std::vector<QPixmap>& TrayIcons::microphone(AppMode mode) {
+    auto it = m_microphones.find(mode);
+    if (it == m_microphones.end()) {
+        QSvgRenderer renderer(micFile(mode));
+        std::vector<QPixmap> sizes;
+        for (int size : kTraySizes) {
+            QPixmap pixmap(size, size);
+            pixmap.fill(Qt::transparent);
+            QPainter painter(&pixmap);
+            renderer.render(&painter);
+            painter.end();
+            sizes.push_back(pixmap);
         }
-        icon.addPixmap(pixmap);
+        it = m_microphones.emplace(mode, std::move(sizes)).first;
     }
-    return icon;
+    return it->second;
+}
+
+const QIcon& TrayIcons::icon(AppMode mode, int64_t badgeCount) {
+    const Key key = keyOf(mode, badgeCount);
+    auto it = m_icons.find(key);
+    if (it == m_icons.end()) {
+        QIcon icon;
+        for (QPixmap pixmap : microphone(mode)) {
+            if (key.second >= 1) {
+                drawBadge(pixmap, key.second);
+            }
+            icon.addPixmap(pixmap);
+        }
+        it = m_icons.emplace(key, icon).first;
+    }
+    return it->second;
+}
+
+bool TrayIcons::complete() const {
+    return m_icons.size() == kAllAppModes.size() * (kLargestBadge + 1);
+}
+
+void TrayIcons::prepare(QObject* context) {
+    QTimer::singleShot(0, context, [this, context] { prepareNext(context); });
+}
+
+void TrayIcons::prepareNext(QObject* context) {
+    // The badged ones first: the first of them loads the fonts.
+    for (int64_t count = kLargestBadge; count >= 0; --count) {
+        for (AppMode mode : kAllAppModes) {
+            if (m_icons.find(keyOf(mode, count)) == m_icons.end()) {
+                icon(mode, count);
+                prepare(context);
+                return;
+            }
+        }
+    }
 }
 
 QIcon warningIcon() {

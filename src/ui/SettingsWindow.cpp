@@ -63,7 +63,7 @@ void SettingsWindow::build() {
     m_tabs->addTab(
         new GeneralTab({{*d.state, d.defaults, d.mainQueue, d.loginItem}, d.softwareCentre}),
         tabIcon("preferences-system", "settings-general-symbolic.svg"), QStringLiteral("General"));
-    m_tabs->addTab(placeholderTab(QStringLiteral("Hotkeys")),
+    m_tabs->addTab(d.hotkeysTab ? d.hotkeysTab() : placeholderTab(QStringLiteral("Hotkeys")),
                    tabIcon("preferences-desktop-keyboard", "settings-keyboard-symbolic.svg"),
                    QStringLiteral("Hotkeys"));
     m_tabs->addTab(new ModelsTab({{*d.state, d.locator, d.downloads, d.mainQueue,
@@ -71,7 +71,7 @@ void SettingsWindow::build() {
                                   d.notifications}),
                    tabIcon("cpu", "settings-models-symbolic.svg"),
                    QStringLiteral("Models"));
-    m_tabs->addTab(placeholderTab(QStringLiteral("Audio")),
+    m_tabs->addTab(d.audioTab ? d.audioTab() : placeholderTab(QStringLiteral("Audio")),
                    tabIcon("audio-input-microphone", "settings-audio-symbolic.svg"),
                    QStringLiteral("Audio"));
     m_tabs->addTab(new AboutTab({d.resources / "licenses"}),

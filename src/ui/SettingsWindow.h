@@ -44,6 +44,10 @@ class SettingsWindow {
         Executor& testTranscriptionWorker;
         // The files installed with the application: the test sample, the licences.
         std::filesystem::path resources;
+        // Build the Hotkeys and Audio tabs on the application's backends;
+        // unset, those tabs stay empty.
+        std::function<QWidget*()> hotkeysTab = {};
+        std::function<QWidget*()> audioTab = {};
     };
 
     explicit SettingsWindow(Dependencies deps);

@@ -69,16 +69,12 @@ void StatusMenu::start() {
     }
     m_model.start([this] { refreshStatus(); });
     m_tray.show();
+    m_icons.prepare(this);
 }
 
 void StatusMenu::refreshStatus() {
     const auto status = m_model.trayStatus();
-    const auto key = std::make_pair(status.mode, std::min<int64_t>(status.badgeCount, 10));
-    auto it = m_icons.find(key);
-    if (it == m_icons.end()) {
-        it = m_icons.emplace(key, velmarune::trayIcon(status.mode, status.badgeCount)).first;
-    }
-    m_tray.setIcon(it->second);
+    m_tray.setIcon(m_icons.icon(status.mode, status.badgeCount));
     m_tray.setToolTip(QString::fromStdString(status.accessibleLabel));
     m_modelsNeeded->setVisible(m_model.modelsNeeded());
 }

@@ -3,11 +3,11 @@
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <utility>
 
+#include "ui/Icons.h"
 #include "ui/SettingsWindow.h"
 #include "ui/StatusMenuModel.h"
 
@@ -54,7 +54,7 @@ class StatusMenu : public QObject {
     QAction* m_recent = nullptr;
     QAction* m_clearRecent = nullptr;
     QAction* m_checkForUpdates = nullptr;
-    std::map<std::pair<AppMode, int64_t>, QIcon> m_icons;  // drawn once each
+    TrayIcons m_icons;
 };
 
 }  // namespace velmarune

@@ -43,6 +43,7 @@ class GatedCaptureSource : public CaptureSource {
     void stop() override { m_engine->stop(); }
     void restart() override { m_engine->restart(); }
     void reselectInput() override { m_engine->reselectInput(); }
+    void setRecording(bool recording) override { m_engine->setRecording(recording); }
     MicMode micMode() override { return m_engine->micMode(); }
     bool isRunning() const override { return m_engine->isRunning(); }
     std::optional<std::string> deviceName() const override { return m_engine->deviceName(); }

@@ -4,6 +4,7 @@
 
 #include "audio/AudioCaptureEngine.h"
 #include "platform/fake/FakeCaptureSession.h"
+#include "support/Process.h"
 
 namespace velmarune {
 namespace {
@@ -191,6 +192,31 @@ TEST_F(AudioCaptureEngineTest, StreamEndedByServerCanBeStartedAgain) {
     ASSERT_TRUE(engine.startSession());
     EXPECT_TRUE(engine.isRunning());
     EXPECT_EQ(session.openedDeviceIDs().size(), 2u);
+}
+
+// Short blocks only while a dictation records, also on a stream the
+// watchdog reopens in the middle of one.
+TEST_F(AudioCaptureEngineTest, StreamHurriesOnlyWhileRecording) {
+    ASSERT_TRUE(engine.startSession());
+    EXPECT_EQ(session.latency(), CaptureLatency::relaxed);
+    engine.setRecording(true);
+    EXPECT_EQ(session.latency(), CaptureLatency::prompt);
+    engine.restart();
+    EXPECT_EQ(session.openedDeviceIDs().size(), 2u);
+    EXPECT_EQ(session.latency(), CaptureLatency::prompt);
+    engine.setRecording(false);
+    EXPECT_EQ(session.latency(), CaptureLatency::relaxed);
+}
+
+// On its own control thread (as in the application) a restart ends with the
+// capture running on a fresh stream, not stopped by a stop queued behind it.
+TEST_F(AudioCaptureEngineTest, RestartOnTheControlThreadLeavesCaptureRunning) {
+    AudioCaptureEngine owned(ring, session, defaults, AudioCaptureEngine::Control::ownThread);
+    owned.start();
+    ASSERT_TRUE(testing::waitUntil([&] { return owned.isRunning(); }, 5.0));
+    owned.restart();
+    EXPECT_TRUE(testing::waitUntil(
+        [&] { return session.openedDeviceIDs().size() == 2 && owned.isRunning(); }, 5.0));
 }
 
 }  // namespace

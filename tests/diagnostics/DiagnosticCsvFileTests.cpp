@@ -29,13 +29,17 @@ const std::string& header() {
     return PasteDiagnostics::csvHeader();
 }
 
-TEST(DiagnosticCsvFile, StartsANewFileWithTheHeaderInMissingFolders) {
+TEST(DiagnosticCsvFile, StartsANewFileInMissingFoldersKeepsACurrentOneAndFillsAnEmptyOne) {
     TempDir temp;
     const fs::path file = Paths::underRoot(temp.path()).logsFolder() / "press-diag.csv";
-    DiagnosticCsvFile csv(file.string());
-    csv.append("a,1");
-    csv.append("b,2");
+    DiagnosticCsvFile(file.string()).append("a,1");
+    DiagnosticCsvFile(file.string()).append("b,2");
     EXPECT_EQ(readFile(file), header() + "\na,1\nb,2\n");
+
+    writeFile(file, "");
+    DiagnosticCsvFile(file.string()).append("only");
+    EXPECT_EQ(readFile(file), header() + "\nonly\n");
+    EXPECT_EQ(filesIn(file.parent_path()).size(), 1u);
 }
 
 TEST(DiagnosticCsvFile, MovesAFileWithAnotherHeaderAside) {
@@ -62,19 +66,6 @@ TEST(DiagnosticCsvFile, MovesAFileWithAnotherHeaderAside) {
     EXPECT_EQ(readFile(temp / "press-diag-2026-03-04-050607.csv"), old);
     EXPECT_EQ(readFile(temp / "press-diag-2026-03-04-050607-2.csv"), "older\n");
     EXPECT_EQ(readFile(file), header() + "\ny\n");
-}
-
-TEST(DiagnosticCsvFile, KeepsAFileWithTheCurrentHeaderAndFillsAnEmptyOne) {
-    TempDir temp;
-    const fs::path file = temp / "press-diag.csv";
-    writeFile(file, header() + "\nfirst\n");
-    DiagnosticCsvFile(file.string()).append("second");
-    EXPECT_EQ(readFile(file), header() + "\nfirst\nsecond\n");
-
-    writeFile(file, "");
-    DiagnosticCsvFile(file.string()).append("only");
-    EXPECT_EQ(readFile(file), header() + "\nonly\n");
-    EXPECT_EQ(filesIn(temp.path()).size(), 1u);
 }
 
 TEST(DiagnosticCsvFile, FailuresLoseTheRowAndAreLoggedOncePerRun) {

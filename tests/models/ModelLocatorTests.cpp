@@ -11,6 +11,17 @@ namespace {
 using testing::TempDir;
 using testing::writeFile;
 
+// The error resolving `slot` raises; fails the test when it resolves.
+ModelLocatorError resolveError(const ModelLocator& locator, ModelSlot slot) {
+    try {
+        locator.resolve(slot);
+    } catch (const ModelLocatorError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "resolve should throw";
+    return ModelLocatorError::slotUnassigned(slot);
+}
+
 class ModelLocatorTest : public ::testing::Test {
   protected:
     TempDir root;
@@ -58,13 +69,9 @@ TEST_F(ModelLocatorTest, AbsentAndEmptyPathsBothMeanUnassigned) {
         EXPECT_FALSE(locator.activeEntry(ModelSlot::hebrew));
         EXPECT_EQ(locator.slotsNeedingModels(),
                   (std::vector<ModelSlot>{ModelSlot::hebrew, ModelSlot::multilingual}));
-        try {
-            locator.resolve(ModelSlot::multilingual);
-            FAIL() << "resolve should throw";
-        } catch (const ModelLocatorError& e) {
-            EXPECT_EQ(e.kind(), ModelLocatorError::Kind::slotUnassigned);
-            EXPECT_STREQ(e.what(), "No model assigned to Multilingual slot.");
-        }
+        const auto e = resolveError(locator, ModelSlot::multilingual);
+        EXPECT_EQ(e.kind(), ModelLocatorError::Kind::slotUnassigned);
+        EXPECT_STREQ(e.what(), "No model assigned to Multilingual slot.");
     }
 }
 
@@ -76,15 +83,11 @@ TEST_F(ModelLocatorTest, ResolvesAnExistingFileAndLogsIt) {
     EXPECT_EQ(locator.slotsNeedingModels(),
               (std::vector<ModelSlot>{ModelSlot::hebrew, ModelSlot::multilingual}));
 
-    try {
-        locator.resolve(ModelSlot::multilingual);
-        FAIL() << "resolve should throw";
-    } catch (const ModelLocatorError& e) {
-        EXPECT_EQ(e.kind(), ModelLocatorError::Kind::fileMissing);
-        EXPECT_EQ(e.path(), locator.installPath(multi).string());
-        EXPECT_EQ(std::string(e.what()), "Multilingual slot points to a missing file: " +
-                                             locator.installPath(multi).string());
-    }
+    const auto e = resolveError(locator, ModelSlot::multilingual);
+    EXPECT_EQ(e.kind(), ModelLocatorError::Kind::fileMissing);
+    EXPECT_EQ(e.path(), locator.installPath(multi).string());
+    EXPECT_EQ(std::string(e.what()),
+              "Multilingual slot points to a missing file: " + locator.installPath(multi).string());
 
     install(multi);
     EXPECT_EQ(locator.resolve(ModelSlot::multilingual), locator.installPath(multi));
@@ -108,13 +111,9 @@ TEST_F(ModelLocatorTest, TildePathsResolveButHaveNoActiveEntryAndStillNeedAModel
     EXPECT_EQ(tildeLocator.slotsNeedingModels().front(), ModelSlot::hebrew);
 
     defaults.setString("hebrewModelPath", "~/data/missing.bin");
-    try {
-        tildeLocator.resolve(ModelSlot::hebrew);
-        FAIL() << "resolve should throw";
-    } catch (const ModelLocatorError& e) {
-        // The message shows the path that was really tested.
-        EXPECT_EQ(e.path(), (root.path() / "data/missing.bin").string());
-    }
+    // The message shows the path that was really tested.
+    EXPECT_EQ(resolveError(tildeLocator, ModelSlot::hebrew).path(),
+              (root.path() / "data/missing.bin").string());
 }
 
 TEST(ModelLocatorTilde, ExpandsLikeTheShell) {

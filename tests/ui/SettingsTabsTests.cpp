@@ -226,7 +226,8 @@ TEST(GeneralTabModelTest, LaunchAtLoginFollowsTheAutostartEntryAndShowsWhyItFail
     GeneralTabModel failing({state, defaults, queue, &blocked});
     failing.setLaunchAtLogin(true);
     EXPECT_FALSE(failing.launchAtLogin());
-    EXPECT_FALSE(failing.loginMessage().empty());
+    EXPECT_EQ(failing.loginMessage(),
+              "Velmarune could not be added to the programs started at login: Not a directory.");
 
     XdgAutostartLoginItem item(dir / "config" / "autostart", "/usr/bin/velmarune", true);
     GeneralTabModel model({state, defaults, queue, &item});

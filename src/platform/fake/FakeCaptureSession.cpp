@@ -21,6 +21,10 @@ class FakeCaptureSession::Stream : public CaptureStream {
         std::lock_guard lock(m_state->mutex);
         return m_state->running;
     }
+    void setLatency(CaptureLatency latency) override {
+        std::lock_guard lock(m_state->mutex);
+        m_state->latency = latency;
+    }
 
   private:
     std::shared_ptr<StreamState> m_state;
@@ -200,6 +204,18 @@ bool FakeCaptureSession::hasOpenStream() const {
     }
     std::lock_guard streamLock(m_current->mutex);
     return m_current->running && m_current->handler != nullptr;
+}
+
+std::optional<CaptureLatency> FakeCaptureSession::latency() const {
+    std::lock_guard lock(m_mutex);
+    if (!m_current) {
+        return std::nullopt;
+    }
+    std::lock_guard streamLock(m_current->mutex);
+    if (!m_current->running) {
+        return std::nullopt;
+    }
+    return m_current->latency;
 }
 
 }  // namespace velmarune

@@ -48,6 +48,8 @@ class FakeCaptureSession : public CaptureSession {
     // Device ids of every stream opened so far, in order.
     std::vector<std::string> openedDeviceIDs() const;
     bool hasOpenStream() const;
+    // What the open stream was last asked for; none without one.
+    std::optional<CaptureLatency> latency() const;
 
   private:
     struct StreamState {
@@ -55,6 +57,7 @@ class FakeCaptureSession : public CaptureSession {
         SerialQueue* queue = nullptr;
         BufferHandler handler;
         bool running = true;
+        CaptureLatency latency = CaptureLatency::relaxed;
     };
     class Stream;
 

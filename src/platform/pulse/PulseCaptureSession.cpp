@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "foundation/SerialQueue.h"
+#include "platform/pulse/PulseSourceCache.h"
 
 namespace velmarune {
 
@@ -18,31 +19,21 @@ namespace {
 
 constexpr auto kQueryTimeout = std::chrono::seconds(3);
 constexpr pa_usec_t kReconnectDelayUsec = 500 * 1000;
-// 20 ms blocks: small enough for a current pre-roll, large enough to keep
-// the always-on capture cheap.
-constexpr pa_usec_t kFragmentUsec = 20 * 1000;
+// Block lengths: while a dictation records, 20 ms (a release takes what has
+// arrived); otherwise 100 ms, which keeps the pre-roll current all the same.
+constexpr pa_usec_t kPromptFragmentUsec = 20 * 1000;
+constexpr pa_usec_t kRelaxedFragmentUsec = 100 * 1000;
 
-struct SourceEntry {
-    uint32_t index = PA_INVALID_INDEX;
-    CaptureDevice device;
-    pa_sample_spec sampleSpec{};
-    pa_channel_map map{};
-};
-
-bool isMonitor(const pa_source_info* info) {
-    return info->monitor_of_sink != PA_INVALID_INDEX;
-}
-
-SourceEntry entryFrom(const pa_source_info* info) {
-    SourceEntry entry;
-    entry.index = info->index;
-    entry.device.id = info->name != nullptr ? info->name : "";
-    entry.device.name = info->description != nullptr ? info->description : entry.device.id;
-    entry.device.isNoiseSuppressionFilter =
-        PulseCaptureSession::looksLikeNoiseSuppression(entry.device.id, entry.device.name);
-    entry.sampleSpec = info->sample_spec;
-    entry.map = info->channel_map;
-    return entry;
+pa_buffer_attr recordBufferFor(CaptureLatency latency, const pa_sample_spec& sampleSpec) {
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = static_cast<uint32_t>(-1);
+    attr.prebuf = static_cast<uint32_t>(-1);
+    attr.minreq = static_cast<uint32_t>(-1);
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(
+        latency == CaptureLatency::prompt ? kPromptFragmentUsec : kRelaxedFragmentUsec,
+        &sampleSpec));
+    return attr;
 }
 
 // The stream format: the source's own rate and channels; its own sample type
@@ -87,7 +78,10 @@ struct StreamShared {
 class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptureSession::Impl> {
   public:
     Impl(MainQueue& mainQueue, std::string server)
-        : m_mainQueue(mainQueue), m_server(std::move(server)) {}
+        : m_mainQueue(mainQueue),
+          m_server(std::move(server)),
+          m_sources([this](CaptureSessionEvent event) { post(std::move(event)); },
+                    [this] { return isConnected(); }) {}
 
     ~Impl() {
         if (m_loop == nullptr) {
@@ -128,39 +122,11 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
                                   [this] { return m_connected; });
     }
 
-    // --- queries (any thread but the loop's), answered from the cache ---
-
-    std::vector<SourceEntry> listSources() {
-        std::unique_lock lock(m_cacheMutex);
-        waitForCache(lock);
-        std::vector<SourceEntry> list;
-        for (const auto& [index, entry] : m_sources) list.push_back(entry);
-        return list;
-    }
-
-    std::optional<SourceEntry> source(const std::string& name) {
-        std::unique_lock lock(m_cacheMutex);
-        waitForCache(lock);
-        for (const auto& [index, entry] : m_sources) {
-            if (entry.device.id == name) {
-                return entry;
-            }
-        }
-        return std::nullopt;
-    }
-
-    std::optional<std::string> defaultSourceName() {
-        std::unique_lock lock(m_cacheMutex);
-        waitForCache(lock);
-        if (!m_cacheReady || m_defaultSource.empty()) {
-            return std::nullopt;
-        }
-        return m_defaultSource;
-    }
-
     // --- streams ---
 
-    std::shared_ptr<StreamShared> openStream(const SourceEntry& source, SerialQueue& queue,
+    PulseSourceCache& sources() { return m_sources; }
+
+    std::shared_ptr<StreamShared> openStream(const PulseSource& source, SerialQueue& queue,
                                              BufferHandler handler, pa_stream*& out,
                                              std::string& error) {
         auto [sampleSpec, type] = streamSpecFor(source.sampleSpec);
@@ -199,12 +165,7 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
         pa_stream_set_state_callback(stream, &Impl::onStreamState, holder);
         pa_stream_set_read_callback(stream, &Impl::onStreamRead, holder);
 
-        pa_buffer_attr attr;
-        attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(-1);
-        attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = static_cast<uint32_t>(-1);
-        attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sampleSpec));
+        const pa_buffer_attr attr = recordBufferFor(CaptureLatency::relaxed, sampleSpec);
         // DONT_MOVE: a vanished device ends the stream (reported) instead of
         // the server quietly moving it to another microphone.
         const auto flags =
@@ -247,6 +208,20 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
         closeStream(stream, static_cast<std::shared_ptr<StreamShared>*>(holder));
     }
 
+    // The server changes the block length of a running stream; blocks
+    // already recorded are delivered, none dropped.
+    void setLatency(pa_stream* stream, CaptureLatency latency) {
+        pa_threaded_mainloop_lock(m_loop);
+        if (pa_stream_get_state(stream) == PA_STREAM_READY) {
+            const pa_buffer_attr attr =
+                recordBufferFor(latency, *pa_stream_get_sample_spec(stream));
+            if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) {
+                pa_operation_unref(op);
+            }
+        }
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+
     // --- events ---
 
     Subscription subscribe(EventHandler handler) {
@@ -264,20 +239,6 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
 
   private:
     using Subscribers = std::map<uint64_t, EventHandler>;
-
-    // Only right after a connection is made does a question wait (bounded)
-    // for the first listing; after that the subscription keeps it current.
-    void waitForCache(std::unique_lock<std::mutex>& lock) {
-        if (!m_cacheReady && isConnected()) {
-            m_cacheCv.wait_for(lock, kQueryTimeout,
-                               [this] { return m_cacheReady || !isConnected(); });
-        }
-    }
-
-    void storeSource(const pa_source_info* info) {
-        std::lock_guard lock(m_cacheMutex);
-        m_sources[info->index] = entryFrom(info);
-    }
 
     void closeStream(pa_stream* stream, std::shared_ptr<StreamShared>* holder) {
         if (holder != nullptr) {
@@ -377,7 +338,12 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
             return;
         }
         pa_context_set_state_callback(m_context, &Impl::onContextState, this);
-        pa_context_set_subscribe_callback(m_context, &Impl::onSubscription, this);
+        pa_context_set_subscribe_callback(
+            m_context,
+            [](pa_context* context, pa_subscription_event_type_t type, uint32_t index, void* data) {
+                static_cast<Impl*>(data)->m_sources.handle(context, type, index);
+            },
+            this);
         if (pa_context_connect(m_context, m_server.empty() ? nullptr : m_server.c_str(),
                                PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
             dropContext();
@@ -427,7 +393,7 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
                         nullptr, nullptr)) {
                     pa_operation_unref(op);
                 }
-                self->refreshKnownSources(context);
+                self->m_sources.refresh(context);
                 bool wasEverConnected = false;
                 {
                     std::lock_guard lock(self->m_stateMutex);
@@ -449,12 +415,7 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
                     wasConnected = self->m_connected;
                     self->m_connected = false;
                 }
-                {
-                    std::lock_guard lock(self->m_cacheMutex);
-                    self->m_sources.clear();
-                    self->m_listed = self->m_defaultRead = self->m_cacheReady = false;
-                }
-                self->m_cacheCv.notify_all();
+                self->m_sources.clear();
                 if (wasConnected) {
                     self->post({CaptureSessionEvent::Kind::serverDisconnected,
                                 pa_strerror(pa_context_errno(context))});
@@ -464,117 +425,6 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
             }
             default:
                 break;
-        }
-    }
-
-    // Lists the capture sources and the default source afresh: the cache the
-    // questions are answered from, also naming removed sources by index.
-    void refreshKnownSources(pa_context* context) {
-        {
-            std::lock_guard lock(m_cacheMutex);
-            m_sources.clear();
-            m_listed = m_defaultRead = m_cacheReady = false;
-        }
-        pa_operation* op = pa_context_get_source_info_list(
-            context,
-            [](pa_context*, const pa_source_info* info, int eol, void* data) {
-                auto* self = static_cast<Impl*>(data);
-                if (eol == 0 && info != nullptr && !isMonitor(info)) {
-                    self->storeSource(info);
-                } else if (eol != 0) {
-                    self->markRead(self->m_listed);
-                }
-            },
-            this);
-        if (op != nullptr) {
-            pa_operation_unref(op);
-        }
-        checkDefaultSource(context);
-    }
-
-    void markRead(bool& part) {
-        {
-            std::lock_guard lock(m_cacheMutex);
-            part = true;
-            m_cacheReady = m_listed && m_defaultRead;
-        }
-        m_cacheCv.notify_all();
-    }
-
-    void checkDefaultSource(pa_context* context) {
-        pa_operation* op = pa_context_get_server_info(
-            context,
-            [](pa_context*, const pa_server_info* info, void* data) {
-                auto* self = static_cast<Impl*>(data);
-                const std::string name = info != nullptr && info->default_source_name != nullptr
-                                             ? info->default_source_name
-                                             : "";
-                std::string previous;
-                bool known = false;
-                {
-                    std::lock_guard lock(self->m_cacheMutex);
-                    previous = std::exchange(self->m_defaultSource, name);
-                    known = std::exchange(self->m_defaultEverRead, true);
-                }
-                if (known && name != previous) {
-                    self->post({CaptureSessionEvent::Kind::defaultSourceChanged, name});
-                }
-                self->markRead(self->m_defaultRead);
-            },
-            this);
-        if (op != nullptr) {
-            pa_operation_unref(op);
-        }
-    }
-
-    static void onSubscription(pa_context* context, pa_subscription_event_type_t type,
-                               uint32_t index, void* data) {
-        auto* self = static_cast<Impl*>(data);
-        const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-        const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-        if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
-            self->checkDefaultSource(context);
-            return;
-        }
-        if (facility != PA_SUBSCRIPTION_EVENT_SOURCE) {
-            return;
-        }
-        if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
-            std::optional<std::string> removed;
-            {
-                std::lock_guard lock(self->m_cacheMutex);
-                auto it = self->m_sources.find(index);
-                if (it != self->m_sources.end()) {
-                    removed = it->second.device.id;
-                    self->m_sources.erase(it);
-                }
-            }
-            if (removed) {
-                self->post({CaptureSessionEvent::Kind::sourceRemoved, *removed});
-            }
-        } else if (kind == PA_SUBSCRIPTION_EVENT_NEW || kind == PA_SUBSCRIPTION_EVENT_CHANGE) {
-            // A change may rename a source (and so change its mode).
-            pa_operation* op = pa_context_get_source_info_by_index(
-                context, index,
-                [](pa_context*, const pa_source_info* info, int eol, void* d) {
-                    auto* me = static_cast<Impl*>(d);
-                    if (eol != 0 || info == nullptr || isMonitor(info)) {
-                        return;
-                    }
-                    bool added = false;
-                    {
-                        std::lock_guard lock(me->m_cacheMutex);
-                        added = me->m_sources.find(info->index) == me->m_sources.end();
-                        me->m_sources[info->index] = entryFrom(info);
-                    }
-                    if (added) {
-                        me->post({CaptureSessionEvent::Kind::sourceAdded, info->name});
-                    }
-                },
-                self);
-            if (op != nullptr) {
-                pa_operation_unref(op);
-            }
         }
     }
 
@@ -604,14 +454,8 @@ class PulseCaptureSession::Impl : public std::enable_shared_from_this<PulseCaptu
     pa_context* m_context = nullptr;            // loop's lock
     pa_time_event* m_reconnectTimer = nullptr;  // loop's lock
     bool m_shuttingDown = false;                // loop's lock
-    // What the questions are answered from, kept by the loop thread.
-    std::mutex m_cacheMutex;
-    std::condition_variable m_cacheCv;
-    std::map<uint32_t, SourceEntry> m_sources;
-    std::string m_defaultSource;
-    bool m_listed = false, m_defaultRead = false, m_cacheReady = false;
-    bool m_defaultEverRead = false;         // a change across a reconnection is a change too
-    std::map<pa_stream*, void*> m_holders;  // loop's lock
+    PulseSourceCache m_sources;                 // kept by the loop thread
+    std::map<pa_stream*, void*> m_holders;      // loop's lock
 
     mutable std::mutex m_stateMutex;
     std::condition_variable m_stateCv;
@@ -645,6 +489,12 @@ class PulseStream : public CaptureStream {
         return m_stream != nullptr && m_shared->running;
     }
 
+    void setLatency(CaptureLatency latency) override {
+        if (m_stream != nullptr) {
+            m_impl->setLatency(m_stream, latency);
+        }
+    }
+
   private:
     // Keeps the client alive as long as the stream exists.
     std::shared_ptr<PulseCaptureSession::Impl> m_impl;
@@ -673,24 +523,24 @@ bool PulseCaptureSession::waitUntilConnected(double timeoutSeconds) {
 
 std::vector<CaptureDevice> PulseCaptureSession::devices() {
     std::vector<CaptureDevice> out;
-    for (auto& entry : m_impl->listSources()) {
+    for (auto& entry : m_impl->sources().list()) {
         out.push_back(std::move(entry.device));
     }
     return out;
 }
 
 std::optional<std::string> PulseCaptureSession::defaultDeviceID() {
-    auto name = m_impl->defaultSourceName();
+    auto name = m_impl->sources().defaultName();
     // With no microphone the server's default may be an output's monitor,
     // which is not an input device.
-    if (!name || !m_impl->source(*name)) {
+    if (!name || !m_impl->sources().find(*name)) {
         return std::nullopt;
     }
     return name;
 }
 
 std::optional<CaptureDevice> PulseCaptureSession::device(const std::string& id) {
-    auto entry = m_impl->source(id);
+    auto entry = m_impl->sources().find(id);
     if (!entry) {
         return std::nullopt;
     }
@@ -701,7 +551,7 @@ std::unique_ptr<CaptureStream> PulseCaptureSession::openStream(const std::string
                                                                SerialQueue& deliveryQueue,
                                                                BufferHandler handler,
                                                                std::string& error) {
-    auto source = m_impl->source(deviceID);
+    auto source = m_impl->sources().find(deviceID);
     if (!source) {
         error = m_impl->isConnected() ? "no capture source named " + deviceID
                                       : "not connected to the audio server";

@@ -215,6 +215,10 @@ uint64_t X11Keyboard::hardwareFlags() {
     return m_state->hardware.load();
 }
 
+std::shared_ptr<const X11Keymap> X11Keyboard::keymap() const {
+    return {m_state, &m_state->keymap};
+}
+
 bool X11Keyboard::post(PasteChord chord) {
     if (!m_loop || !m_state->xtest) {
         return false;

@@ -9,6 +9,7 @@
 namespace velmarune {
 
 class X11EventLoop;
+class X11Keymap;
 
 // The keyboard as the application's output sees it, on one X connection:
 // the modifier state kept current from XKB state events (answered from
@@ -31,6 +32,9 @@ class X11Keyboard : public ModifierState, public PasteKeystroke {
     uint64_t combinedFlags() override;
     uint64_t hardwareFlags() override;
     bool post(PasteChord chord) override;
+    // The keymap this keeps current for other handlers on its loop: read it
+    // on the loop thread only.
+    std::shared_ptr<const X11Keymap> keymap() const;
 
     struct State;
 

@@ -10,7 +10,8 @@ namespace velmarune {
 
 // The server's keyboard mapping and modifier map, read over one xcb
 // connection: X key codes to keysyms and modifier masks. Reload it after a
-// MappingNotify. Not thread-safe; each connection keeps its own copy.
+// MappingNotify. Not thread-safe: the thread of the connection's loop reads
+// and reloads it, and backends on that loop share one copy.
 class X11Keymap {
   public:
     // False when the server did not answer.

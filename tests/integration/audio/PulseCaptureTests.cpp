@@ -2,11 +2,13 @@
 
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <thread>
 
 #include "audio/AudioCaptureEngine.h"
 #include "audio/WAVDecoder.h"
 #include "foundation/ManualMainQueue.h"
+#include "foundation/SerialQueue.h"
 #include "platform/pulse/PulseCaptureSession.h"
 #include "support/PulseRig.h"
 
@@ -144,6 +146,53 @@ TEST_F(PulseCaptureTest, CapturedSpeechFollowsTheSpokenFile) {
     // The words arrive whole and in order: the loudness contour of the
     // capture matches the file's somewhere in the ring.
     EXPECT_GT(bestCorrelation(envelope(reference), envelope(ring->samples(before))), 0.95);
+}
+
+// Blocks arrive 100 ms at a time between dictations and within about 20 ms
+// while one records; the switch does not stop the stream.
+TEST_F(PulseCaptureTest, BlocksShortenWhileRecordingAndLengthenAfter) {
+    std::mutex mutex;
+    std::vector<int64_t> blockFrames;
+    SerialQueue queue("com.quorin.velmarune.test-delivery");
+    queue.start();
+    std::string error;
+    auto stream = session.openStream(
+        "virtmic", queue,
+        [&](const CaptureBuffer& buffer) {
+            std::lock_guard lock(mutex);
+            blockFrames.push_back(buffer.frames);
+        },
+        error);
+    ASSERT_NE(stream, nullptr) << error;
+    // The latest `count` blocks once that many arrived after `from`.
+    auto blocksAfter = [&](size_t from, size_t count) {
+        std::vector<int64_t> latest;
+        eventually(mainQueue, 5.0, [&] {
+            std::lock_guard lock(mutex);
+            if (blockFrames.size() < from + count) {
+                return false;
+            }
+            latest.assign(blockFrames.end() - static_cast<std::ptrdiff_t>(count),
+                          blockFrames.end());
+            return true;
+        });
+        return latest;
+    };
+    auto received = [&] {
+        std::lock_guard lock(mutex);
+        return blockFrames.size();
+    };
+    constexpr int64_t k25Ms = 48000 / 40, k80Ms = 48000 * 8 / 100;
+
+    for (int64_t frames : blocksAfter(1, 3)) EXPECT_GE(frames, k80Ms);
+    stream->setLatency(CaptureLatency::prompt);
+    // The blocks on their way when it switched may still be long.
+    for (int64_t frames : blocksAfter(received() + 3, 5)) EXPECT_LE(frames, k25Ms);
+    stream->setLatency(CaptureLatency::relaxed);
+    for (int64_t frames : blocksAfter(received() + 3, 3)) EXPECT_GE(frames, k80Ms);
+    EXPECT_TRUE(stream->isRunning());
+    stream->close();
+    queue.stop();
 }
 
 TEST_F(PulseCaptureTest, SourceFormatIsLoggedOnceAndASecondSourceIsANewFormat) {

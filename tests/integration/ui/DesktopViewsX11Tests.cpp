@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
+#include "QtPump.h"
 #include "app/AppState.h"
 #include "delivery/ClipboardPaster.h"
 #include "delivery/DidntPasteList.h"
@@ -29,20 +30,6 @@
 
 namespace velmarune::testing {
 namespace {
-
-// Pumps the Qt event loop until `done` holds or `seconds` pass.
-bool pumpUntil(const std::function<bool()>& done, double seconds) {
-    return waitUntil(
-        [&] {
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
-            return done();
-        },
-        seconds, 0.005);
-}
-
-void pumpFor(double seconds) {
-    pumpUntil([] { return false; }, seconds);
-}
 
 // The top-level panel whose title is `title`, when shown.
 QWidget* shownWindow(const QString& title) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -291,6 +292,12 @@ TEST_F(SettingsWindowX11, EveryTabDrawsItsContent) {
     settings->tabs()->setCurrentIndex(0);
     QWidget* general = settings->tabs()->widget(0);
     EXPECT_TRUE(shows(general, "Last reset: 5 minutes ago"));
+    // The autostart entry cannot be written: the switch stays off and says why.
+    writeFile(paths.autostartFolder(), "");
+    general->findChild<QCheckBox*>()->click();
+    EXPECT_FALSE(general->findChild<QCheckBox*>()->isChecked());
+    EXPECT_TRUE(shows(general, "could not be added to the programs started at login"));
+    screenshot(settings->window(), "ui-settings-general-login-failed");
     EXPECT_EQ(general->findChild<QComboBox*>()->currentText(), "English only");
 
     auto* about = static_cast<AboutTab*>(settings->tabs()->widget(4));

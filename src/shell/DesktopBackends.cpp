@@ -147,9 +147,12 @@ void DesktopBackends::start(const std::optional<PasteShortcut>& pasteLast) {
 }
 
 void DesktopBackends::stop() {
-    // The shared X loop (front window activations among its calls). The
-    // Wayland backends end with this object, after everything using them.
+    // The backends' threads (front window activations among their calls);
+    // the objects themselves end with this one, after everything using them.
     m_xLoop->stop();
+    if (m_wayland && m_wayland->stop) {
+        m_wayland->stop();
+    }
 }
 
 DesktopBackends::InputReadiness DesktopBackends::inputReadiness() const {
@@ -169,9 +172,21 @@ DesktopBackends::InputReadiness DesktopBackends::inputReadiness() const {
     return readiness;
 }
 
-void DesktopBackends::setSessionActive(bool active) {
+void DesktopBackends::noteSessionEvent(SessionEvent event) {
+    switch (event) {
+        case SessionEvent::screenLocked:
+        case SessionEvent::screenUnlocked:
+            m_locked = event == SessionEvent::screenLocked;
+            break;
+        case SessionEvent::sessionInactive:
+        case SessionEvent::sessionActive:
+            m_inactive = event == SessionEvent::sessionInactive;
+            break;
+        default:
+            return;
+    }
     if (m_evdev) {
-        m_evdev->setSessionActive(active);
+        m_evdev->setSessionActive(!m_locked && !m_inactive);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@ struct WaylandOutputs {
     Pasteboard* pasteboard = nullptr;
     PasteKeystroke* keystroke = nullptr;
     FrontApplication* frontApplication = nullptr;
+    std::function<void()> stop;  // ends their thread: no callback comes after
 };
 
 // Whether this program has Wayland output backends at all.

@@ -40,7 +40,30 @@ const nlohmann::json* findFocused(const nlohmann::json& node, int depth) {
     return nullptr;
 }
 
+uint32_t pidField(const nlohmann::json& node) {
+    auto pid = node.find("pid");
+    if (pid == node.end() || !pid->is_number_integer()) {
+        return 0;
+    }
+    const auto value = pid->get<int64_t>();
+    return value > 0 && value <= INT32_MAX ? static_cast<uint32_t>(value) : 0;
+}
+
 }  // namespace
+
+std::optional<FocusedWindow> focusedInHyprlandWindow(const nlohmann::json& window) {
+    const std::string address = window.is_object() ? stringField(window, "address") : "";
+    if (address.empty()) {
+        return std::nullopt;
+    }
+    FocusedWindow focused{address, {}, pidField(window)};
+    // Hyprland calls the app_id (or an X11 window's class) "class".
+    const std::string name = stringField(window, "class");
+    if (!name.empty()) {
+        focused.names.push_back(name);
+    }
+    return focused;
+}
 
 std::optional<FocusedWindow> focusedInSwayTree(const nlohmann::json& tree) {
     const nlohmann::json* node = findFocused(tree, 0);
@@ -55,10 +78,7 @@ std::optional<FocusedWindow> focusedInSwayTree(const nlohmann::json& tree) {
     if (auto id = node->find("id"); id != node->end() && id->is_number_integer()) {
         window.id = std::to_string(id->get<int64_t>());
     }
-    if (auto pid = node->find("pid"); pid != node->end() && pid->is_number_integer()) {
-        const auto value = pid->get<int64_t>();
-        window.pid = value > 0 && value <= INT32_MAX ? static_cast<uint32_t>(value) : 0;
-    }
+    window.pid = pidField(*node);
     const std::string appID = stringField(*node, "app_id");
     if (!appID.empty()) {
         window.names.push_back(appID);

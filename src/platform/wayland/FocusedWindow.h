@@ -23,4 +23,7 @@ struct FocusedWindow {
 // an empty workspace or the tree has no focused node.
 std::optional<FocusedWindow> focusedInSwayTree(const nlohmann::json& tree);
 
+// The window in Hyprland's `j/activewindow` answer; absent for "{}" (no window).
+std::optional<FocusedWindow> focusedInHyprlandWindow(const nlohmann::json& window);
+
 }  // namespace velmarune

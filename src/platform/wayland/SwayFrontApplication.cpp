@@ -43,10 +43,7 @@ struct SwayFrontApplication::State {
     bool treeAsked = false;
     bool treeStale = false;
 
-    std::mutex mutex;
-    std::optional<FocusedWindow> focused;
-    uint64_t activations = 0;
-    std::function<void()> onActivation;
+    std::shared_ptr<FocusRecord> record;
 
     ~State() {
         if (fd >= 0) {
@@ -139,27 +136,13 @@ struct SwayFrontApplication::State {
             log.error("sway sent a tree that is not JSON");
             return;
         }
-        update(focusedInSwayTree(tree));
-    }
-
-    void update(std::optional<FocusedWindow> now) {
-        std::function<void()> callback;
-        {
-            std::lock_guard lock(mutex);
-            if (now == focused) {
-                return;
-            }
-            focused = std::move(now);
-            ++activations;
-            callback = onActivation;
-        }
-        if (callback) {
-            callback();
-        }
+        record->publish(focusedInSwayTree(tree));
     }
 };
 
-SwayFrontApplication::SwayFrontApplication() : m_state(std::make_shared<State>()) {}
+SwayFrontApplication::SwayFrontApplication() : m_state(std::make_shared<State>()) {
+    m_state->record = m_record;
+}
 
 SwayFrontApplication::~SwayFrontApplication() = default;
 
@@ -171,8 +154,8 @@ bool SwayFrontApplication::attach(std::shared_ptr<WaylandEventLoop> loop,
         }
         return false;
     };
-    std::string path = socketPath;
-    if (path.empty()) {
+    std::string path = socketPath == "none" ? "" : socketPath;
+    if (socketPath.empty()) {
         const char* env = std::getenv("SWAYSOCK");
         path = env ? env : "";
     }
@@ -201,37 +184,17 @@ bool SwayFrontApplication::attach(std::shared_ptr<WaylandEventLoop> loop,
         if (self && !self->readable()) {
             log.error("sway's IPC connection closed; the front window is unknown from now on");
             loop->unwatch(self->fd);
-            self->update(std::nullopt);
+            self->record->publish(std::nullopt);
         }
     });
     // Without the compositor there is no window in front.
     loop->addDisconnectHandler([weak] {
         if (auto self = weak.lock()) {
-            self->update(std::nullopt);
+            self->record->publish(std::nullopt);
         }
     });
     m_loop = std::move(loop);
     return true;
-}
-
-std::optional<std::string> SwayFrontApplication::frontmost() {
-    std::lock_guard lock(m_state->mutex);
-    return m_state->focused ? std::optional(m_state->focused->identity()) : std::nullopt;
-}
-
-std::vector<std::string> SwayFrontApplication::frontmostClassNames() {
-    std::lock_guard lock(m_state->mutex);
-    return m_state->focused ? m_state->focused->names : std::vector<std::string>{};
-}
-
-uint64_t SwayFrontApplication::activationCount() {
-    std::lock_guard lock(m_state->mutex);
-    return m_state->activations;
-}
-
-void SwayFrontApplication::setOnActivation(std::function<void()> callback) {
-    std::lock_guard lock(m_state->mutex);
-    m_state->onActivation = std::move(callback);
 }
 
 }  // namespace velmarune

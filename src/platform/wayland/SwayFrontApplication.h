@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/FrontApplication.h"
+#include "platform/wayland/FocusRecord.h"
 
 namespace velmarune {
 
@@ -12,7 +12,7 @@ class WaylandEventLoop;
 // The focused window's app_id (or, for an X11 window, its WM_CLASS) and pid
 // from sway's IPC: the tree read once, then again after every window and
 // workspace event it sends. Served on the Wayland event loop's thread.
-class SwayFrontApplication : public FrontApplication {
+class SwayFrontApplication : public RecordedFrontApplication {
   public:
     SwayFrontApplication();
     ~SwayFrontApplication() override;
@@ -23,11 +23,6 @@ class SwayFrontApplication : public FrontApplication {
     // watches it on `loop`, which has not started yet.
     bool attach(std::shared_ptr<WaylandEventLoop> loop, const std::string& socketPath,
                 std::string* error = nullptr);
-
-    std::optional<std::string> frontmost() override;
-    std::vector<std::string> frontmostClassNames() override;
-    uint64_t activationCount() override;
-    void setOnActivation(std::function<void()> callback) override;
 
     struct State;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,8 +19,12 @@ class WaylandEventLoop;
 class WaylandBackends {
   public:
     struct Options {
-        std::string socket;      // WAYLAND_DISPLAY when empty
-        std::string swaySocket;  // SWAYSOCK when empty
+        std::string socket;  // WAYLAND_DISPLAY when empty
+        // Compositor IPC, found from the environment when empty; "none" skips it.
+        std::string swaySocket;         // SWAYSOCK
+        std::string hyprlandSocketDir;  // from HYPRLAND_INSTANCE_SIGNATURE
+        // Called on the backends' thread when the compositor goes away.
+        std::function<void()> onDisconnect;
     };
 
     ~WaylandBackends();
@@ -31,12 +36,15 @@ class WaylandBackends {
 
     Pasteboard* pasteboard() const { return m_pasteboard.get(); }
     PasteKeystroke* keystroke() const { return m_keystroke.get(); }
+    // Never null: where the compositor tells nothing, every window is "?:0".
     FrontApplication* frontApplication() const { return m_front.get(); }
     // Which service answers each question, e.g. "clipboard: wlr-data-control-unstable-v1".
     const std::vector<std::string>& served() const { return m_served; }
     const std::vector<std::string>& missing() const { return m_missing; }
     // False once the compositor has gone away.
     bool connected() const;
+    // Ends the thread: no callback comes after this returns.
+    void stop();
 
   private:
     WaylandBackends() = default;

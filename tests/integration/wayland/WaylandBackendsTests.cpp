@@ -42,12 +42,17 @@ struct WaylandPasteRig {
     std::shared_ptr<ReadCounter> reads = std::make_shared<ReadCounter>();
 
     // False (the test skipped) where sway cannot run here.
-    bool start() {
+    // `swayIPC` false: the front window from the protocol, as elsewhere.
+    bool start(bool swayIPC = true) {
         if (!sway.ok()) {
             return false;
         }
         std::string error;
-        backends = WaylandBackends::start({sway.waylandSocket(), sway.swaySocket()}, &error);
+        WaylandBackends::Options options;
+        options.socket = sway.waylandSocket();
+        options.swaySocket = swayIPC ? sway.swaySocket() : "none";
+        options.hyprlandSocketDir = "none";
+        backends = WaylandBackends::start(options, &error);
         if (!backends) {
             ADD_FAILURE() << error;
             return false;
@@ -90,8 +95,8 @@ struct WaylandPasteRig {
     }
 };
 
-#define START_OR_SKIP(rig)                                                \
-    if (!(rig).start()) {                                                 \
+#define START_OR_SKIP(rig, ...)                                           \
+    if (!(rig).start(__VA_ARGS__)) {                                      \
         if (!(rig).sway.ok()) {                                           \
             GTEST_SKIP() << "no headless sway: " << (rig).sway.failure(); \
         }                                                                 \
@@ -243,27 +248,30 @@ TEST(WaylandPaste, AnEarlyReadIsNotTheTargetsAndANewerCopyIsKept) {
     EXPECT_EQ(rig.sway.run("wl-paste --no-newline"), "newer");
 }
 
+// sway's IPC names the process; the foreign-toplevel protocol only the app.
 TEST(WaylandFront, FollowsFocusChangesMadeThroughSway) {
-    WaylandPasteRig rig;
-    START_OR_SKIP(rig);
-    std::atomic<int> activations{0};
-    rig.front().setOnActivation([&] { ++activations; });
-    ASSERT_TRUE(rig.sway.startTarget("one", rig.sway.dir() / "one"));
-    ASSERT_TRUE(rig.sway.startTarget("two", rig.sway.dir() / "two"));
-    for (const std::string appID : {"one", "two", "one"}) {
-        const int before = activations;
-        rig.sway.swaymsg({"[app_id=" + appID + "] focus"});
-        EXPECT_TRUE(waitUntil(
-            [&] { return rig.front().frontmost().value_or("").starts_with(appID + ":"); }, 5.0))
-            << rig.front().frontmost().value_or("none");
-        EXPECT_GT(activations, before);
-        EXPECT_EQ(rig.front().frontmostClassNames(), std::vector<std::string>{appID});
-        const auto pid = rig.front().frontmost()->substr(appID.size() + 1);
-        EXPECT_NE(pid, "0");
+    for (const bool swayIPC : {true, false}) {
+        WaylandPasteRig rig;
+        START_OR_SKIP(rig, swayIPC);
+        std::atomic<int> activations{0};
+        rig.front().setOnActivation([&] { ++activations; });
+        ASSERT_TRUE(rig.sway.startTarget("one", rig.sway.dir() / "one"));
+        ASSERT_TRUE(rig.sway.startTarget("two", rig.sway.dir() / "two"));
+        for (const std::string appID : {"one", "two", "one"}) {
+            const int before = activations;
+            rig.sway.swaymsg({"[app_id=" + appID + "] focus"});
+            EXPECT_TRUE(waitUntil(
+                [&] { return rig.front().frontmost().value_or("").starts_with(appID + ":"); }, 5.0))
+                << rig.front().frontmost().value_or("none");
+            EXPECT_GT(activations, before);
+            EXPECT_EQ(rig.front().frontmostClassNames(), std::vector<std::string>{appID});
+            const auto pid = rig.front().frontmost()->substr(appID.size() + 1);
+            EXPECT_EQ(pid != "0", swayIPC) << pid;
+        }
+        // An empty workspace has no window in front.
+        rig.sway.swaymsg({"workspace", "9"});
+        EXPECT_TRUE(waitUntil([&] { return !rig.front().frontmost(); }, 5.0)) << swayIPC;
     }
-    // An empty workspace has no window in front.
-    rig.sway.swaymsg({"workspace", "9"});
-    EXPECT_TRUE(waitUntil([&] { return !rig.front().frontmost(); }, 5.0));
 }
 
 // The compositor goes away mid-session: the loss is logged, the backends

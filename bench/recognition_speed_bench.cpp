@@ -9,7 +9,7 @@
 //
 //   bench_recognition_speed_bench [--size large-v3-turbo|large-v3]
 //       [--seconds 5,2,15] [--modes en,auto-en,he,auto-he] [--runs N]
-//       [--variants full,faster,noflash,baseline]
+//       [--variants full,faster,noflash,baseline,cpu]
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -70,6 +70,7 @@ long residentMiB() {
 class Timed : public SpeechRecognizer {
   public:
     explicit Timed(std::shared_ptr<WhisperEngine> engine) : m_engine(std::move(engine)) {}
+    const std::string& device() const { return m_engine->device(); }
     Transcription transcribe(const std::vector<float>& samples, const std::string& language,
                              bool englishPrompt, float temperature, float quietThreshold,
                              const CancellationToken& cancel) override {
@@ -167,9 +168,10 @@ int main(int argc, char** argv) {
         options.fasterEncoder = [&fasterOn] { return fasterOn; };
         if (variant == "noflash") {
             options.flashAttention = false;
+        } else if (variant == "cpu") {
+            options.useGpu = false;  // beside "full", which takes a GPU when there is one
         } else if (variant == "baseline") {
-            // As before: no warm-up, one thread per logical CPU.
-            options.warmUp = false;
+            // As before: one thread per logical CPU.
             options.threads = static_cast<int>(std::min(8U, std::thread::hardware_concurrency()));
         }
         const auto start = Clock::now();
@@ -183,9 +185,9 @@ int main(int argc, char** argv) {
             set.hearsHebrew =
                 std::make_shared<Timed>(WhisperEngine::create(hearsHebrewPath, {}, options));
         }
-        std::printf("[%s] load: Hebrew %.1f s, multilingual %.1f s; RSS %ld MiB (+%ld)\n",
-                    variant.c_str(), hebrewMs / 1000, multilingualMs / 1000, residentMiB(),
-                    residentMiB() - rssBefore);
+        std::printf("[%s] on %s, load: Hebrew %.1f s, multilingual %.1f s; RSS %ld MiB (+%ld)\n",
+                    variant.c_str(), set.multilingual->device().c_str(), hebrewMs / 1000,
+                    multilingualMs / 1000, residentMiB(), residentMiB() - rssBefore);
         sets[variant] = set;
     }
 

@@ -81,4 +81,17 @@ function(velmarune_add_whisper source_dir)
 endfunction()
 velmarune_add_whisper(${VELMARUNE_WHISPER_SOURCE_DIR})
 
+if(VELMARUNE_WHISPER_VULKAN AND TARGET ggml-vulkan)
+    find_file(VELMARUNE_VULKAN_CORE_H vulkan/vulkan_core.h)
+    file(STRINGS "${VELMARUNE_VULKAN_CORE_H}" vulkan_header_version
+         REGEX "^#define VK_HEADER_VERSION [0-9]+")
+    string(REGEX MATCH "[0-9]+$" vulkan_header_version "${vulkan_header_version}")
+    if(vulkan_header_version LESS 261)
+        message(STATUS "Vulkan headers ${vulkan_header_version}: adding VK_EXT_layer_settings for ggml")
+        set_source_files_properties(${VELMARUNE_WHISPER_SOURCE_DIR}/ggml/src/ggml-vulkan/ggml-vulkan.cpp
+            DIRECTORY ${VELMARUNE_WHISPER_SOURCE_DIR}/ggml/src/ggml-vulkan
+            PROPERTIES COMPILE_OPTIONS "-include;${PROJECT_SOURCE_DIR}/cmake/VulkanLayerSettingsCompat.hpp")
+    endif()
+endif()
+
 add_library(velmarune::whisper ALIAS whisper)

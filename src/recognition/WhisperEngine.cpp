@@ -128,9 +128,12 @@ std::shared_ptr<WhisperEngine> WhisperEngine::create(const std::filesystem::path
     // passes the full check reaches it.
     checkModelFile(modelPath, expectedSize);
     std::optional<std::string> gpu = options.useGpu ? firstGpu() : std::nullopt;
-    if (options.useGpu && !gpu && ggml_backend_reg_count() > 1) {
-        log.info("No GPU device found; the speech engine runs on the CPU");
+#ifdef VELMARUNE_GPU_BACKEND
+    if (options.useGpu && !gpu) {
+        log.info("No %{public}s device found; the speech engine runs on the CPU",
+                 std::string(VELMARUNE_GPU_BACKEND));
     }
+#endif
     whisper_context_params params = whisper_context_default_params();
     params.use_gpu = gpu.has_value();
     params.flash_attn = options.flashAttention;
@@ -159,9 +162,6 @@ std::shared_ptr<WhisperEngine> WhisperEngine::create(const std::filesystem::path
     const std::string device = gpu.value_or("CPU");
     std::shared_ptr<WhisperEngine> engine(
         new WhisperEngine(ctx, modelPath, modelSize, std::move(options), device));
-    if (engine->m_options.warmUp) {
-        engine->warmUp();
-    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     log.info("Model loaded in %{public}fs from %{public}s (%{public}lld bytes)", seconds,
@@ -181,17 +181,6 @@ WhisperEngine::WhisperEngine(whisper_context* ctx, std::filesystem::path modelPa
 
 int WhisperEngine::audioContext(size_t sampleCount) const {
     return m_options.fasterEncoder && m_options.fasterEncoder() ? audioContextFor(sampleCount) : 0;
-}
-
-// The first decode of a context sets up what later ones reuse (thread pool,
-// scheduler, caches); one second of silence pays for it at load instead.
-void WhisperEngine::warmUp() {
-    const std::vector<float> silence(kMinimumSamples, 0.0F);
-    try {
-        transcribe(silence, "en", true, 0.0F, 0.0F);
-    } catch (const std::exception& e) {
-        log.error("warm-up decode failed: %{public}s", std::string(e.what()));
-    }
 }
 
 WhisperEngine::~WhisperEngine() {

@@ -34,9 +34,6 @@ struct WhisperEngineOptions {
     bool flashAttention = true;
     // 0: one per physical core (at most 8).
     int threads = 0;
-    // A decode of a second of silence at load, so that the first dictation
-    // does not pay for first-use set-up (costs one encoder pass at load).
-    bool warmUp = false;
     // Read at every call: encode only the part of the 30 s window that
     // holds the audio (see audioContextFor). Null: off.
     std::function<bool()> fasterEncoder;
@@ -84,7 +81,6 @@ class WhisperEngine : public SpeechRecognizer {
     // The encoder's audio context for this call: 0 (the full window) unless
     // the faster encoder is on.
     int audioContext(size_t sampleCount) const;
-    void warmUp();
 
     std::mutex m_mutex;  // serialises every use of m_ctx
     whisper_context* m_ctx;

@@ -156,10 +156,8 @@ int runTranscribeCommand(const std::vector<std::string>& args) {
             if (!std::filesystem::exists(path, ec) && !ec) {
                 throw ModelLocatorError::fileMissing(slot, path);
             }
-            WhisperEngine::Options engineOptions = engineOptionsFrom(defaults);
-            engineOptions.warmUp = false;  // one decode: nothing to prepare for
-            return loaded[slot] =
-                       WhisperEngine::create(path, locator.catalogueSize(path), engineOptions);
+            return loaded[slot] = WhisperEngine::create(path, locator.catalogueSize(path),
+                                                        engineOptionsFrom(defaults));
         });
 
         const std::vector<float> samples = WAVDecoder::decode(options->file);

@@ -1,7 +1,6 @@
 #include "ui/AudioTab.h"
 
 #include <QComboBox>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProcess>
@@ -13,18 +12,11 @@
 #include <QVBoxLayout>
 #include <cstdlib>
 
+#include "ui/SettingsWidgets.h"
+
 namespace velmarune {
 
 namespace {
-QLabel* caption(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setWordWrap(true);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    label->setPalette(palette);
-    return label;
-}
-
 bool launchDetached(const std::vector<std::string>& command) {
     QStringList arguments;
     for (size_t i = 1; i < command.size(); ++i) {
@@ -55,12 +47,10 @@ AudioTabModel::Dependencies completed(AudioTabModel::Dependencies deps) {
 
 AudioTab::AudioTab(AudioTabModel::Dependencies deps, QWidget* parent)
     : QWidget(parent), m_model(completed(std::move(deps))) {
-    auto* form = new QFormLayout(this);
-    form->setRowWrapPolicy(QFormLayout::DontWrapRows);
-    form->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QVBoxLayout* page = settingsPage(this);
 
     // Input device: the picker, re-enumerate, and the server's name for it.
-    auto* deviceBox = new QVBoxLayout;
+    page->addWidget(sectionHeading(QStringLiteral("Input Device"), this));
     auto* pickerRow = new QHBoxLayout;
     m_devices = new QComboBox(this);
     m_devices->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -72,16 +62,16 @@ AudioTab::AudioTab(AudioTabModel::Dependencies deps, QWidget* parent)
     refreshButton->setToolTip(QStringLiteral("Re-enumerate audio input devices"));
     pickerRow->addWidget(m_devices, 1);
     pickerRow->addWidget(refreshButton);
-    deviceBox->addLayout(pickerRow);
-    m_deviceID = caption(this);
+    page->addLayout(pickerRow);
+    m_deviceID = captionLabel(QString(), this);
     m_deviceID->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    deviceBox->addWidget(m_deviceID);
+    page->addWidget(m_deviceID);
     m_fallback = new QLabel(this);
     m_fallback->setWordWrap(true);
-    m_fallback->setStyleSheet("color: rgb(198, 70, 0);");
-    deviceBox->addWidget(m_fallback);
-    form->addRow(QStringLiteral("Input Device:"), deviceBox);
+    setTextColour(m_fallback, kWarningColour);
+    page->addWidget(m_fallback);
 
+    page->addWidget(sectionHeading(QStringLiteral("Level"), this));
     auto* levelRow = new QHBoxLayout;
     m_meter = new QProgressBar(this);
     m_meter->setRange(0, 1000);
@@ -89,41 +79,34 @@ AudioTab::AudioTab(AudioTabModel::Dependencies deps, QWidget* parent)
     m_meter->setMaximumHeight(12);
     m_levelText = new QLabel(this);
     m_levelText->setWordWrap(true);
+    m_levelText->setMinimumWidth(70);
     levelRow->addWidget(m_meter, 1);
-    levelRow->addWidget(m_levelText, 1);
-    form->addRow(QStringLiteral("Level:"), levelRow);
+    levelRow->addWidget(m_levelText);
+    page->addLayout(levelRow);
 
-    auto* modeBox = new QVBoxLayout;
+    page->addWidget(sectionHeading(QStringLiteral("Mic Mode"), this));
+    auto* modeRow = new QHBoxLayout;
     m_mode = new QLabel(this);
-    QFont bold = m_mode->font();
-    bold.setWeight(QFont::DemiBold);
-    m_mode->setFont(bold);
-    modeBox->addWidget(m_mode);
-    auto* modeCaption = caption(this);
-    modeCaption->setText(QString::fromStdString(AudioTabModel::micModeCaption()));
-    modeBox->addWidget(modeCaption);
-    auto* settingsRow = new QHBoxLayout;
+    modeRow->addWidget(m_mode, 1);
     m_openSettings = new QPushButton(QStringLiteral("Open Sound Settings"), this);
     m_openSettings->setVisible(m_model.canOpenSoundSettings());
-    settingsRow->addWidget(m_openSettings);
-    settingsRow->addStretch(1);
-    modeBox->addLayout(settingsRow);
+    modeRow->addWidget(m_openSettings);
+    page->addLayout(modeRow);
+    page->addWidget(captionLabel(QString::fromStdString(AudioTabModel::micModeCaption()), this));
     m_settingsError = new QLabel(this);
-    m_settingsError->setStyleSheet("color: rgb(192, 28, 40);");
-    modeBox->addWidget(m_settingsError);
-    form->addRow(QStringLiteral("Mic Mode:"), modeBox);
+    setTextColour(m_settingsError, kErrorColour);
+    page->addWidget(m_settingsError);
 
-    auto* micBox = new QVBoxLayout;
+    page->addWidget(sectionHeading(QStringLiteral("Microphone"), this));
     auto* micRow = new QHBoxLayout;
     m_micIcon = new QLabel(this);
     m_micStatus = new QLabel(this);
-    m_micStatus->setFont(bold);
     micRow->addWidget(m_micIcon);
     micRow->addWidget(m_micStatus, 1);
-    micBox->addLayout(micRow);
-    m_micFix = caption(this);
-    micBox->addWidget(m_micFix);
-    form->addRow(QStringLiteral("Microphone:"), micBox);
+    page->addLayout(micRow);
+    m_micFix = captionLabel(QString(), this);
+    page->addWidget(m_micFix);
+    page->addStretch(1);
 
     connect(refreshButton, &QToolButton::clicked, this, [this] { m_model.refreshDevices(); });
     connect(m_devices, &QComboBox::activated, this, [this](int index) {

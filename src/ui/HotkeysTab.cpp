@@ -1,13 +1,14 @@
 #include "ui/HotkeysTab.h"
 
 #include <QFrame>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include "ui/SettingsWidgets.h"
 
 namespace velmarune {
 
@@ -35,19 +36,10 @@ uint32_t keysymOf(const QKeyEvent& event) {
     }
 }
 
-QLabel* captionLabel(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setWordWrap(true);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    label->setPalette(palette);
-    return label;
-}
-
 QLabel* messageLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setWordWrap(true);
-    label->setStyleSheet("color: rgb(192, 28, 40);");
+    setTextColour(label, kErrorColour);
     label->hide();
     return label;
 }
@@ -78,53 +70,45 @@ HotkeysTab::HotkeysTab(Dependencies deps, QWidget* parent)
       m_model(std::move(deps.model)),
       m_grab(deps.grabKeyboard ? std::move(deps.grabKeyboard) : &grabKeyboardOfWindow) {
     using Recording = HotkeysTabModel::Recording;
-    auto* layout = new QVBoxLayout(this);
+    QVBoxLayout* page = settingsPage(this);
 
-    auto* dictation = new QGroupBox(QStringLiteral("Dictation (Push-to-Talk)"), this);
-    auto* dictationLayout = new QVBoxLayout(dictation);
+    page->addWidget(sectionHeading(QStringLiteral("Dictation (Push-to-Talk)"), this));
     auto* dictationRow = new QHBoxLayout;
-    dictationRow->addWidget(new QLabel(QStringLiteral("Hold:"), dictation));
-    m_dictationValue = valueLabel(dictation);
+    m_dictationValue = valueLabel(this);
     dictationRow->addWidget(m_dictationValue, 1);
-    m_recordDictation = new QPushButton(dictation);
-    auto* resetDictation = new QPushButton(QStringLiteral("Reset to Default"), dictation);
+    m_recordDictation = new QPushButton(this);
+    auto* resetDictation = new QPushButton(QStringLiteral("Reset to Default"), this);
     dictationRow->addWidget(m_recordDictation);
     dictationRow->addWidget(resetDictation);
-    dictationLayout->addLayout(dictationRow);
-    m_dictationHint = captionLabel(dictation);
-    m_dictationMessage = messageLabel(dictation);
-    dictationLayout->addWidget(m_dictationHint);
-    dictationLayout->addWidget(m_dictationMessage);
-    layout->addWidget(dictation);
+    page->addLayout(dictationRow);
+    m_dictationHint = captionLabel(QString(), this);
+    m_dictationMessage = messageLabel(this);
+    page->addWidget(m_dictationHint);
+    page->addWidget(m_dictationMessage);
 
-    auto* paste = new QGroupBox(QStringLiteral("Paste Last Dictation"), this);
-    auto* pasteLayout = new QVBoxLayout(paste);
-    auto* description = captionLabel(paste);
-    description->setText(
+    page->addWidget(sectionHeading(QStringLiteral("Paste Last Dictation"), this));
+    page->addWidget(captionLabel(
         QStringLiteral("Pastes your last dictation into the app you're in, from Recent "
-                       "Dictations."));
-    pasteLayout->addWidget(description);
-    auto* pasteRow = new QHBoxLayout;
-    pasteRow->addWidget(new QLabel(QStringLiteral("Shortcut:"), paste));
-    m_pasteValue = valueLabel(paste);
-    pasteRow->addWidget(m_pasteValue, 1);
-    pasteLayout->addLayout(pasteRow);
+                       "Dictations."),
+        this));
+    m_pasteValue = valueLabel(this);
+    page->addWidget(m_pasteValue);
     auto* pasteButtons = new QHBoxLayout;
-    m_recordPaste = new QPushButton(paste);
-    auto* none = new QPushButton(QStringLiteral("None"), paste);
-    auto* resetPaste = new QPushButton(QStringLiteral("Reset to Default"), paste);
+    m_recordPaste = new QPushButton(this);
+    auto* none = new QPushButton(QStringLiteral("None"), this);
+    auto* resetPaste = new QPushButton(QStringLiteral("Reset to Default"), this);
     pasteButtons->addWidget(m_recordPaste);
     pasteButtons->addWidget(none);
     pasteButtons->addWidget(resetPaste);
     pasteButtons->addStretch(1);
-    pasteLayout->addLayout(pasteButtons);
-    m_pasteHint = captionLabel(paste);
-    m_pasteMessage = messageLabel(paste);
-    pasteLayout->addWidget(m_pasteHint);
-    pasteLayout->addWidget(m_pasteMessage);
+    page->addLayout(pasteButtons);
+    m_pasteHint = captionLabel(QString(), this);
+    m_pasteMessage = messageLabel(this);
+    page->addWidget(m_pasteHint);
+    page->addWidget(m_pasteMessage);
 
     // A warning asks before storing: the shortcut works, but something else uses it too.
-    m_warning = new QFrame(paste);
+    m_warning = new QFrame(this);
     m_warning->setFrameShape(QFrame::StyledPanel);
     auto* warningLayout = new QVBoxLayout(m_warning);
     m_warningText = new QLabel(m_warning);
@@ -137,9 +121,8 @@ HotkeysTab::HotkeysTab(Dependencies deps, QWidget* parent)
     warningButtons->addWidget(cancel);
     warningButtons->addWidget(saveAnyway);
     warningLayout->addLayout(warningButtons);
-    pasteLayout->addWidget(m_warning);
-    layout->addWidget(paste);
-    layout->addStretch(1);
+    page->addWidget(m_warning);
+    page->addStretch(1);
 
     connect(m_recordDictation, &QPushButton::clicked, this, [this] {
         m_model.recording() == Recording::dictation ? m_model.cancelRecording()

@@ -66,15 +66,24 @@ TEST(ModelFileCheck, AcceptsEveryModelTheGeneratorWrites) {
     testmodel::Options known;
     known.transcript = " Hello world.";
     known.biasedLanguage = "he";
-    for (const auto& [options, layers] :
-         {std::pair{testmodel::Options{}, std::pair{1, 1}}, {layered, {2, 3}}, {known, {1, 1}}}) {
-        const std::string bytes = generated(options);
+    // The published large models' layout in miniature: many layers whose
+    // F32 vectors once counted too much, Q5_0 matrices, 128 mel bins.
+    testmodel::Options deep = known;
+    deep.dims = {256, 4, 32, 4, 16, 128};
+    deep.weights = testmodel::WeightType::q5_0;
+    struct Case {
+        testmodel::Options options;
+        int audioLayers, textLayers, weightType;
+    };
+    for (const auto& c :
+         {Case{{}, 1, 1, 1}, Case{layered, 2, 3, 1}, Case{known, 1, 1, 1}, Case{deep, 32, 4, 6}}) {
+        const std::string bytes = generated(c.options);
         const ModelFileSummary summary = checkModelBytes(bytes);
         EXPECT_EQ(summary.vocabularySize, 51866);
-        EXPECT_EQ(summary.audioLayers, layers.first);
-        EXPECT_EQ(summary.textLayers, layers.second);
-        EXPECT_EQ(summary.weightType, 1);
-        EXPECT_EQ(summary.tensors, 7 + 15 * layers.first + 4 + 24 * layers.second);
+        EXPECT_EQ(summary.audioLayers, c.audioLayers);
+        EXPECT_EQ(summary.textLayers, c.textLayers);
+        EXPECT_EQ(summary.weightType, c.weightType);
+        EXPECT_EQ(summary.tensors, 7 + 15 * c.audioLayers + 4 + 24 * c.textLayers);
     }
 }
 

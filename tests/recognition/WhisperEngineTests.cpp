@@ -167,7 +167,7 @@ TEST_F(WhisperEngineTest, ACancelledTaskStopsTheDecode) {
 }
 
 // Speed options must leave the words alone: the same phrases and the same
-// detection with one thread, without flash attention, after a warm-up, and
+// detection with one thread, without flash attention, and
 // with the faster encoder switched on and off between calls (detection must
 // not keep the last transcription's window).
 TEST(WhisperEngineOptions, SpeedOptionsKeepTheTranscripts) {
@@ -175,7 +175,6 @@ TEST(WhisperEngineOptions, SpeedOptionsKeepTheTranscripts) {
     WhisperEngine::Options options;
     options.threads = 1;
     options.flashAttention = false;
-    options.warmUp = true;
     options.fasterEncoder = [&faster] { return faster; };
     const auto english = WhisperEngine::create(testModelPath(TestModel::english), {}, options);
     const auto hebrew = WhisperEngine::create(testModelPath(TestModel::hebrew), {}, options);

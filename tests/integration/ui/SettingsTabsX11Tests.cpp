@@ -6,6 +6,7 @@
 #include <QWindow>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "KeyboardHog.h"
@@ -24,6 +25,8 @@
 #include "shell/QtMainQueue.h"
 #include "shell/SettingsTabs.h"
 #include "support/PulseRig.h"
+#include "support/ScopedEnv.h"
+#include "support/TempDir.h"
 #include "support/XRig.h"
 #include "ui/AudioTab.h"
 #include "ui/HotkeysTab.h"
@@ -226,6 +229,16 @@ TEST_F(SettingsTabsX11, ChoosingAnotherSourceMovesCaptureAndTheTabSurvivesAServe
     EXPECT_EQ(engine.deviceID(), "deskmic");
     SerialQueue soundQueue{"test.sound"};
 
+    // A sound settings program on PATH that notes how it was started.
+    TempDir bin{"velmarune-bin"};
+    {
+        std::ofstream script(bin / "pavucontrol");
+        script << "#!/bin/sh\necho \"$@\" > " << (bin / "started").string() << "\n";
+    }
+    std::filesystem::permissions(bin / "pavucontrol", std::filesystem::perms::owner_all);
+    ScopedEnv path("PATH", bin.path().string() + ":" + std::getenv("PATH"));
+    ScopedEnv desktop("XDG_CURRENT_DESKTOP", "XFCE");
+
     std::unique_ptr<QWidget> widget(makeAudioTab(state, defaults, *queue, soundQueue, session));
     auto& tab = dynamic_cast<AudioTab&>(*widget);
     showAndWait(tab);
@@ -247,6 +260,8 @@ TEST_F(SettingsTabsX11, ChoosingAnotherSourceMovesCaptureAndTheTabSurvivesAServe
     EXPECT_TRUE(pumpUntil([&] { return tab.model().level() > 0.2f; }, 5.0))
         << tab.model().levelText();
     screenshot(tab, "settings-audio");
+    button(tab, "Open Sound Settings")->click();
+    EXPECT_TRUE(pumpUntil([&] { return std::filesystem::exists(bin / "started"); }, 5.0));
     EXPECT_TRUE(PulseRig::waitForExit(player, 5.0));
     EXPECT_GT(ring->totalFramesWritten() - before, 16000);
 

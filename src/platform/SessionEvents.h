@@ -14,6 +14,10 @@ enum class SessionEvent {
     willSleep,
     didWake,
     willPowerOff,
+    // Another session took the seat (user switching, another virtual
+    // terminal), and ours got it back.
+    sessionInactive,
+    sessionActive,
 };
 
 // Sleep, wake, lock and display power changes of the user's session.

@@ -525,10 +525,12 @@ void AppDelegate::wireSessionEvents() {
         const TimePoint now = g.mainQueue.now();
         switch (event) {
             case SessionEvent::screenLocked:
-                g.desktop.setSessionActive(false);
+            case SessionEvent::sessionInactive:
+            case SessionEvent::sessionActive:
+                g.desktop.noteSessionEvent(event);
                 break;
             case SessionEvent::screenUnlocked:
-                g.desktop.setSessionActive(true);
+                g.desktop.noteSessionEvent(event);
                 g.diagnostics->noteUnlock(now);
                 g.wakeWatcher->handle(WakeEvent::screenUnlocked);
                 break;

@@ -172,9 +172,21 @@ DesktopBackends::InputReadiness DesktopBackends::inputReadiness() const {
     return readiness;
 }
 
-void DesktopBackends::setSessionActive(bool active) {
+void DesktopBackends::noteSessionEvent(SessionEvent event) {
+    switch (event) {
+        case SessionEvent::screenLocked:
+        case SessionEvent::screenUnlocked:
+            m_locked = event == SessionEvent::screenLocked;
+            break;
+        case SessionEvent::sessionInactive:
+        case SessionEvent::sessionActive:
+            m_inactive = event == SessionEvent::sessionInactive;
+            break;
+        default:
+            return;
+    }
     if (m_evdev) {
-        m_evdev->setSessionActive(active);
+        m_evdev->setSessionActive(!m_locked && !m_inactive);
     }
 }
 

@@ -12,6 +12,7 @@
 #include "platform/ModifierState.h"
 #include "platform/PasteKeystroke.h"
 #include "platform/Pasteboard.h"
+#include "platform/SessionEvents.h"
 #include "platform/x11/X11FrontApplication.h"
 #include "platform/x11/X11HotKeyService.h"
 #include "platform/x11/X11Keyboard.h"
@@ -67,8 +68,9 @@ class DesktopBackends {
     };
     InputReadiness inputReadiness() const;
 
-    // Main thread: the screen was locked (false) or unlocked (true).
-    void setSessionActive(bool active);
+    // Main thread: the screen was locked or unlocked, or another session
+    // took the seat or gave it back. Keys are heard only while neither holds.
+    void noteSessionEvent(SessionEvent event);
 
   private:
     std::shared_ptr<X11EventLoop> m_xLoop;
@@ -81,6 +83,8 @@ class DesktopBackends {
     std::optional<WaylandOutputs> m_wayland;
 
     bool m_waylandSession = false;
+    bool m_locked = false;
+    bool m_inactive = false;
     std::vector<ServiceChoice> m_choices;
     Pasteboard* m_pasteboard = &m_x11Pasteboard;
     PasteKeystroke* m_keystroke = &m_x11Keyboard;

@@ -55,6 +55,10 @@ const char* eventName(SessionEvent event) {
             return "did wake";
         case SessionEvent::willPowerOff:
             return "will power off";
+        case SessionEvent::sessionInactive:
+            return "session inactive";
+        case SessionEvent::sessionActive:
+            return "session active";
     }
     return "unknown";
 }
@@ -93,6 +97,32 @@ std::optional<int32_t> readPowerSaveMode(sd_bus_message* message) {
         }
     }
     return mode;
+}
+
+// The "Active" entry of a login session's PropertiesChanged signal.
+std::optional<bool> readSessionActive(sd_bus_message* message) {
+    const char* interface = nullptr;
+    if (sd_bus_message_read(message, "s", &interface) < 0 ||
+        sd_bus_message_enter_container(message, 'a', "{sv}") < 0) {
+        return std::nullopt;
+    }
+    std::optional<bool> active;
+    while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
+        const char* name = nullptr;
+        if (sd_bus_message_read(message, "s", &name) < 0) {
+            return std::nullopt;
+        }
+        int value = 0;
+        if (std::string(name) == "Active" && sd_bus_message_read(message, "v", "b", &value) >= 0) {
+            active = value != 0;
+        } else if (sd_bus_message_skip(message, "v") < 0) {
+            return std::nullopt;
+        }
+        if (sd_bus_message_exit_container(message) < 0) {
+            return std::nullopt;
+        }
+    }
+    return active;
 }
 
 // Our login session: the one this process belongs to, else the one named by
@@ -262,6 +292,17 @@ void DBusSessionEvents::listenToLockOf(DBusSignalWatch& bus, const std::string& 
                     [this](sd_bus_message*) { report(SessionEvent::screenLocked); });
     bus.watchSignal(kLogin, sessionPath, kLoginSession, "Unlock",
                     [this](sd_bus_message*) { report(SessionEvent::screenUnlocked); });
+    if (sessionPath.empty()) {
+        return;  // whether some other session is active says nothing about ours
+    }
+    bus.watchSignal(
+        kLogin, sessionPath, kProperties, "PropertiesChanged",
+        [this](sd_bus_message* message) {
+            if (const auto active = readSessionActive(message)) {
+                report(*active ? SessionEvent::sessionActive : SessionEvent::sessionInactive);
+            }
+        },
+        kLoginSession);
 }
 
 void DBusSessionEvents::listenToDesktop(DBusSignalWatch& bus) {
@@ -304,6 +345,12 @@ void DBusSessionEvents::report(SessionEvent event) {
         case SessionEvent::displaySlept:
         case SessionEvent::displayWoke:
             if (!changes(m_displayAsleep, event == SessionEvent::displaySlept)) {
+                return;
+            }
+            break;
+        case SessionEvent::sessionInactive:
+        case SessionEvent::sessionActive:
+            if (!changes(m_sessionInactive, event == SessionEvent::sessionInactive)) {
                 return;
             }
             break;

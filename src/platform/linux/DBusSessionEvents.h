@@ -20,8 +20,9 @@ class DBusSignalWatch;
 
 // Session events read from D-Bus on a thread of their own:
 // - system bus, logind: PrepareForSleep (true: willSleep, false: didWake),
-//   PrepareForShutdown(true) (willPowerOff), and Lock/Unlock of our own
-//   session (of any session when ours cannot be found);
+//   PrepareForShutdown(true) (willPowerOff), Lock/Unlock of our own session
+//   (of any session when ours cannot be found) and changes of its Active
+//   property (sessionInactive / sessionActive);
 // - session bus: ActiveChanged of org.freedesktop.ScreenSaver and
 //   org.gnome.ScreenSaver (screen locked / unlocked), and GNOME's display
 //   power-save mode (displaySlept / displayWoke). Other desktops do not
@@ -76,6 +77,7 @@ class DBusSessionEvents : public SessionEvents {
     // Listening thread only.
     std::optional<bool> m_screenLocked;
     std::optional<bool> m_displayAsleep;
+    std::optional<bool> m_sessionInactive;
 };
 
 }  // namespace velmarune

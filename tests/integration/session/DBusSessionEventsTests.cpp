@@ -182,13 +182,20 @@ TEST_F(SessionEventsTest, DeliversTheMappedEventsInOrderToEveryObserver) {
     emit("PowerSaveMode", "i", -1);  // unsupported says nothing
     emit("PowerSaveMode", "i", 0);
     waitForEvents(8);
+    // Another user's session taking the seat says nothing; ours losing it
+    // does, once.
+    emit("SessionActive", "ob", kOtherSession, 0);
+    emit("SessionActive", "ob", kMySession, 0);
+    emit("SessionActive", "ob", kMySession, 0);
+    emit("SessionActive", "ob", kMySession, 1);
     emit("PrepareForShutdown", "b", 0);  // called off
     emit("PrepareForShutdown", "b", 1);
 
     const Events expected = {
         SessionEvent::willSleep,      SessionEvent::didWake,        SessionEvent::screenLocked,
         SessionEvent::displaySlept,   SessionEvent::screenUnlocked, SessionEvent::screenLocked,
-        SessionEvent::screenUnlocked, SessionEvent::displayWoke,    SessionEvent::willPowerOff,
+        SessionEvent::screenUnlocked, SessionEvent::displayWoke,    SessionEvent::sessionInactive,
+        SessionEvent::sessionActive,  SessionEvent::willPowerOff,
     };
     EXPECT_EQ(waitForEvents(expected.size()), expected);
     EXPECT_EQ(second, expected);

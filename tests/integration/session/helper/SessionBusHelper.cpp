@@ -118,6 +118,28 @@ int powerSaveMode(sd_bus_message* call, void*, sd_bus_error*) {
     return r < 0 ? r : sd_bus_reply_method_return(call, "");
 }
 
+// SessionActive(path, active): a PropertiesChanged of a login session.
+int sessionActive(sd_bus_message* call, void*, sd_bus_error*) {
+    const char* path = nullptr;
+    int active = 0;
+    int r = sd_bus_message_read(call, "ob", &path, &active);
+    if (r < 0) {
+        return r;
+    }
+    sd_bus_message* signal = nullptr;
+    r = sd_bus_message_new_signal(sd_bus_message_get_bus(call), &signal, path,
+                                  "org.freedesktop.DBus.Properties", "PropertiesChanged");
+    if (r >= 0) {
+        r = sd_bus_message_append(signal, "sa{sv}as", "org.freedesktop.login1.Session", 2, "Type",
+                                  "s", "wayland", "Active", "b", active, 0);
+    }
+    if (r >= 0) {
+        r = sd_bus_send(nullptr, signal, nullptr);
+    }
+    sd_bus_message_unref(signal);
+    return r < 0 ? r : sd_bus_reply_method_return(call, "");
+}
+
 const sd_bus_vtable kManager[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_METHOD("GetSession", "s", "o", getSession, SD_BUS_VTABLE_UNPRIVILEGED),
@@ -132,6 +154,7 @@ const sd_bus_vtable kControl[] = {
     SD_BUS_METHOD("Unlock", "o", "", unlock, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("ActiveChanged", "sb", "", activeChanged, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("PowerSaveMode", "i", "", powerSaveMode, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("SessionActive", "ob", "", sessionActive, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END,
 };
 

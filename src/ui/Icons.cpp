@@ -95,10 +95,6 @@ const QIcon& TrayIcons::icon(AppMode mode, int64_t badgeCount) {
     return it->second;
 }
 
-bool TrayIcons::complete() const {
-    return m_icons.size() == kAllAppModes.size() * (kLargestBadge + 1);
-}
-
 void TrayIcons::prepare(QObject* context) {
     QTimer::singleShot(0, context, [this, context] { prepareNext(context); });
 }

@@ -26,7 +26,6 @@ class TrayIcons {
     void prepare(QObject* context);
     // Drawn now if prepare() has not reached it yet.
     const QIcon& icon(AppMode mode, int64_t badgeCount);
-    bool complete() const;
 
   private:
     using Key = std::pair<AppMode, int64_t>;

@@ -60,7 +60,8 @@ void tap(XTestKeyboard& keys, const std::vector<std::string>& modifiers, const s
     for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) keys.release(*it);
 }
 
-// A private X server with a window manager and a Qt application in this process.
+// A private X server with a window manager and a Qt application in this
+// process.
 class SettingsTabsX11 : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -88,7 +89,8 @@ class SettingsTabsX11 : public ::testing::Test {
     std::unique_ptr<QtMainQueue> queue;
 };
 
-// The listener, the paste hot key and the settings hooks as the application wires them.
+// The listener, the paste hot key and the settings hooks as the application
+// wires them.
 struct HotkeyWiring {
     explicit HotkeyWiring(MainQueue& queue)
         : manager(std::make_shared<HotkeyManager>(defaults, queue, monitor)),
@@ -271,6 +273,8 @@ TEST_F(SettingsTabsX11, ChoosingAnotherSourceMovesCaptureAndTheTabSurvivesAServe
     ASSERT_TRUE(
         pumpUntil([&] { return tab.model().microphoneLine().state == MicState::missing; }, 5.0));
     EXPECT_EQ(tab.devicePicker()->count(), 0);
+    EXPECT_EQ(tab.model().fallbackText(),
+              std::nullopt);  // the server is gone, not the device
     pumpFor(0.2);
     screenshot(tab, "settings-audio-no-server");
     rig.start();

@@ -108,8 +108,10 @@ std::vector<ServiceChoice> chooseForWayland(const DesktopSession& s,
             return ServiceChoice{service, DesktopBackend::wayland, std::move(description), {}};
         }
         const std::string why = !built ? notBuilt
-                                       : "the compositor offers no " + missingGlobal +
-                                             " (sway, Hyprland, river and labwc do)";
+                                : !s.waylandReachable
+                                    ? std::string("the Wayland compositor did not answer")
+                                    : "the compositor offers no " + missingGlobal +
+                                          " (sway, Hyprland, river and labwc do)";
         if (xwayland) {
             return ServiceChoice{service, DesktopBackend::xwayland, std::move(xwaylandDescription),
                                  why + ": " + consequence};

@@ -91,6 +91,12 @@ TEST(BackendChoice, WhatIsMissingComesWithTheLineToAdd) {
               "only X11 windows get the paste; elsewhere press Ctrl+V yourself");
     EXPECT_EQ(choices[4].problem,
               "bind \"velmarune ptt paste-last\" to Alt+/ in your desktop's keyboard shortcuts");
+
+    DesktopSession silent = wayland({});
+    silent.waylandReachable = false;
+    EXPECT_EQ(chooseBackends(silent, altSlash)[2].problem,
+              "the Wayland compositor did not answer: the clipboard goes through XWayland, and "
+              "one held by a Wayland window may not come back exactly after a paste");
 }
 
 }  // namespace

@@ -64,7 +64,15 @@ void AppDelegate::startBackends() {
                 g.views->hud().show("Settings: " + message, false, HeadsUpDisplay::kMessageSeconds);
         });
     });
-    g.desktop.start(PasteShortcut::load(g.defaults));
+    g.desktop.start(PasteShortcut::load(g.defaults), [&g] {
+        g.mainQueue.post([&g] {
+            if (g.views)
+                g.views->hud().show(
+                    "The Wayland compositor has gone away. Start Velmarune again in your new "
+                    "session.",
+                    false, HeadsUpDisplay::kMessageSeconds);
+        });
+    });
     g.captureSession.start();
     g.sessionEvents = std::make_unique<DBusSessionEvents>(g.mainQueue);
     g.sessionEvents->start();

@@ -76,7 +76,8 @@ DesktopBackends::~DesktopBackends() {
     stop();
 }
 
-void DesktopBackends::start(const std::optional<PasteShortcut>& pasteLast) {
+void DesktopBackends::start(const std::optional<PasteShortcut>& pasteLast,
+                            std::function<void()> onCompositorLost) {
     const DesktopSession session = probeDesktopSession();
     m_waylandSession = session.wayland;
     m_choices = chooseBackends(session, pasteLast);
@@ -110,7 +111,7 @@ void DesktopBackends::start(const std::optional<PasteShortcut>& pasteLast) {
     if (chosen(DesktopService::pasteKeystroke) == DesktopBackend::wayland ||
         chosen(DesktopService::clipboard) == DesktopBackend::wayland ||
         chosen(DesktopService::frontWindow) == DesktopBackend::wayland) {
-        m_wayland = startWaylandOutputs(&error);
+        m_wayland = startWaylandOutputs(&error, std::move(onCompositorLost));
         if (!m_wayland) {
             kLog.error("Wayland backends unavailable (%{public}s); XWayland serves instead", error);
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -47,7 +48,10 @@ class DesktopBackends {
 
     // Main thread, once: probes, chooses, connects, and logs which backend
     // serves each service and what is missing.
-    void start(const std::optional<PasteShortcut>& pasteLast);
+    // `onCompositorLost` runs on the Wayland backends' thread if the
+    // compositor goes away (nothing is pasted after that).
+    void start(const std::optional<PasteShortcut>& pasteLast,
+               std::function<void()> onCompositorLost = {});
     // Ends the backends' threads (the chord listener is stopped by its user).
     void stop();
 

@@ -7,9 +7,12 @@ namespace velmarune {
 
 const bool kWaylandOutputsBuilt = true;
 
-std::optional<WaylandOutputs> startWaylandOutputs(std::string* error) {
+std::optional<WaylandOutputs> startWaylandOutputs(std::string* error,
+                                                  std::function<void()> onDisconnect) {
     const Logger log{"Backends"};
-    std::shared_ptr<WaylandBackends> backends = WaylandBackends::start({}, error);
+    WaylandBackends::Options options;
+    options.onDisconnect = std::move(onDisconnect);
+    std::shared_ptr<WaylandBackends> backends = WaylandBackends::start(options, error);
     if (!backends) {
         return std::nullopt;
     }

@@ -26,7 +26,9 @@ struct WaylandOutputs {
 extern const bool kWaylandOutputsBuilt;
 
 // Connects to $WAYLAND_DISPLAY and starts the backends; absent, with the
-// reason, when none can serve.
-std::optional<WaylandOutputs> startWaylandOutputs(std::string* error);
+// reason, when none can serve. `onDisconnect` runs on the backends' thread
+// when the compositor goes away.
+std::optional<WaylandOutputs> startWaylandOutputs(std::string* error,
+                                                  std::function<void()> onDisconnect = {});
 
 }  // namespace velmarune

@@ -1,12 +1,17 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/FrontApplication.h"
 #include "platform/wayland/FocusedWindow.h"
 
 namespace velmarune {
+
+class Logger;
+class WaylandEventLoop;
 
 // The focused window as a backend last heard it, kept for the questions.
 class FocusRecord {
@@ -39,5 +44,15 @@ class RecordedFrontApplication : public FrontApplication {
   protected:
     std::shared_ptr<FocusRecord> m_record = std::make_shared<FocusRecord>();
 };
+
+// A compositor's IPC socket at `path`, connected: its descriptor, or -1.
+int connectUnixSocket(const std::string& path);
+
+// Watches a compositor's IPC socket on `loop` (not started yet): `readable`
+// runs on every wake and is false once the peer has gone, which `log` reports
+// for `peer` ("sway"). Then, as when the compositor itself goes away, no
+// window is in front.
+void watchFocusSocket(WaylandEventLoop& loop, int fd, std::weak_ptr<FocusRecord> record,
+                      std::function<bool()> readable, const Logger& log, const std::string& peer);
 
 }  // namespace velmarune

@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,21 +22,6 @@ const Logger log{"HyprlandFrontApplication"};
 // Hyprland answers a request at once; a stuck compositor must not hold the loop.
 constexpr int kAnswerMs = 500;
 constexpr size_t kMaxAnswerBytes = 1 << 20;
-
-int connectTo(const std::string& path) {
-    sockaddr_un address{};
-    if (path.size() >= sizeof address.sun_path) {
-        return -1;
-    }
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.c_str(), path.size());
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 std::string findSocketDir() {
     const char* signature = std::getenv("HYPRLAND_INSTANCE_SIGNATURE");
@@ -69,7 +53,7 @@ struct HyprlandFrontApplication::State {
 
     // One request, one answer, then Hyprland closes the connection.
     std::optional<std::string> ask(const std::string& request) {
-        const int fd = connectTo(dir + "/.socket.sock");
+        const int fd = connectUnixSocket(dir + "/.socket.sock");
         if (fd < 0) {
             return std::nullopt;
         }
@@ -152,7 +136,7 @@ bool HyprlandFrontApplication::attach(std::shared_ptr<WaylandEventLoop> loop,
                                       const std::string& socketDir, std::string* error) {
     State& state = *m_state;
     state.dir = socketDir == "none" ? "" : socketDir.empty() ? findSocketDir() : socketDir;
-    if (state.dir.empty() || (state.events = connectTo(state.dir + "/.socket2.sock")) < 0) {
+    if (state.dir.empty() || (state.events = connectUnixSocket(state.dir + "/.socket2.sock")) < 0) {
         if (error) {
             *error = state.dir.empty() ? "not running under Hyprland"
                                        : "cannot connect to Hyprland's sockets in " + state.dir;
@@ -161,19 +145,13 @@ bool HyprlandFrontApplication::attach(std::shared_ptr<WaylandEventLoop> loop,
     }
     state.refresh();
     std::weak_ptr<State> weak = m_state;
-    loop->watch(state.events, POLLIN, [weak, loop = loop.get()](short) {
-        auto self = weak.lock();
-        if (self && !self->readable()) {
-            log.error("Hyprland's IPC connection closed; the front window is unknown from now on");
-            loop->unwatch(self->events);
-            self->record->publish(std::nullopt);
-        }
-    });
-    loop->addDisconnectHandler([weak] {
-        if (auto self = weak.lock()) {
-            self->record->publish(std::nullopt);
-        }
-    });
+    watchFocusSocket(
+        *loop, state.events, m_record,
+        [weak] {
+            auto self = weak.lock();
+            return !self || self->readable();
+        },
+        log, "Hyprland");
     m_loop = std::move(loop);
     return true;
 }

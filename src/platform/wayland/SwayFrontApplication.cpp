@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -162,16 +161,8 @@ bool SwayFrontApplication::attach(std::shared_ptr<WaylandEventLoop> loop,
     if (path.empty()) {
         return fail("not running under sway (SWAYSOCK is not set)");
     }
-    sockaddr_un address{};
-    if (path.size() >= sizeof address.sun_path) {
-        return fail("the sway socket path is too long");
-    }
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.c_str(), path.size());
     State& state = *m_state;
-    state.fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (state.fd < 0 ||
-        ::connect(state.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if ((state.fd = connectUnixSocket(path)) < 0) {
         return fail("cannot connect to sway's IPC socket " + path);
     }
     if (!state.sendMessage(kSubscribe, R"(["window","workspace"])")) {
@@ -179,20 +170,13 @@ bool SwayFrontApplication::attach(std::shared_ptr<WaylandEventLoop> loop,
     }
     state.askTree();
     std::weak_ptr<State> weak = m_state;
-    loop->watch(state.fd, POLLIN, [weak, loop = loop.get()](short) {
-        auto self = weak.lock();
-        if (self && !self->readable()) {
-            log.error("sway's IPC connection closed; the front window is unknown from now on");
-            loop->unwatch(self->fd);
-            self->record->publish(std::nullopt);
-        }
-    });
-    // Without the compositor there is no window in front.
-    loop->addDisconnectHandler([weak] {
-        if (auto self = weak.lock()) {
-            self->record->publish(std::nullopt);
-        }
-    });
+    watchFocusSocket(
+        *loop, state.fd, m_record,
+        [weak] {
+            auto self = weak.lock();
+            return !self || self->readable();
+        },
+        log, "sway");
     m_loop = std::move(loop);
     return true;
 }

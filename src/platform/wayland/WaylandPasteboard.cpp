@@ -12,11 +12,11 @@
 #include <list>
 #include <map>
 #include <mutex>
-#include <set>
 
 #include "ext-data-control-v1-client.h"
 #include "foundation/Log.h"
 #include "platform/wayland/WaylandEventLoop.h"
+#include "platform/wayland/WaylandOffers.h"
 #include "wlr-data-control-unstable-v1-client.h"
 
 namespace velmarune {
@@ -25,7 +25,8 @@ namespace {
 const Logger log{"WaylandPasteboard"};
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kPasswordHint = "x-kde-passwordManagerHint";
+using Offer = PasteboardOffer;
+
 // A reader that stops taking a large transfer is dropped after this long.
 constexpr double kOutgoingIdleSeconds = 5.0;
 
@@ -92,21 +93,6 @@ void listen(wl_proxy* proxy, const Listener& listener, void* data) {
         proxy, reinterpret_cast<void (**)(void)>(const_cast<Listener*>(&listener)), data);
 }
 
-// One type we answer while we own the selection.
-struct Offer {
-    std::string name;
-    std::optional<PasteboardBytes> data;
-    std::shared_ptr<PasteboardDataProvider> provider;
-    std::string providerType;
-
-    std::optional<PasteboardBytes> produce() const {
-        if (data) {
-            return data;
-        }
-        return provider ? provider->provideData(providerType) : std::nullopt;
-    }
-};
-
 // A selection offered by another client. `proxy` is touched on the loop
 // thread only and is null once the selection has changed.
 struct OfferHandle {
@@ -127,44 +113,6 @@ struct Outgoing {
     Clock::time_point lastActivity;
 };
 
-std::vector<Offer> buildOffers(std::vector<PasteboardItem> items) {
-    std::vector<Offer> result;
-    if (items.empty()) {
-        return result;
-    }
-    if (items.size() > 1) {
-        log.info("the clipboard holds one item; %{public}ld more dropped",
-                 static_cast<int64_t>(items.size() - 1));
-    }
-    auto& item = items.front();
-    std::set<std::string> names;
-    auto add = [&](Offer offer) {
-        if (names.insert(offer.name).second) {
-            result.push_back(std::move(offer));
-        }
-    };
-    bool transient = false;
-    for (auto& [type, data] : item.data) {
-        transient = transient || type == kTransientPasteboardType;
-        add(Offer{type, data, nullptr, {}});
-    }
-    for (const auto& type : item.promisedTypes) {
-        if (type == "text/plain;charset=utf-8") {
-            // Every text type a client may ask for, each one a read.
-            for (const char* name :
-                 {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "STRING", "TEXT"}) {
-                add(Offer{name, std::nullopt, item.provider, type});
-            }
-        } else {
-            add(Offer{type, std::nullopt, item.provider, type});
-        }
-    }
-    if (transient) {
-        // The hint Linux clipboard managers honour.
-        add(Offer{kPasswordHint, PasteboardBytes("secret"), nullptr, {}});
-    }
-    return result;
-}
 }  // namespace
 
 struct WaylandPasteboard::Impl : std::enable_shared_from_this<Impl> {
@@ -433,29 +381,6 @@ struct WaylandPasteboard::Impl : std::enable_shared_from_this<Impl> {
 
 namespace {
 
-// Our own contents, from memory.
-class OwnItemReader : public PasteboardItemReader {
-  public:
-    explicit OwnItemReader(std::vector<Offer> offers) : m_offers(std::move(offers)) {}
-    std::vector<std::string> types() override {
-        std::vector<std::string> names;
-        for (const auto& offer : m_offers) names.push_back(offer.name);
-        return names;
-    }
-    std::optional<PasteboardBytes> data(const std::string& type,
-                                        const std::function<bool()>&) override {
-        for (const auto& offer : m_offers) {
-            if (offer.name == type) {
-                return offer.produce();
-            }
-        }
-        return std::nullopt;
-    }
-
-  private:
-    std::vector<Offer> m_offers;
-};
-
 // Another client's selection, read type by type through a pipe.
 class OfferReader : public PasteboardItemReader {
   public:
@@ -493,7 +418,7 @@ class OfferReader : public PasteboardItemReader {
             return std::nullopt;
         }
         impl.reset();  // a long read must not keep the pasteboard alive
-        auto result = readAll(readFd, stop);
+        auto result = readPipe(readFd, stop, m_bounds.replySeconds, m_bounds.chunkSeconds);
         close(readFd);
         if (!result) {
             return std::nullopt;
@@ -509,46 +434,6 @@ class OfferReader : public PasteboardItemReader {
     }
 
   private:
-    std::optional<PasteboardBytes> readAll(int fd, const std::function<bool()>& stop) {
-        PasteboardBytes bytes;
-        auto deadline = Clock::now() + seconds(m_bounds.replySeconds);
-        char buffer[65536];
-        while (true) {
-            if (stop && stop()) {
-                return std::nullopt;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                    .count();
-            if (left <= 0) {
-                log.info("clipboard owner stopped answering after %{public}ld bytes",
-                         static_cast<int64_t>(bytes.size()));
-                return std::nullopt;
-            }
-            // Short slices, so that `stop` is heard.
-            pollfd p{fd, POLLIN, 0};
-            const int ready = poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 50)));
-            if (ready < 0 && errno != EINTR) {
-                return std::nullopt;
-            }
-            if (ready <= 0) {
-                continue;
-            }
-            const ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n == 0) {
-                return bytes;
-            }
-            if (n < 0) {
-                if (errno == EINTR || errno == EAGAIN) {
-                    continue;
-                }
-                return std::nullopt;
-            }
-            bytes.append(buffer, static_cast<size_t>(n));
-            deadline = Clock::now() + seconds(m_bounds.chunkSeconds);
-        }
-    }
-
     std::shared_ptr<OfferHandle> m_handle;
     std::weak_ptr<WaylandPasteboard::Impl> m_impl;
     WaylandPasteboard::Bounds m_bounds;
@@ -651,7 +536,7 @@ std::vector<std::shared_ptr<PasteboardItemReader>> WaylandPasteboard::readItems(
     std::vector<std::shared_ptr<PasteboardItemReader>> result;
     std::lock_guard lock(impl.stateMutex);
     if (impl.owned) {
-        result.push_back(std::make_shared<OwnItemReader>(impl.ownOffers));
+        result.push_back(std::make_shared<OwnItemReader<Offer>>(impl.ownOffers));
     } else if (impl.current) {
         // The type list is complete once the selection event came.
         result.push_back(

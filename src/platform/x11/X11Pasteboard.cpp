@@ -12,6 +12,7 @@
 #include <set>
 
 #include "foundation/Log.h"
+#include "platform/PasteboardOffer.h"
 #include "platform/x11/X11EventLoop.h"
 #include "platform/x11/X11SelectionReader.h"
 #include "platform/x11/XcbSupport.h"
@@ -346,33 +347,6 @@ struct X11Pasteboard::Impl {
     }
 };
 
-namespace {
-
-// Our own contents, read from memory.
-class OwnItemReader : public PasteboardItemReader {
-  public:
-    explicit OwnItemReader(std::vector<Offer> offers) : m_offers(std::move(offers)) {}
-    std::vector<std::string> types() override {
-        std::vector<std::string> names;
-        for (const auto& offer : m_offers) names.push_back(offer.name);
-        return names;
-    }
-    std::optional<PasteboardBytes> data(const std::string& type,
-                                        const std::function<bool()>&) override {
-        for (const auto& offer : m_offers) {
-            if (offer.name == type) {
-                return offer.produce();
-            }
-        }
-        return std::nullopt;
-    }
-
-  private:
-    std::vector<Offer> m_offers;
-};
-
-}  // namespace
-
 X11Pasteboard::X11Pasteboard() : X11Pasteboard(Bounds{}) {}
 
 X11Pasteboard::X11Pasteboard(Bounds bounds) : m_impl(std::make_shared<Impl>()) {
@@ -512,7 +486,7 @@ std::vector<std::shared_ptr<PasteboardItemReader>> X11Pasteboard::readItems() {
     }
     if (owner == impl.window) {
         std::lock_guard lock(impl.stateMutex);
-        result.push_back(std::make_shared<OwnItemReader>(impl.offers));
+        result.push_back(std::make_shared<OwnItemReader<Offer>>(impl.offers));
         return result;
     }
     result.push_back(impl.reader->itemReader(owner));

@@ -18,6 +18,7 @@
 #include "foundation/Resources.h"
 #include "foundation/SerialQueue.h"
 #include "foundation/UserDefaults.h"
+#include "integration/ui/QtPump.h"
 #include "models/ModelDownloadManager.h"
 #include "models/ModelLocator.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
@@ -31,17 +32,6 @@ using namespace velmarune::testing;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-bool pumpUntil(const std::function<bool()>& done, double seconds) {
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // Notes when any window titled "Velmarune Settings" is first exposed.
 struct ExposeWatch : QObject {

@@ -23,6 +23,7 @@
 #include "app/AppState.h"
 #include "delivery/DidntPasteList.h"
 #include "foundation/UserDefaults.h"
+#include "integration/ui/QtPump.h"
 #include "shell/QtMainQueue.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
@@ -36,21 +37,6 @@ using namespace velmarune::testing;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-bool pumpUntil(const std::function<bool()>& done, double seconds) {
-    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-void pumpFor(double seconds) {
-    pumpUntil([] { return false; }, seconds);
-}
 
 long rssKiB(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <thread>
 
+#include "QtPump.h"
 #include "app/AppState.h"
 #include "delivery/X11TestClients.h"
 #include "foundation/NotificationCenter.h"
@@ -36,18 +37,6 @@ namespace velmarune::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool pumpUntil(const std::function<bool()>& done, double seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 int shownSettingsWindows() {
     int count = 0;

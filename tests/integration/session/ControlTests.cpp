@@ -7,6 +7,7 @@
 #include "platform/linux/ControlClient.h"
 #include "platform/linux/SingleInstance.h"
 #include "shell/PttCommand.h"
+#include "support/PrivateSessionBus.h"
 #include "support/Process.h"
 #include "support/PumpedMainQueue.h"
 #include "support/ScopedEnv.h"
@@ -15,25 +16,16 @@
 namespace velmarune {
 namespace {
 
-using testing::ChildProcess;
 using testing::ScopedEnv;
 using testing::TempDir;
 
 // `velmarune ptt` against the running instance's bus object, on a private session bus.
 class ControlTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(testing::requireProgram("dbus-daemon", "dbus-daemon"));
-        const auto socket = m_dir / "bus";
-        m_daemon = ChildProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                 "--address=unix:path=" + socket.string()});
-        m_busEnv.emplace("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket.string());
-        ASSERT_TRUE(testing::waitUntil([&] { return std::filesystem::exists(socket); }, 5.0));
-    }
+    void SetUp() override { ASSERT_TRUE(m_bus.start(m_dir.path())); }
 
     TempDir m_dir{"velmarune-control"};
-    ChildProcess m_daemon;
-    std::optional<ScopedEnv> m_busEnv;
+    testing::PrivateSessionBus m_bus;
     testing::PumpedMainQueue m_queue;
 };
 

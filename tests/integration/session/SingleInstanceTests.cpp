@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/linux/SingleInstance.h"
+#include "support/PrivateSessionBus.h"
 #include "support/Process.h"
 #include "support/PumpedMainQueue.h"
 #include "support/ScopedEnv.h"
@@ -15,7 +16,6 @@
 namespace velmarune {
 namespace {
 
-using testing::ChildProcess;
 using testing::ScopedEnv;
 using testing::TempDir;
 
@@ -23,20 +23,12 @@ using testing::TempDir;
 // own lock file description and its own bus connection.
 class SingleInstanceTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(testing::requireProgram("dbus-daemon", "dbus-daemon"));
-        const auto socket = m_dir / "bus";
-        m_daemon = ChildProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                 "--address=unix:path=" + socket.string()});
-        m_busEnv.emplace("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket.string());
-        ASSERT_TRUE(testing::waitUntil([&] { return std::filesystem::exists(socket); }, 5.0));
-    }
+    void SetUp() override { ASSERT_TRUE(m_bus.start(m_dir.path())); }
 
     std::filesystem::path runtime() const { return m_dir / "run"; }
 
     TempDir m_dir{"velmarune-instance"};
-    ChildProcess m_daemon;
-    std::optional<ScopedEnv> m_busEnv;
+    testing::PrivateSessionBus m_bus;
     testing::PumpedMainQueue m_queue;
 };
 
@@ -90,7 +82,7 @@ TEST_F(SingleInstanceTest, TheFirstInstanceOutlivesItsBus) {
     SingleInstance first(runtime());
     ASSERT_TRUE(first.claim().first);
     first.listen(m_queue, {});
-    m_daemon.stop();
+    m_bus.stop();
     m_queue.runFor(0.2);
 
     // The lock still answers for it.

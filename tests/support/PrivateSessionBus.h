@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "support/Process.h"
+#include "support/ScopedEnv.h"
+
+namespace velmarune::testing {
+
+// A dbus-daemon of the test's own, made this process's session bus
+// (DBUS_SESSION_BUS_ADDRESS) until it goes.
+class PrivateSessionBus {
+  public:
+    // False (with the test skipped or failed) without dbus-daemon or when it
+    // does not come up within 5 s.
+    bool start(const std::filesystem::path& dir) {
+        if (!requireProgram("dbus-daemon", "dbus-daemon")) {
+            return false;
+        }
+        const auto socket = dir / "bus";
+        m_daemon = ChildProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                                 "--address=unix:path=" + socket.string()});
+        m_env.emplace("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket.string());
+        return waitUntil([&] { return std::filesystem::exists(socket); }, 5.0);
+    }
+
+    // The bus goes away under its clients (a session ending).
+    void stop() { m_daemon.stop(); }
+
+  private:
+    ChildProcess m_daemon;
+    std::optional<ScopedEnv> m_env;
+};
+
+}  // namespace velmarune::testing

@@ -230,23 +230,13 @@ std::string DesktopRig::clipboard() {
 
 std::vector<std::map<std::string, std::string>> DesktopRig::diagnosticRows() const {
     std::ifstream in(diagnosticsFile());
-    std::string line;
-    std::vector<std::string> header;
+    std::string header, line;
+    std::getline(in, header);
     std::vector<std::map<std::string, std::string>> rows;
     while (std::getline(in, line)) {
-        if (line.empty()) {
-            continue;
+        if (!line.empty()) {
+            rows.push_back(CsvRow(header, line).byName);
         }
-        auto fields = splitCsvLine(line);
-        if (header.empty()) {
-            header = std::move(fields);
-            continue;
-        }
-        std::map<std::string, std::string> row;
-        for (size_t i = 0; i < header.size() && i < fields.size(); ++i) {
-            row[header[i]] = fields[i];
-        }
-        rows.push_back(std::move(row));
     }
     return rows;
 }

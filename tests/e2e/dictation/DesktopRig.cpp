@@ -218,12 +218,6 @@ std::optional<DesktopRig::Frame> DesktopRig::waitForWindow(const std::string& ti
     return frame;
 }
 
-void DesktopRig::click(int x, int y) {
-    runCommand(
-        {"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"},
-        5.0);
-}
-
 std::string DesktopRig::clipboard() {
     return runCommand({"xclip", "-selection", "clipboard", "-o"}, 5.0).output;
 }

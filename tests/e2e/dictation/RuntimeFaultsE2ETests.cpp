@@ -101,10 +101,10 @@ TEST_F(RuntimeFaultsE2E, AnAudioServerStoppedAtTheReleaseIsSurvived) {
     PasteTarget target("FaultTarget");
     ASSERT_TRUE(target.waitUntilActive(5.0));
     const auto stopped = std::chrono::steady_clock::now();
-    rig.dictate([&] { ::kill(rig.pulse().pid(), SIGSTOP); });
+    rig.dictate([&] { ::kill(rig.audioServerPid(), SIGSTOP); });
     const auto pasted = target.waitForPaste(30.0);
     std::this_thread::sleep_until(stopped + std::chrono::seconds(10));
-    ::kill(rig.pulse().pid(), SIGCONT);
+    ::kill(rig.audioServerPid(), SIGCONT);
     EXPECT_EQ(pasted, std::optional<std::string>(kEnglishTestTranscript));
 
     // The capture the watchdog could not reopen while the server was stopped

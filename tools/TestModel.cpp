@@ -3,12 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <stdexcept>
@@ -45,24 +42,6 @@ int languageId(const std::string& code) {
     throw std::runtime_error("make-test-model: unsupported language " + code);
 }
 
-uint16_t toHalf(float value) {
-    const auto bits = std::bit_cast<uint32_t>(value);
-    const uint32_t sign = (bits >> 16) & 0x8000;
-    const int32_t exponent = static_cast<int32_t>((bits >> 23) & 0xff) - 127 + 15;
-    uint32_t mantissa = bits & 0x7fffff;
-    if (exponent <= 0) {
-        return static_cast<uint16_t>(sign);  // tiny values flush to zero
-    }
-    if (exponent >= 31) {
-        return static_cast<uint16_t>(sign | 0x7c00);
-    }
-    uint32_t half = sign | (static_cast<uint32_t>(exponent) << 10) | (mantissa >> 13);
-    if ((mantissa & 0x1fff) > 0x1000 || ((mantissa & 0x1fff) == 0x1000 && (half & 1))) {
-        ++half;  // round to nearest even
-    }
-    return static_cast<uint16_t>(half);
-}
-
 // A small deterministic generator (xorshift), identical on every platform.
 class Random {
   public:
@@ -78,30 +57,27 @@ class Random {
     uint32_t m_state;
 };
 
-class Writer {
-  public:
+// Binary output; a file that cannot be written throws.
+struct Writer {
     explicit Writer(const std::filesystem::path& file)
-        : m_out(file, std::ios::binary | std::ios::trunc) {
-        if (!m_out) {
-            throw std::runtime_error("make-test-model: cannot write " + file.string());
+        : path(file), out(file, std::ios::binary | std::ios::trunc) {
+        check("cannot write ");
+    }
+    void check(const char* what) {
+        if (!out) {
+            throw std::runtime_error("make-test-model: " + (what + path.string()));
         }
     }
     template <typename T>
     void put(T value) {
-        m_out.write(reinterpret_cast<const char*>(&value), sizeof value);
+        bytes(&value, sizeof value);
     }
     void bytes(const void* data, size_t size) {
-        m_out.write(static_cast<const char*>(data), std::streamsize(size));
-    }
-    void finish(const std::filesystem::path& file) {
-        m_out.close();
-        if (!m_out) {
-            throw std::runtime_error("make-test-model: write failed for " + file.string());
-        }
+        out.write(static_cast<const char*>(data), std::streamsize(size));
     }
 
-  private:
-    std::ofstream m_out;
+    std::filesystem::path path;
+    std::ofstream out;
 };
 
 enum class Fill { zero, one, random };
@@ -138,7 +114,6 @@ struct TensorWriter {
         const int64_t row = ne[0];
         const int64_t rowsPerChunk = std::max<int64_t>(1, (int64_t{1} << 20) / row);
         std::vector<float> values;
-        std::vector<uint16_t> halves;
         std::vector<char> packed;
         for (int64_t first = 0; first < count; first += rowsPerChunk * row) {
             const int64_t n = std::min(rowsPerChunk * row, count - first);
@@ -152,18 +127,9 @@ struct TensorWriter {
                  it != overrides.end() && it->first < first + n; ++it) {
                 values[size_t(it->first - first)] = it->second;
             }
-            if (type == GGML_TYPE_F32) {
-                out.bytes(values.data(), values.size() * 4);
-            } else if (type == GGML_TYPE_F16) {
-                halves.resize(values.size());
-                std::transform(values.begin(), values.end(), halves.begin(), toHalf);
-                out.bytes(halves.data(), halves.size() * 2);
-            } else {
-                packed.resize(size_t(n / 32 * 22));
-                const size_t written = ggml_quantize_chunk(type, values.data(), packed.data(), 0,
-                                                           n / row, row, nullptr);
-                out.bytes(packed.data(), written);
-            }
+            packed.resize(ggml_row_size(type, row) * size_t(n / row));
+            out.bytes(packed.data(), ggml_quantize_chunk(type, values.data(), packed.data(), 0,
+                                                         n / row, row, nullptr));
         }
     }
 };
@@ -194,22 +160,15 @@ void writeMlp(TensorWriter& t, const std::string& prefix, int32_t s) {
 }  // namespace
 
 std::optional<Dimensions> dimensionsNamed(const std::string& name) {
-    if (name == "tiny") {
-        return Dimensions{384, 6, 4, 4, 448};
-    }
-    if (name == "base") {
-        return Dimensions{512, 8, 6, 6, 448};
-    }
-    if (name == "small") {
-        return Dimensions{768, 12, 12, 12, 448};
-    }
-    if (name == "large-v3") {
-        return Dimensions{1280, 20, 32, 32, 448, 128};
-    }
-    if (name == "large-v3-turbo") {
-        return Dimensions{1280, 20, 32, 4, 448, 128};
-    }
-    return std::nullopt;
+    static const std::map<std::string, Dimensions> sizes = {
+        {"tiny", {384, 6, 4, 4, 448}},
+        {"base", {512, 8, 6, 6, 448}},
+        {"small", {768, 12, 12, 12, 448}},
+        {"large-v3", {1280, 20, 32, 32, 448, 128}},
+        {"large-v3-turbo", {1280, 20, 32, 4, 448, 128}},
+    };
+    const auto it = sizes.find(name);
+    return it == sizes.end() ? std::nullopt : std::optional(it->second);
 }
 
 void writeModel(const std::filesystem::path& file, const Options& options) {
@@ -303,7 +262,8 @@ void writeModel(const std::filesystem::path& file, const Options& options) {
         writeLayer(t, prefix, s, false);
         writeLayer(t, prefix, s, true);
     }
-    out.finish(file);
+    out.out.close();
+    out.check("write failed for ");
 }
 
 std::filesystem::path cachedModel(const Options& options) {

@@ -12,12 +12,12 @@
 namespace velmarune::testing {
 namespace {
 
-// Lets the test hold a delivered block between its append to the ring and its
-// hand-over to the recording, the moment a press can fall into.
-class GatedCaptureSource : public CaptureSource {
+// The real capture engine, but the test can hold a delivered block between
+// its append to the ring and its hand-over to the recording, the moment a
+// press can fall into.
+class GatedCaptureEngine : public AudioCaptureEngine {
   public:
-    explicit GatedCaptureSource(std::shared_ptr<AudioCaptureEngine> engine)
-        : m_engine(std::move(engine)) {}
+    using AudioCaptureEngine::AudioCaptureEngine;
 
     void holdNextBlock() {
         std::lock_guard lock(m_mutex);
@@ -35,25 +35,9 @@ class GatedCaptureSource : public CaptureSource {
         }
         m_changed.notify_all();
     }
-
-    RingTail ringTail(int64_t frames) override { return m_engine->ringTail(frames); }
-    void resetRing() override { m_engine->resetRing(); }
-    CaptureStats statsSnapshot() const override { return m_engine->statsSnapshot(); }
-    void start() override { m_engine->start(); }
-    void stop() override { m_engine->stop(); }
-    void restart() override { m_engine->restart(); }
-    void reselectInput() override { m_engine->reselectInput(); }
-    void setRecording(bool recording) override { m_engine->setRecording(recording); }
-    MicMode micMode() override { return m_engine->micMode(); }
-    bool isRunning() const override { return m_engine->isRunning(); }
-    std::optional<std::string> deviceName() const override { return m_engine->deviceName(); }
-    std::optional<std::string> deviceID() const override { return m_engine->deviceID(); }
-    void setOnSamplesAppended(SamplesAppended callback) override {
-        m_engine->setOnSamplesAppended(std::move(callback));
-    }
     // Runs after the ring append and before the samples callback.
     void setOnBufferReceived(std::function<void()> callback) override {
-        m_engine->setOnBufferReceived([this, callback = std::move(callback)] {
+        AudioCaptureEngine::setOnBufferReceived([this, callback = std::move(callback)] {
             {
                 std::unique_lock lock(m_mutex);
                 if (m_holding) {
@@ -68,7 +52,6 @@ class GatedCaptureSource : public CaptureSource {
     }
 
   private:
-    std::shared_ptr<AudioCaptureEngine> m_engine;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_holding = false;
@@ -88,10 +71,9 @@ class PrerollHandOver : public PipelineFixture {
     }
     void TearDown() override {
         pipeline.reset();
-        gated.reset();
         engine.reset();
     }
-    std::shared_ptr<CaptureSource> captureSource() override { return gated; }
+    std::shared_ptr<CaptureSource> captureSource() override { return engine; }
     const std::vector<Samples>& recorded() const { return hebrew->heard; }
 
     // Delivers `blocks` blocks of the ramp, continuing where it stopped.
@@ -117,19 +99,18 @@ class PrerollHandOver : public PipelineFixture {
     static constexpr int64_t kBlockFrames = 160;
     FakeCaptureSession session;
     MemoryUserDefaults settings;
-    std::shared_ptr<AudioCaptureEngine> engine = std::make_shared<AudioCaptureEngine>(
+    std::shared_ptr<GatedCaptureEngine> engine = std::make_shared<GatedCaptureEngine>(
         std::make_shared<AudioRingBuffer>(16000, 65.0), session, settings);
-    std::shared_ptr<GatedCaptureSource> gated = std::make_shared<GatedCaptureSource>(engine);
     int64_t next = 1;
 };
 
 TEST_F(PrerollHandOver, ABlockInTheRingBeforeThePressIsNotRecordedAgain) {
     deliverRamp(100);
-    gated->holdNextBlock();
+    engine->holdNextBlock();
     std::thread delivery([this] { deliverRamp(1); });
-    ASSERT_TRUE(gated->waitUntilHeld());
+    ASSERT_TRUE(engine->waitUntilHeld());
     pipeline->press();  // the held block is already in the ring: it is pre-roll
-    gated->letGo();
+    engine->letGo();
     delivery.join();
     deliverRamp(50);
     pipeline->release();

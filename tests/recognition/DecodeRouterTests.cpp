@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <optional>
 #include <vector>
 
@@ -8,7 +7,6 @@
 #include "recognition/DecodeRouter.h"
 #include "recognition/WhisperEngine.h"
 #include "support/ScriptedRecognizer.h"
-#include "support/TestModels.h"
 
 namespace velmarune {
 namespace {
@@ -125,30 +123,6 @@ TEST(DecodeRouter, MissingEnginesAndDetectionFailuresFailTheDecode) {
     CancellationToken cancelled;
     cancelled.cancel();
     EXPECT_THROW(router.decode(samples, "he", MicMode::standard, 8000, cancelled), DecodeCancelled);
-}
-
-TEST(DecodeRouter, RoutesWithRealDetection) {
-    std::shared_ptr<SpeechRecognizer> hebrew =
-        WhisperEngine::create(testing::testModelPath(testing::TestModel::hebrew));
-    std::shared_ptr<SpeechRecognizer> english =
-        WhisperEngine::create(testing::testModelPath(testing::TestModel::english));
-    std::vector<float> samples(32000);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = 0.2F * std::sin(static_cast<float>(i) * 0.05F);
-    }
-    // The Hebrew model in the multilingual slot detects Hebrew: the Hebrew engine decodes.
-    DecodeRouter hebrewDetected([&](ModelSlot) { return hebrew; });
-    const Transcription he = hebrewDetected.decode(samples, "auto", MicMode::standard, 8000, {});
-    EXPECT_EQ(he.text, testing::kHebrewTestTranscript);
-    EXPECT_EQ(he.route->language, "he");
-    EXPECT_GT(*he.route->confidence, 0.99F);
-
-    DecodeRouter englishDetected(
-        [&](ModelSlot slot) { return slot == ModelSlot::hebrew ? hebrew : english; });
-    const Transcription en = englishDetected.decode(samples, "auto", MicMode::standard, 8000, {});
-    EXPECT_EQ(en.text, testing::kEnglishTestTranscript);
-    EXPECT_EQ(en.route->slot, "multilingual");
-    EXPECT_EQ(en.route->language, "en");
 }
 
 }  // namespace

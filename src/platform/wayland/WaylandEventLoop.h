@@ -1,15 +1,13 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "foundation/PollThread.h"
 
 struct wl_display;
 struct wl_registry;
@@ -26,7 +24,7 @@ namespace velmarune {
 // posted relative to another's (the clipboard write before the keystroke).
 class WaylandEventLoop {
   public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = PollThread::Clock;
 
     // A global the compositor advertises.
     struct Global {
@@ -56,31 +54,31 @@ class WaylandEventLoop {
     void watch(int fd, short events, std::function<void(short)> handler);
     void unwatch(int fd);
     // Asked after every pass: the earliest time a backend has work due.
-    void addDeadline(std::function<std::optional<Clock::time_point>()> next);
+    void addDeadline(std::function<std::optional<Clock::time_point>()> next) {
+        m_thread.addDeadline(std::move(next));
+    }
     // Told on the loop thread when the compositor goes away (it exited or
     // the connection broke); the loop ends after.
     void addDisconnectHandler(std::function<void()> handler);
 
     void start();
     // Runs posted work still queued, then ends the thread. Idempotent.
-    void stop();
-    bool running() const { return m_running.load(); }
-    bool isLoopThread() const { return std::this_thread::get_id() == m_threadID; }
+    void stop() { m_thread.stop(); }
+    bool running() const { return m_thread.running(); }
+    bool isLoopThread() const { return m_thread.isLoopThread(); }
 
     // Runs `task` on the loop thread after everything posted before it.
     // False (and `task` dropped) when the loop is not running.
-    bool post(std::function<void()> task);
+    bool post(std::function<void()> task) { return m_thread.post(std::move(task)); }
 
   private:
-    void run();
-    void wake();
+    bool pass();
     void disconnected();
 
     wl_display* m_display = nullptr;
     wl_registry* m_registry = nullptr;
     wl_seat* m_seat = nullptr;
     std::vector<Global> m_globals;
-    int m_wakeFd = -1;
 
     // Loop thread only (and set-up).
     struct Watch {
@@ -88,15 +86,8 @@ class WaylandEventLoop {
         std::function<void(short)> handler;
     };
     std::map<int, Watch> m_watches;
-    std::vector<std::function<std::optional<Clock::time_point>()>> m_deadlines;
     std::vector<std::function<void()>> m_onDisconnect;
-
-    std::mutex m_mutex;
-    std::deque<std::function<void()>> m_tasks;
-    bool m_stopping = false;
-    std::atomic<bool> m_running{false};
-    std::thread m_thread;
-    std::thread::id m_threadID;
+    PollThread m_thread;
 };
 
 }  // namespace velmarune

@@ -2,15 +2,13 @@
 
 #include <xcb/xcb.h>
 
-#include <atomic>
 #include <chrono>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "foundation/PollThread.h"
 
 namespace velmarune {
 
@@ -22,7 +20,7 @@ namespace velmarune {
 // backend reach the server in the order they were posted.
 class X11EventLoop {
   public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = PollThread::Clock;
     using EventHandler = std::function<void(const xcb_generic_event_t*)>;
 
     X11EventLoop() = default;
@@ -40,37 +38,30 @@ class X11EventLoop {
     void addEventHandler(EventHandler handler);
     // Asked after every pass: the earliest time a handler has work due
     // (an expiring transfer), or nothing.
-    void addDeadline(std::function<std::optional<Clock::time_point>()> next);
+    void addDeadline(std::function<std::optional<Clock::time_point>()> next) {
+        m_thread.addDeadline(std::move(next));
+    }
 
     void start();
     // Runs posted work still queued, then ends the thread. Idempotent.
-    void stop();
-    bool running() const { return m_running.load(); }
-    bool isLoopThread() const { return std::this_thread::get_id() == m_threadID; }
+    void stop() { m_thread.stop(); }
+    bool running() const { return m_thread.running(); }
+    bool isLoopThread() const { return m_thread.isLoopThread(); }
 
     // Runs `task` on the loop thread, after everything posted before it.
     // False (and `task` dropped) when the loop is not running.
-    bool post(std::function<void()> task);
+    bool post(std::function<void()> task) { return m_thread.post(std::move(task)); }
     // Hands an event read during a nested wait to the handlers.
     void dispatch(const xcb_generic_event_t* event);
 
   private:
-    void run();
-    void wake();
+    bool pass();
 
     xcb_connection_t* m_conn = nullptr;
     xcb_window_t m_root = XCB_WINDOW_NONE;
     const xcb_screen_t* m_screen = nullptr;
-    int m_wakeFd = -1;
     std::vector<EventHandler> m_handlers;
-    std::vector<std::function<std::optional<Clock::time_point>()>> m_deadlines;
-
-    std::mutex m_mutex;
-    std::deque<std::function<void()>> m_tasks;
-    bool m_stopping = false;
-    std::atomic<bool> m_running{false};
-    std::thread m_thread;
-    std::thread::id m_threadID;
+    PollThread m_thread;
 };
 
 }  // namespace velmarune

@@ -5,7 +5,7 @@
 #include <QSystemTrayIcon>
 #include <QWidget>
 
-#include "QtPump.h"
+#include "QtDesktop.h"
 #include "app/AppState.h"
 #include "delivery/ClipboardPaster.h"
 #include "delivery/DidntPasteList.h"
@@ -15,8 +15,6 @@
 #include "hotkeys/XTestKeyboard.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11Pasteboard.h"
-#include "shell/QtMainQueue.h"
-#include "support/XRig.h"
 #include "ui/DesktopViews.h"
 #include "ui/HeadsUpDisplay.h"
 #include "ui/StatusMenu.h"
@@ -39,20 +37,14 @@ void click(const QPoint& point) {
                 std::to_string(point.y()), "click", "1"});
 }
 
-// A private desktop with a window manager and a tray host whose panel
-// reserves the top 28 px, and the application's views in this process.
-class DesktopViewsX11 : public ::testing::Test {
+// The private desktop with a tray host whose panel reserves the top 28 px,
+// and the application's views.
+class DesktopViewsX11 : public QtDesktop {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(x.ok());
         ASSERT_TRUE(requireProgram("trayer", "trayer"));
         ASSERT_TRUE(requireProgram("xdotool", "xdotool"));
-        tray =
-            ChildProcess({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                          "--height", "28", "--SetDockType", "true", "--SetPartialStrut", "true",
-                          "--transparent", "false", "--tint", "0x303030"});
-        app = std::make_unique<QApplication>(argc, argv);
-        queue = std::make_unique<QtMainQueue>(app.get());
+        QtDesktop::SetUp();
         std::string error;
         ASSERT_TRUE(pasteboard.start("", &error)) << error;
         ASSERT_TRUE(keystroke.start("", &error)) << error;
@@ -80,19 +72,14 @@ class DesktopViewsX11 : public ::testing::Test {
         paster.reset();
         snapshots.stop();
         pasteboard.stop();
-        queue.reset();
-        app.reset();
+        QtDesktop::TearDown();
     }
 
     QRect workArea() const { return QGuiApplication::primaryScreen()->availableGeometry(); }
 
-    XRig x;
-    ChildProcess tray;
-    int argc = 1;
-    char name[16] = "velmarune";
-    char* argv[2] = {name, nullptr};
-    std::unique_ptr<QApplication> app;
-    std::unique_ptr<QtMainQueue> queue;
+    ChildProcess tray{{"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                       "--height", "28", "--SetDockType", "true", "--SetPartialStrut", "true",
+                       "--transparent", "false", "--tint", "0x303030"}};
     std::shared_ptr<AppState> state = std::make_shared<AppState>();
     MemoryUserDefaults defaults;
     X11Pasteboard pasteboard;

@@ -138,12 +138,6 @@ TEST_F(SettingsWindowX11, OpeningAgainBringsTheSameWindowBackInFront) {
     settings->show();
     ASSERT_TRUE(settingsActive(5.0));
     QWidget* first = settings->window();
-    QStringList labels;
-    for (int i = 0; i < settings->tabs()->count(); ++i) {
-        labels << settings->tabs()->tabText(i);
-        EXPECT_FALSE(settings->tabs()->tabIcon(i).isNull()) << i;
-    }
-    EXPECT_EQ(labels.join(","), "General,Hotkeys,Models,Audio,About");
     EXPECT_EQ(settings->tabs()->currentIndex(), 0);
 
     // Another application's window takes the front; opening Settings again

@@ -7,7 +7,6 @@
 
 #include "QtDesktop.h"
 #include "app/AppState.h"
-#include "audio/AudioCaptureEngine.h"
 #include "delivery/X11TestClients.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Paths.h"
@@ -22,12 +21,8 @@
 #include "models/ModelLocator.h"
 #include "models/Sha256.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
-#include "platform/pulse/PulseCaptureSession.h"
 #include "platform/x11/X11HotKeyService.h"
-#include "shell/SettingsTabs.h"
-#include "support/PulseRig.h"
 #include "support/TempDir.h"
-#include "ui/AudioTab.h"
 #include "ui/HotkeysTab.h"
 #include "ui/SettingsWindow.h"
 
@@ -276,68 +271,6 @@ TEST_F(SettingsTabsX11, NothingIsRecordedWhileAnotherApplicationHoldsTheKeyboard
     // Once it lets go, recording works again.
     button(&w.tab, "Record New Hotkey")->click();
     EXPECT_EQ(w.tab.model().recording(), HotkeysTabModel::Recording::dictation);
-}
-
-TEST_F(SettingsTabsX11, ChoosingAnotherSourceMovesCaptureAndTheTabSurvivesAServerRestart) {
-    PulseRig rig;
-    rig.start();
-    const auto addMics = [&] {
-        rig.addVirtualMic("deskmic", 48000, 2, "float32le", "Desk Microphone");
-        rig.addVirtualMic("headset", 44100, 1, "s16le", "Headset Microphone");
-        rig.setDefaultSource("deskmic");
-    };
-    addMics();
-    MemoryUserDefaults defaults;
-    PulseCaptureSession session(*queue, rig.serverAddress());
-    session.start();
-    ASSERT_TRUE(session.waitUntilConnected(5.0));
-    auto state = std::make_shared<AppState>();
-    state->captureEngine = std::make_shared<AudioCaptureEngine>(
-        std::make_shared<AudioRingBuffer>(16000, 65.0), session, defaults,
-        AudioCaptureEngine::Control::ownThread);
-    AudioCaptureEngine& engine = *state->captureEngine;
-    ASSERT_TRUE(engine.startSession());
-    EXPECT_EQ(engine.deviceID(), "deskmic");
-    SerialQueue soundQueue{"test.sound"};
-
-    std::unique_ptr<QWidget> widget(makeAudioTab(state, defaults, *queue, soundQueue, session));
-    auto& tab = dynamic_cast<AudioTab&>(*widget);
-    showAndWait(tab);
-    ASSERT_TRUE(pumpUntil([&] { return tab.devicePicker()->count() == 2; }, 5.0));
-    EXPECT_EQ(tab.devicePicker()->itemText(0), "Desk Microphone (Default)");
-    EXPECT_EQ(tab.devicePicker()->itemText(1), "Headset Microphone");
-
-    // Chosen in the picker: capture moves there, and it is remembered.
-    emit tab.devicePicker()->activated(1);
-    ASSERT_TRUE(pumpUntil([&] { return engine.deviceID() == "headset"; }, 5.0));
-    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey), "headset");
-
-    // What plays into the headset reaches the meter.
-    const pid_t player = rig.play(rig.makeTone("tone", 44100, 1, 440, 1.5, 0.5), "headset_out");
-    EXPECT_TRUE(pumpUntil([&] { return tab.model().level() > 0.2f; }, 5.0))
-        << tab.model().levelText();
-    screenshot("ui-settings-audio");
-    EXPECT_TRUE(PulseRig::waitForExit(player, 5.0));
-
-    // The sound server restarts: the picker empties, says why, and comes back.
-    using MicState = AudioTabModel::MicrophoneLine::State;
-    rig.kill();
-    ASSERT_TRUE(
-        pumpUntil([&] { return tab.model().microphoneLine().state == MicState::missing; }, 5.0));
-    EXPECT_EQ(tab.devicePicker()->count(), 0);
-    EXPECT_EQ(tab.model().fallbackText(), std::nullopt);  // the server is gone, not the device
-    rig.start();
-    addMics();
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            return tab.model().microphoneLine().state == MicState::ready &&
-                   tab.devicePicker()->count() == 2;
-        },
-        8.0));
-    EXPECT_EQ(tab.devicePicker()->currentText(), "Headset Microphone");
-    tab.hide();
-    engine.stop();
-    soundQueue.stop();
 }
 
 }  // namespace

@@ -188,14 +188,8 @@ TEST(ClipboardPaster, AHistoryToolReadingBeforeTheKeystrokeIsNotTheTargetsRead) 
     EXPECT_EQ(rig.keystroke.posts, 1);
     EXPECT_EQ(rig.firstReads, 0);
     EXPECT_EQ(rig.paster->readCount(), 0u);
-    // The target never read: the no-read prompt comes, and the restore waits
-    // the full 5 s after the keystroke.
     rig.clock.advance(1.5);
-    EXPECT_EQ(rig.noReads, 1);
-    rig.clock.advance(3.499);
-    EXPECT_EQ(rig.current(), "(promised)");
-    rig.clock.advance(0.001);
-    EXPECT_EQ(rig.current(), "before");
+    EXPECT_EQ(rig.noReads, 1);  // the target never read
 }
 
 TEST(ClipboardPaster, ANewerCopyByTheUserIsKept) {

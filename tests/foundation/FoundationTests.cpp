@@ -5,7 +5,6 @@
 #include <thread>
 
 #include "foundation/Log.h"
-#include "foundation/ManualMainQueue.h"
 #include "foundation/Paths.h"
 #include "foundation/Published.h"
 #include "foundation/SerialQueue.h"
@@ -14,48 +13,6 @@
 
 namespace velmarune {
 namespace {
-
-TEST(ManualMainQueue, RunsDueWorkInTimeThenPostingOrder) {
-    ManualMainQueue queue;
-    std::vector<std::string> order;
-    const TimePoint start = queue.now();
-    queue.postAfter(0.5, [&] { order.push_back("b@0.5"); });
-    queue.postAfter(0.02, [&] {
-        order.push_back("a@0.02");
-        // Posted for "now" from inside a task: runs at 0.02, before 0.5.
-        queue.post([&] { order.push_back("a2@0.02"); });
-    });
-    queue.postAfter(0.5, [&] { order.push_back("c@0.5"); });
-
-    EXPECT_EQ(queue.runPending(), 0u);
-    EXPECT_EQ(queue.advance(0.49), 2u);
-    EXPECT_EQ(order, (std::vector<std::string>{"a@0.02", "a2@0.02"}));
-    EXPECT_EQ(queue.advance(0.01), 2u);
-    EXPECT_EQ(order.back(), "c@0.5");
-    EXPECT_NEAR(secondsBetween(start, queue.now()), 0.5, 1e-9);
-}
-
-TEST(ManualMainQueue, TheWallClockFollowsUnlessSteppedAlone) {
-    ManualMainQueue queue;
-    const TimePoint start = queue.now();
-    const WallTime wallStart = queue.wallNow();
-    int ran = 0;
-    queue.postAfter(10, [&] { ++ran; });
-    queue.stepWallClock(-3600);
-    EXPECT_EQ(queue.runPending(), 0u);
-    EXPECT_EQ(queue.now(), start);
-    queue.advance(10);
-    EXPECT_EQ(ran, 1);
-    EXPECT_NEAR(secondsBetween(wallStart, queue.wallNow()), -3590, 1e-9);
-}
-
-TEST(ManualMainQueue, AcceptsWorkFromOtherThreads) {
-    ManualMainQueue queue;
-    int ran = 0;
-    std::thread([&] { queue.post([&] { ++ran; }); }).join();
-    queue.runPending();
-    EXPECT_EQ(ran, 1);
-}
 
 TEST(SerialQueue, RunsInOrderAndSyncWaits) {
     SerialQueue queue("com.quorin.velmarune.test");
@@ -132,16 +89,6 @@ TEST(LogFormat, RendersTheSystemLogFormats) {
     EXPECT_EQ(renderLogFormat("100%% and %d", {int64_t{-3}}), "100% and -3");
     EXPECT_EQ(renderLogFormat("%{public}s and %{public}s", {std::string("one")}),
               "one and <missing>");
-}
-
-TEST(Log, CapturingSinkSeesLinesOfEveryThread) {
-    auto sink = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scoped(sink);
-    Logger log("HotkeyManager");
-    log.error("PTT_RELEASED: samples=%{public}ld", 16000);
-    std::thread([] { Logger("Other").info("from a thread %{public}s", "ok"); }).join();
-    EXPECT_TRUE(sink->contains("PTT_RELEASED: samples=16000"));
-    EXPECT_EQ(sink->messages("Other"), std::vector<std::string>{"from a thread ok"});
 }
 
 TEST(Paths, FollowsXdgAndIgnoresRelativeValues) {

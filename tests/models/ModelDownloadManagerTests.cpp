@@ -34,8 +34,9 @@ class ModelDownloadRefusalTest : public ::testing::Test {
     NotificationCenter center{queue};
     std::shared_ptr<CapturingLogSink> sink = std::make_shared<CapturingLogSink>();
     ScopedLogSink scopedSink{sink};
-    ModelDownloadManager manager{queue, center, locator,
-                                 [](const std::filesystem::path&) { return std::nullopt; }};
+    std::optional<int64_t> reportedFreeSpace;
+    ModelDownloadManager manager{
+        queue, center, locator, [this](const std::filesystem::path&) { return reportedFreeSpace; }};
 };
 
 TEST_F(ModelDownloadRefusalTest, InsecureOrInvalidAddressesAreNeverFetched) {
@@ -54,6 +55,21 @@ TEST_F(ModelDownloadRefusalTest, InsecureOrInvalidAddressesAreNeverFetched) {
         EXPECT_EQ(state(entry), (DownloadState{0.0, false, false, error})) << url;
     }
     EXPECT_TRUE(sink->messages("ModelDownloadManager").empty());
+}
+
+TEST_F(ModelDownloadRefusalTest, ReportedFreeSpaceBelowTheSizeRefusesToStart) {
+    ModelEntry entry = entryAt("https://127.0.0.1:1/model.bin");
+    entry.fileSizeBytes = 3095033483;
+    reportedFreeSpace = entry.fileSizeBytes - 1;
+    manager.start(entry);
+    EXPECT_EQ(state(entry),
+              (DownloadState{0.0, false, false, "Not enough disk space. Need 3.1 GB."}));
+    EXPECT_TRUE(sink->messages("ModelDownloadManager").empty());
+
+    reportedFreeSpace = entry.fileSizeBytes;
+    manager.start(entry);
+    EXPECT_TRUE(state(entry)->isActive);
+    manager.cancel(entry);
 }
 
 TEST_F(ModelDownloadRefusalTest, AModelsFolderThatCannotBeCreatedFailsTheStart) {

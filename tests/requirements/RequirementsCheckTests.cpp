@@ -38,182 +38,139 @@ SystemFacts goodMachine() {
     return facts;
 }
 
+// The good machine with one fact changed.
+template <typename T>
+SystemFacts with(T SystemFacts::*fact, std::type_identity_t<T> value) {
+    SystemFacts facts = goodMachine();
+    facts.*fact = std::move(value);
+    return facts;
+}
+constexpr auto cpu = &SystemFacts::processor;
+constexpr auto ram = &SystemFacts::physicalMemoryBytes;
+constexpr auto disk = &SystemFacts::freeDiskBytes;
+constexpr auto display = &SystemFacts::session;
+constexpr auto mic = &SystemFacts::microphone;
+
 CheckReport evaluate(const SystemFacts& facts, std::set<std::string> installed = {},
                      std::optional<Requirements> r = rules()) {
     return evaluateRequirements(facts, r, installed, ModelCatalog::standard());
 }
 
-struct LineCase {
-    const char* name;
-    std::function<void(SystemFacts&)> change;
-    Item item;
-    CheckOutcome outcome;
-    std::string value;
-    std::string detailStart;  // empty: the detail must be empty
-};
+TEST(RequirementsCheckTest, EachLineGradesItsFact) {
+    const auto pass = CheckOutcome::pass;
+    const auto warn = CheckOutcome::warn;
+    const auto block = CheckOutcome::block;
+    struct Case {
+        SystemFacts facts;
+        Item item;
+        CheckOutcome outcome;
+        std::string value;
+        std::string detailStart;  // empty: the detail must be empty
+    };
+    const Case cases[] = {
+        {goodMachine(), Item::processor, pass, "Test CPU, 8 cores", ""},
+        {with(cpu, {"x86_64", {"sse4_2", "avx"}, "Test CPU", 8}), Item::processor, warn,
+         "Test CPU, 8 cores", "Processors without AVX2 and FMA transcribe more slowly"},
+        {with(cpu, {"aarch64", {"fp", "asimd"}, "", 1}), Item::processor, pass, "aarch64, 1 core",
+         ""},
+        {with(cpu, {"riscv64", {}, "", 4}), Item::processor, block, "riscv64, 4 cores",
+         "Velmarune's speech models cannot run on this processor (riscv64)."},
+        {with(cpu, {}), Item::processor, pass, "Unknown", ""},
 
-class LineTest : public ::testing::TestWithParam<LineCase> {};
+        {with(ram, 12 * kGiB), Item::memory, pass, "12 GB", ""},
+        {with(ram, 12 * kGiB - 1), Item::memory, warn, "12 GB",
+         "Velmarune will use the lighter Hebrew model, ivrit-ai large-v3-turbo, which runs well"},
+        {with(ram, 3 * kGiB - 1), Item::memory, block, "3 GB",
+         "Velmarune needs at least 3 GB of memory."},
+        {with(ram, std::nullopt), Item::memory, pass, "Unknown",
+         "Linux did not report the memory size."},
 
-TEST_P(LineTest, OutcomeValueAndDetail) {
-    const LineCase& c = GetParam();
-    SystemFacts facts = goodMachine();
-    c.change(facts);
-    const CheckLine line = *evaluate(facts).line(c.item);
-    EXPECT_EQ(line.outcome, c.outcome);
-    EXPECT_EQ(line.value, c.value);
-    if (c.detailStart.empty()) {
-        EXPECT_EQ(line.detail, "");
-    } else {
-        EXPECT_EQ(line.detail.substr(0, c.detailStart.size()), c.detailStart) << line.detail;
+        // Needs: the light pair 3 198 596 470 bytes, the full pair 4 669 074 678.
+        {with(disk, 3'198'596'469), Item::disk, block, "3.2 GB free",
+         "Velmarune needs 3.2 GB free for its speech models. Free up some space and check again."},
+        {with(disk, 3'198'596'470), Item::disk, warn, "3.2 GB free",
+         "Not enough room for the full Hebrew model (4.7 GB needed), so Velmarune will use the "
+         "lighter one."},
+        {with(disk, 4'669'074'678), Item::disk, pass, "4.7 GB free", ""},
+        {with(disk, std::nullopt), Item::disk, pass, "Unknown",
+         "The file system did not report its free space."},
+
+        {goodMachine(), Item::session, pass, "X11 (GNOME)", ""},
+        {with(display, {"", "", true, false}), Item::session, pass, "X11", ""},
+        {with(display, {"wayland", "KDE", true, true}), Item::session, warn,
+         "Wayland (KDE), through XWayland",
+         "In a Wayland session Velmarune hears the push-to-talk keys and pastes into every"},
+        {with(display, {"wayland", "sway", false, true}), Item::session, block, "Wayland (sway)",
+         "Velmarune needs an X11 display, and this Wayland"},
+        {with(display, {"tty", "", false, false}), Item::session, block, "No display",
+         "No X11 or Wayland display could be reached."},
+
+        {goodMachine(), Item::microphone, pass, "Built-in Audio Analog Stereo", ""},
+        {with(mic, {true, 0, ""}), Item::microphone, warn, "No microphone found",
+         "Plug in a microphone or headset"},
+        {with(mic, {}), Item::microphone, warn, "No sound server",
+         "Velmarune could not reach the sound server"},
+    };
+    for (const Case& c : cases) {
+        const CheckLine line = *evaluate(c.facts).line(c.item);
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(line.outcome, c.outcome);
+        EXPECT_EQ(line.value, c.value);
+        if (c.detailStart.empty()) {
+            EXPECT_EQ(line.detail, "");
+        } else {
+            EXPECT_TRUE(line.detail.starts_with(c.detailStart)) << line.detail;
+        }
     }
 }
 
-const LineCase kLineCases[] = {
-    {"ProcessorWithAvx2", [](SystemFacts&) {}, Item::processor, CheckOutcome::pass,
-     "Test CPU, 8 cores", ""},
-    {"ProcessorWithoutAvx2",
-     [](SystemFacts& f) {
-         f.processor.features = {"sse4_2", "avx"};
-     },
-     Item::processor, CheckOutcome::warn, "Test CPU, 8 cores",
-     "Processors without AVX2 and FMA transcribe more slowly, so Velmarune will use the lighter"},
-    {"Aarch64WithoutModelName",
-     [](SystemFacts& f) {
-         f.processor = {"aarch64", {"fp", "asimd"}, "", 1};
-     },
-     Item::processor, CheckOutcome::pass, "aarch64, 1 core", ""},
-    {"BlockedArchitecture",
-     [](SystemFacts& f) {
-         f.processor = {"riscv64", {}, "", 4};
-     },
-     Item::processor, CheckOutcome::block, "riscv64, 4 cores",
-     "Velmarune's speech models cannot run on this processor (riscv64)."},
-    {"ProcessorUnknown", [](SystemFacts& f) { f.processor = {}; }, Item::processor,
-     CheckOutcome::pass, "Unknown", ""},
-
-    {"MemoryExactlyAtWarnThreshold", [](SystemFacts& f) { f.physicalMemoryBytes = 12 * kGiB; },
-     Item::memory, CheckOutcome::pass, "12 GB", ""},
-    {"MemoryOneByteBelowWarnThreshold",
-     [](SystemFacts& f) { f.physicalMemoryBytes = 12 * kGiB - 1; }, Item::memory,
-     CheckOutcome::warn, "12 GB",
-     "Velmarune will use the lighter Hebrew model, ivrit-ai large-v3-turbo, which runs well"},
-    {"MemoryBelowBlockThreshold", [](SystemFacts& f) { f.physicalMemoryBytes = 3 * kGiB - 1; },
-     Item::memory, CheckOutcome::block, "3 GB", "Velmarune needs at least 3 GB of memory."},
-    {"MemoryUnknown", [](SystemFacts& f) { f.physicalMemoryBytes.reset(); }, Item::memory,
-     CheckOutcome::pass, "Unknown", "Linux did not report the memory size."},
-
-    // Needs: the light pair 3 198 596 470 bytes, the full pair 4 669 074 678.
-    {"DiskOneByteShortOfTheLightPair", [](SystemFacts& f) { f.freeDiskBytes = 3'198'596'469; },
-     Item::disk, CheckOutcome::block, "3.2 GB free",
-     "Velmarune needs 3.2 GB free for its speech models. Free up some space and check again."},
-    {"DiskRoomForTheLightPairOnly", [](SystemFacts& f) { f.freeDiskBytes = 3'198'596'470; },
-     Item::disk, CheckOutcome::warn, "3.2 GB free",
-     "Not enough room for the full Hebrew model (4.7 GB needed), so Velmarune will use the "
-     "lighter one."},
-    {"DiskRoomForTheFullPair", [](SystemFacts& f) { f.freeDiskBytes = 4'669'074'678; }, Item::disk,
-     CheckOutcome::pass, "4.7 GB free", ""},
-    {"DiskUnknown", [](SystemFacts& f) { f.freeDiskBytes.reset(); }, Item::disk, CheckOutcome::pass,
-     "Unknown", "The file system did not report its free space."},
-
-    {"X11Session", [](SystemFacts&) {}, Item::session, CheckOutcome::pass, "X11 (GNOME)", ""},
-    {"X11WithoutSessionVariables",
-     [](SystemFacts& f) {
-         f.session = {"", "", true, false};
-     },
-     Item::session, CheckOutcome::pass, "X11", ""},
-    {"WaylandWithXWayland",
-     [](SystemFacts& f) {
-         f.session = {"wayland", "KDE", true, true};
-     },
-     Item::session, CheckOutcome::warn, "Wayland (KDE), through XWayland",
-     "In a Wayland session Velmarune hears the push-to-talk keys and pastes into every"},
-    {"WaylandWithoutXWayland",
-     [](SystemFacts& f) {
-         f.session = {"wayland", "sway", false, true};
-     },
-     Item::session, CheckOutcome::block, "Wayland (sway)",
-     "Velmarune needs an X11 display, and this Wayland"},
-    {"NoDisplayOverSsh",
-     [](SystemFacts& f) {
-         f.session = {"tty", "", false, false};
-     },
-     Item::session, CheckOutcome::block, "No display",
-     "No X11 or Wayland display could be reached."},
-
-    {"MicrophonePresent", [](SystemFacts&) {}, Item::microphone, CheckOutcome::pass,
-     "Built-in Audio Analog Stereo", ""},
-    {"NoMicrophone",
-     [](SystemFacts& f) {
-         f.microphone = {true, 0, ""};
-     },
-     Item::microphone, CheckOutcome::warn, "No microphone found",
-     "Plug in a microphone or headset"},
-    {"NoSoundServer", [](SystemFacts& f) { f.microphone = {}; }, Item::microphone,
-     CheckOutcome::warn, "No sound server", "Velmarune could not reach the sound server"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Requirements, LineTest, ::testing::ValuesIn(kLineCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 TEST(RequirementsCheckTest, InstalledModelsNeedNoSpace) {
-    SystemFacts facts = goodMachine();
-    facts.freeDiskBytes = 0;
+    const auto diskOutcome = [](std::set<std::string> installed) {
+        return evaluate(with(disk, 0), std::move(installed)).line(Item::disk)->outcome;
+    };
     // The light pair installed: it cannot block however full the disk is (the
     // need is nothing, not the margin); the full pair still lacks its model.
-    EXPECT_EQ(evaluate(facts, {"ivrit-ai-large-v3-turbo", "whisper-large-v3-turbo-q5"})
-                  .line(Item::disk)
-                  ->outcome,
+    EXPECT_EQ(diskOutcome({"ivrit-ai-large-v3-turbo", "whisper-large-v3-turbo-q5"}),
               CheckOutcome::warn);
-    EXPECT_EQ(evaluate(facts, {"ivrit-ai-large-v3", "ivrit-ai-large-v3-turbo",
-                               "whisper-large-v3-turbo-q5"})
-                  .line(Item::disk)
-                  ->outcome,
-              CheckOutcome::pass);
+    EXPECT_EQ(
+        diskOutcome({"ivrit-ai-large-v3", "ivrit-ai-large-v3-turbo", "whisper-large-v3-turbo-q5"}),
+        CheckOutcome::pass);
 }
 
 TEST(RequirementsCheckTest, OverallOutcomeAndModelChoice) {
+    SystemFacts blockAndWarn = with(mic, {});
+    blockAndWarn.session = {};
     struct Case {
         const char* name;
-        std::function<void(SystemFacts&)> change;
+        SystemFacts facts;
         CheckOutcome outcome;
         bool lighterPair;
     };
     const Case cases[] = {
-        {"all pass", [](SystemFacts&) {}, CheckOutcome::pass, false},
-        {"disk warn", [](SystemFacts& f) { f.freeDiskBytes = 4'000'000'000; }, CheckOutcome::warn,
-         true},
-        {"memory warn", [](SystemFacts& f) { f.physicalMemoryBytes = 8 * kGiB; },
-         CheckOutcome::warn, true},
-        {"processor warn", [](SystemFacts& f) { f.processor.features.clear(); }, CheckOutcome::warn,
-         true},
-        {"microphone warn only", [](SystemFacts& f) { f.microphone = {}; }, CheckOutcome::warn,
-         false},
-        {"session warn only", [](SystemFacts& f) { f.session.waylandReachable = true; },
-         CheckOutcome::warn, false},
-        {"memory block", [](SystemFacts& f) { f.physicalMemoryBytes = 2 * kGiB; },
-         CheckOutcome::block, false},
-        {"block beats warn",
-         [](SystemFacts& f) {
-             f.microphone = {};
-             f.session = {};
-         },
-         CheckOutcome::block, false},
+        {"all pass", goodMachine(), CheckOutcome::pass, false},
+        {"disk warn", with(disk, 4'000'000'000), CheckOutcome::warn, true},
+        {"memory warn", with(ram, 8 * kGiB), CheckOutcome::warn, true},
+        {"processor warn", with(cpu, {"x86_64", {}, "", 8}), CheckOutcome::warn, true},
+        {"microphone warn only", with(mic, {}), CheckOutcome::warn, false},
+        {"session warn only", with(display, {"x11", "", true, true}), CheckOutcome::warn, false},
+        {"memory block", with(ram, 2 * kGiB), CheckOutcome::block, false},
+        {"block beats warn", blockAndWarn, CheckOutcome::block, false},
     };
+    const std::vector<Item> order = {Item::processor, Item::memory, Item::disk, Item::session,
+                                     Item::microphone};
     for (const Case& c : cases) {
-        SystemFacts facts = goodMachine();
-        c.change(facts);
-        const CheckReport report = evaluate(facts);
-        EXPECT_EQ(report.outcome, c.outcome) << c.name;
+        SCOPED_TRACE(c.name);
+        const CheckReport report = evaluate(c.facts);
+        EXPECT_EQ(report.outcome, c.outcome);
         const Requirements::ModelPair expected =
             c.lighterPair ? rules().warnModels : rules().okModels;
-        EXPECT_EQ(report.hebrewModelID, expected.hebrew) << c.name;
-        EXPECT_EQ(report.multilingualModelID, expected.multilingual) << c.name;
-        ASSERT_EQ(report.lines.size(), 5u);
-        const Item order[] = {Item::processor, Item::memory, Item::disk, Item::session,
-                              Item::microphone};
-        for (size_t i = 0; i < 5; ++i) {
-            EXPECT_EQ(report.lines[i].item, order[i]) << c.name;
+        EXPECT_EQ(report.hebrewModelID, expected.hebrew);
+        EXPECT_EQ(report.multilingualModelID, expected.multilingual);
+        std::vector<Item> items;
+        for (const CheckLine& line : report.lines) {
+            items.push_back(line.item);
         }
+        EXPECT_EQ(items, order);
     }
 }
 

@@ -57,9 +57,7 @@ std::string lastLines(const std::string& text, size_t count) {
 
 }  // namespace
 
-SwayRig::SwayRig() : SwayRig(Options{}) {}
-
-SwayRig::SwayRig(Options options) {
+SwayRig::SwayRig() {
     if (!requireProgram("sway", "sway") || !requireProgram("swaymsg", "sway") ||
         !requireProgram("foot", "foot") || !requireProgram("wl-paste", "wl-clipboard")) {
         m_failure = "a tool is missing";
@@ -73,12 +71,8 @@ SwayRig::SwayRig(Options options) {
     chmod(runtime.c_str(), 0700);
     chmod(clientRuntime.c_str(), 0700);
 
-    std::string config = "output HEADLESS-1 resolution 1024x768\nxwayland disable\n";
-    if (!options.keyboardLayout.empty()) {
-        config += "input type:keyboard xkb_layout " + options.keyboardLayout + "\n";
-    }
     const auto configFile = m_dir.path() / "sway.cfg";
-    writeFile(configFile, config);
+    writeFile(configFile, "output HEADLESS-1 resolution 1024x768\nxwayland disable\n");
     chmod(configFile.c_str(), 0644);
 
     std::vector<std::string> argv{"sway", "-c", configFile.string()};

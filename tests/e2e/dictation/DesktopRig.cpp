@@ -218,35 +218,19 @@ std::optional<DesktopRig::Frame> DesktopRig::waitForWindow(const std::string& ti
     return frame;
 }
 
-void DesktopRig::click(int x, int y) {
-    runCommand(
-        {"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"},
-        5.0);
-}
-
 std::string DesktopRig::clipboard() {
     return runCommand({"xclip", "-selection", "clipboard", "-o"}, 5.0).output;
 }
 
 std::vector<std::map<std::string, std::string>> DesktopRig::diagnosticRows() const {
     std::ifstream in(diagnosticsFile());
-    std::string line;
-    std::vector<std::string> header;
+    std::string header, line;
+    std::getline(in, header);
     std::vector<std::map<std::string, std::string>> rows;
     while (std::getline(in, line)) {
-        if (line.empty()) {
-            continue;
+        if (!line.empty()) {
+            rows.push_back(CsvRow(header, line).byName);
         }
-        auto fields = splitCsvLine(line);
-        if (header.empty()) {
-            header = std::move(fields);
-            continue;
-        }
-        std::map<std::string, std::string> row;
-        for (size_t i = 0; i < header.size() && i < fields.size(); ++i) {
-            row[header[i]] = fields[i];
-        }
-        rows.push_back(std::move(row));
     }
     return rows;
 }

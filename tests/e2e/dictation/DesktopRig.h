@@ -73,7 +73,6 @@ class DesktopRig {
     // Kills the X server as a crash would (after closing the rig's own
     // Xlib connection, which would otherwise end this process).
     void killXServer();
-    PulseRig& pulse() { return *m_pulse; }
     // Ends the session bus (it also stands in for the system bus).
     void stopSessionBus() { m_bus.stop(); }
     // The folder that stands for $HOME, $XDG_CONFIG_HOME, ... ("home", "config",
@@ -89,8 +88,6 @@ class DesktopRig {
         int x = 0, y = 0, width = 0, height = 0;
     };
     std::optional<Frame> waitForWindow(const std::string& titlePattern, double seconds);
-    // A left click through XTest, as a user's.
-    void click(int x, int y);
 
     std::filesystem::path settingsFile() const;
     std::filesystem::path diagnosticsFile() const;

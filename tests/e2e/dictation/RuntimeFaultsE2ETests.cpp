@@ -1,7 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -28,23 +27,6 @@ void fill(const std::filesystem::path& folder) {
     while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
     }
 }
-
-// A folder made read-only by a read-only bind mount of itself (root ignores
-// file modes).
-class ReadOnlyFolder {
-  public:
-    explicit ReadOnlyFolder(const std::filesystem::path& folder) : m_folder(folder) {
-        m_mounted = ::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-                    ::mount(nullptr, folder.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY,
-                            nullptr) == 0;
-    }
-    ~ReadOnlyFolder() { ::umount2(m_folder.c_str(), MNT_DETACH); }
-    bool mounted() const { return m_mounted; }
-
-  private:
-    std::filesystem::path m_folder;
-    bool m_mounted = false;
-};
 
 // The application, started as a user would start it, while the things under
 // it fail.
@@ -110,30 +92,30 @@ TEST_F(RuntimeFaultsE2E, TheXServerGoingAwayEndsTheApplicationWithAClearMessage)
     expectSettingsIntact();
 }
 
-TEST_F(RuntimeFaultsE2E, AnAudioServerStoppedForTenSecondsDuringADictationIsSurvived) {
+// The audio server stops answering (SIGSTOP) as the chord is released and
+// stays stopped for ten seconds: the dictation already recorded is still
+// pasted, and once the server answers again dictation works as before.
+TEST_F(RuntimeFaultsE2E, AnAudioServerStoppedAtTheReleaseIsSurvived) {
     rig.installModels();
     start();
     PasteTarget target("FaultTarget");
     ASSERT_TRUE(target.waitUntilActive(5.0));
-
-    rig.keyboard().press("Control_L");
-    rig.keyboard().press("Shift_L");
-    ::kill(rig.pulse().pid(), SIGSTOP);
-    std::this_thread::sleep_for(std::chrono::seconds(10));
-    ::kill(rig.pulse().pid(), SIGCONT);
-    rig.keyboard().release("Shift_L");
-    rig.keyboard().release("Control_L");
-    EXPECT_TRUE(rig.waitForLog("PTT_RELEASED", 5.0)) << "the main thread did not answer";
-
-    // Once the server answers again, dictation works as before. The capture
-    // the watchdog could not reopen while the server was stopped is reopened
-    // by the next press, whose own start is lost while the new stream opens.
-    std::optional<std::string> pasted;
-    for (int attempt = 0; attempt < 3 && !pasted; ++attempt) {
-        rig.dictate();
-        pasted = target.waitForPaste(15.0);
-    }
+    const auto stopped = std::chrono::steady_clock::now();
+    rig.dictate([&] { ::kill(rig.audioServerPid(), SIGSTOP); });
+    const auto pasted = target.waitForPaste(30.0);
+    std::this_thread::sleep_until(stopped + std::chrono::seconds(10));
+    ::kill(rig.audioServerPid(), SIGCONT);
     EXPECT_EQ(pasted, std::optional<std::string>(kEnglishTestTranscript));
+
+    // The capture the watchdog could not reopen while the server was stopped
+    // is reopened by the next press, whose own start is lost while the new
+    // stream opens.
+    std::optional<std::string> again;
+    for (int attempt = 0; attempt < 3 && !again; ++attempt) {
+        rig.dictate();
+        again = target.waitForPaste(15.0);
+    }
+    EXPECT_EQ(again, std::optional<std::string>(kEnglishTestTranscript));
 }
 
 // Nothing on the paste path may wait on the session bus, and losing it is not fatal.
@@ -177,18 +159,6 @@ TEST_F(RuntimeFaultsE2E, AFullDiskLosesDiagnosticRowsButNoDictationsAndCorruptsN
     EXPECT_EQ(log.find(error), log.rfind(error)) << "the same failure reported more than once";
     // No half row: the file was never started or holds nothing.
     EXPECT_EQ(readFile(rig.diagnosticsFile()), "");
-    expectSettingsIntact();
-}
-
-TEST_F(RuntimeFaultsE2E, AReadOnlyConfigFolderStillDictates) {
-    rig.installModels();
-    ReadOnlyFolder readOnly(rig.folder("config"));
-    ASSERT_TRUE(readOnly.mounted()) << "cannot bind-mount read-only (needs root)";
-    start();
-    PasteTarget target("FaultTarget");
-    ASSERT_TRUE(target.waitUntilActive(5.0));
-    expectDictationPasted(target);
-    EXPECT_EQ(rig.terminateApplication(), 0);
     expectSettingsIntact();
 }
 

@@ -131,9 +131,7 @@ TEST_F(ModelsCommandTest, ASettingThatCannotBeSavedIsAnError) {
     writeFile(paths.modelsFolder() / "multi-test.bin", "installed");
     // A plain file where the settings folder should be.
     writeFile(root / "blocked", "");
-    std::vector<std::string> problems;
-    FileUserDefaults unsaved(root / "blocked/settings.json",
-                             [&](const std::string& problem) { problems.push_back(problem); });
+    FileUserDefaults unsaved(root / "blocked/settings.json");
     ModelsCommand command({paths, unsaved, out, err, false, catalog(),
                            [](const std::filesystem::path&) { return std::nullopt; }});
     EXPECT_EQ(command.run({"use", "multi-test"}), 1);
@@ -141,10 +139,6 @@ TEST_F(ModelsCommandTest, ASettingThatCannotBeSavedIsAnError) {
     EXPECT_EQ(
         err.str(),
         "velmarune models: the settings were not saved; the Multilingual slot is unchanged\n");
-    ASSERT_EQ(problems.size(), 1u);
-    EXPECT_TRUE(problems[0].starts_with("could not save the settings to " +
-                                        (root / "blocked/settings.json").string() + ": "))
-        << problems[0];
 }
 
 }  // namespace

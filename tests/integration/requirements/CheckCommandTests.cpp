@@ -4,7 +4,6 @@
 
 #include "support/PulseRig.h"
 #include "support/TempDir.h"
-#include "support/Tmpfs.h"
 #include "support/XRig.h"
 
 namespace velmarune {
@@ -107,23 +106,6 @@ TEST_F(CheckCommandTest, WithoutADisplayItBlocksInPlainWords) {
     EXPECT_NE(run.output.find("BLOCK  Desktop session  No display"), std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("Models for this computer:"), std::string::npos) << run.output;
-}
-
-TEST_F(CheckCommandTest, ASmallDiskBlocksUntilThereIsRoom) {
-    testing::Tmpfs disk(dataHome, "64m");
-    if (!disk.mounted()) {
-        GTEST_SKIP() << "mounting a tmpfs needs root (CAP_SYS_ADMIN)";
-    }
-    testing::XRig x({.windowManager = false});
-    ASSERT_TRUE(x.ok());
-
-    CheckRun run = check({{"DISPLAY", x.display()}});
-    EXPECT_EQ(run.outcomeOf("disk"), "block") << run.output;
-    EXPECT_EQ(run.exitCode, 2);
-
-    ASSERT_TRUE(disk.resize("6g"));
-    run = check({{"DISPLAY", x.display()}});
-    EXPECT_EQ(run.outcomeOf("disk"), "pass") << run.output;
 }
 
 }  // namespace

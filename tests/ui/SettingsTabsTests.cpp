@@ -166,7 +166,7 @@ TEST_F(ModelsTabTest, SetAsMovesTheCheckmarkAndReloadsTheEngines) {
               locator.installPath(*locator.catalog().entry("he-turbo")).string());
 }
 
-TEST_F(ModelsTabTest, TestTranscriptionReportsWhatIsMissingWithoutStartingATask) {
+TEST_F(ModelsTabTest, TestTranscriptionUsesTheSlotsEngineOrSaysWhatIsMissing) {
     auto english = std::make_shared<testing::ScriptedRecognizer>("english");
     state.multilingualEngine = english;
     struct Case {
@@ -192,6 +192,16 @@ TEST_F(ModelsTabTest, TestTranscriptionReportsWhatIsMissingWithoutStartingATask)
         EXPECT_EQ(worker.pendingCount(), 0U);
     }
     EXPECT_TRUE(english->calls.empty());
+
+    // With both, the sample goes to the slot's engine off the main thread.
+    fs::copy_file(resourcesFolder() / "zib_en.wav", sample, fs::copy_options::overwrite_existing);
+    model.transcribeSample(ModelsTabModel::TestLanguage::english, [] {});
+    EXPECT_TRUE(model.testResult().running);
+    worker.runAll();
+    queue.runPending();
+    EXPECT_EQ(model.testResult().text, "english");
+    ASSERT_EQ(english->calls.size(), 1u);
+    EXPECT_EQ(english->calls[0].language, "en");
 }
 
 TEST(GeneralTabModelTest, LastResetReadsAsRelativeTime) {

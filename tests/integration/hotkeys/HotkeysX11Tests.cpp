@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "XTestKeyboard.h"
-#include "foundation/Log.h"
 #include "foundation/UserDefaults.h"
 #include "hotkeys/GlobalHotKey.h"
 #include "hotkeys/HotkeyConflictScanner.h"
@@ -125,22 +124,16 @@ TEST(X11Listener, AShortcutWithinTheDwellPassesThroughUnchanged) {
 }
 
 TEST(X11Backends, FailWithoutAnXServer) {
-    auto sink = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scoped(sink);
     setenv("DISPLAY", ":97531", 1);
     PumpedMainQueue queue;
     MemoryUserDefaults defaults;
     X11KeyboardMonitor monitor;
-    auto manager = std::make_shared<HotkeyManager>(defaults, queue, monitor);
-    EXPECT_FALSE(manager->start());
-    EXPECT_TRUE(sink->contains(
-        "keyboard listener failed to start — no XInput2 keyboard access on this display"));
-
+    EXPECT_FALSE(std::make_shared<HotkeyManager>(defaults, queue, monitor)->start());
     X11HotKeyService service;
     auto hotKey = std::make_shared<GlobalHotKey>(service, queue, [] {});
     hotKey->set(PasteShortcut{});
     EXPECT_FALSE(hotKey->registered());
-    EXPECT_TRUE(sink->contains("register Ctrl+Shift+Super+V failed: -1"));
+    EXPECT_EQ(hotKey->lastStatus(), -1);
     unsetenv("DISPLAY");
 }
 
@@ -153,14 +146,6 @@ struct HotKeyRig {
         std::make_shared<GlobalHotKey>(service, queue, [this] { ++actions; });
 };
 
-void pressShortcut(XTestKeyboard& keys, const std::vector<std::string>& modifiers,
-                   const std::string& key) {
-    for (const auto& m : modifiers) keys.press(m);
-    keys.press(key);
-    keys.release(key);
-    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) keys.release(*it);
-}
-
 TEST(X11HotKey, FiresOncePerPressAndIsConsumed) {
     HotKeyRig rig;
     ASSERT_TRUE(rig.x.ok());
@@ -170,7 +155,7 @@ TEST(X11HotKey, FiresOncePerPressAndIsConsumed) {
     rig.hotKey->set(PasteShortcut{});  // Ctrl+Shift+Super+V
     ASSERT_TRUE(rig.hotKey->registered());
 
-    pressShortcut(keys, {"Control_L", "Shift_L", "Super_L"}, "v");
+    keys.tap({"Control_L", "Shift_L", "Super_L"}, "v");
     ASSERT_TRUE(rig.queue.runUntil([&] { return rig.actions == 1; }, kEventTimeoutSeconds));
     rig.queue.runFor(kQuietSeconds);
     EXPECT_EQ(rig.actions, 1);
@@ -185,7 +170,7 @@ TEST(X11HotKey, FiresOncePerPressAndIsConsumed) {
     // With Caps Lock on the grab still holds.
     keys.press("Caps_Lock");
     keys.release("Caps_Lock");
-    pressShortcut(keys, {"Control_L", "Shift_L", "Super_L"}, "v");
+    keys.tap({"Control_L", "Shift_L", "Super_L"}, "v");
     EXPECT_TRUE(rig.queue.runUntil([&] { return rig.actions == 3; }, kEventTimeoutSeconds));
     keys.press("Caps_Lock");
     keys.release("Caps_Lock");
@@ -197,7 +182,7 @@ TEST(X11HotKey, FiresOncePerPressAndIsConsumed) {
 
     // Suspended, the shortcut reaches the window instead.
     rig.hotKey->set(std::nullopt);
-    pressShortcut(keys, {"Control_L", "Shift_L", "Super_L"}, "v");
+    keys.tap({"Control_L", "Shift_L", "Super_L"}, "v");
     bool sawV = false;
     while (auto press = window.nextPress(1.0)) {
         if (press->keycode == keys.keycode("v"))
@@ -211,23 +196,17 @@ TEST(X11HotKey, FiresOncePerPressAndIsConsumed) {
 TEST(X11HotKey, AShortcutHeldByAnotherClientFailsWithItsStatus) {
     HotKeyRig rig;
     ASSERT_TRUE(rig.x.ok());
-    auto sink = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scoped(sink);
-
     ForeignGrab other("v");
     ASSERT_TRUE(other.ok());
-
     rig.hotKey->set(PasteShortcut{});
     EXPECT_FALSE(rig.hotKey->registered());
     EXPECT_EQ(rig.hotKey->lastStatus(), 10);  // BadAccess
-    EXPECT_TRUE(sink->contains("register Ctrl+Shift+Super+V failed: 10"));
 
     // A free shortcut then works.
     rig.hotKey->set(PasteShortcut{35, ModifierCombo{kModifierControl | kModifierOption}});
     ASSERT_TRUE(rig.hotKey->registered());
-    EXPECT_TRUE(sink->contains("registered Ctrl+Alt+P"));
     XTestKeyboard keys;
-    pressShortcut(keys, {"Control_L", "Alt_L"}, "p");
+    keys.tap({"Control_L", "Alt_L"}, "p");
     EXPECT_TRUE(rig.queue.runUntil([&] { return rig.actions == 1; }, kEventTimeoutSeconds));
 }
 

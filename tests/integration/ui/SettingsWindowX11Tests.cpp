@@ -1,16 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTabWidget>
 #include <QWidget>
-#include <chrono>
-#include <thread>
 
 #include "QtPump.h"
 #include "app/AppState.h"
@@ -25,12 +20,9 @@
 #include "models/ModelLocator.h"
 #include "models/Sha256.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
-#include "recognition/WhisperEngine.h"
 #include "shell/QtMainQueue.h"
 #include "support/TempDir.h"
-#include "support/TestModels.h"
 #include "support/XRig.h"
-#include "ui/AboutTab.h"
 #include "ui/SettingsWindow.h"
 
 namespace velmarune::testing {
@@ -44,14 +36,6 @@ int shownSettingsWindows() {
         count += widget->isVisible() && widget->windowTitle() == "Velmarune Settings";
     }
     return count;
-}
-
-// The window itself, as the user sees it, for a look at it afterwards.
-void screenshot(QWidget* window, const std::string& name) {
-    pumpUntil([] { return false; }, 0.3);
-    const fs::path folder = fs::path(VELMARUNE_BINARY_DIR) / "ui-screenshots";
-    fs::create_directories(folder);
-    window->grab().save(QString::fromStdString((folder / (name + ".png")).string()));
 }
 
 // A button of the shown tab whose text starts with `prefix`, or null.
@@ -98,32 +82,22 @@ class SettingsWindowX11 : public ::testing::Test {
         app.reset();
     }
 
-    // Hebrew models on the server beside the one the slot uses now: a good
-    // one, one whose digest the catalogue gets wrong, one the server stops
-    // sending half-way and one it sends slowly; and the multilingual model.
+    // Two Hebrew models on the server and a multilingual one.
     ModelCatalog catalog() {
-        auto entry = [&](const std::string& id, TestModel model, const std::string& tag,
-                         const std::string& route, bool wrongDigest = false) {
-            fs::copy_file(testModelPath(model), served / (id + ".bin"));
-            std::string digest = sha256HexOfFile(served / (id + ".bin"));
-            if (wrongDigest) {
-                digest.replace(0, 4, "0000");
-            }
+        auto entry = [&](const std::string& id, const std::string& tag) {
+            const std::string body = "model " + id;
+            writeFile(served / (id + ".bin"), body);
             return ModelEntry{id,
                               id,
                               "A test model",
-                              server.url(route + "/" + id + ".bin"),
-                              digest,
-                              static_cast<int64_t>(fs::file_size(served / (id + ".bin"))),
+                              server.url("files/" + id + ".bin"),
+                              sha256HexOfFile(served / (id + ".bin")),
+                              static_cast<int64_t>(body.size()),
                               tag,
                               id + ".bin"};
         };
-        return ModelCatalog({entry("he-old", TestModel::silent, "he", "files"),
-                             entry("he-new", TestModel::hebrew, "he", "files"),
-                             entry("he-damaged", TestModel::hebrew, "he", "files", true),
-                             entry("he-dropped", TestModel::hebrew, "he", "drop"),
-                             entry("he-slow", TestModel::hebrew, "he", "slow"),
-                             entry("multi", TestModel::english, "multilingual", "files")});
+        return ModelCatalog(
+            {entry("he-old", "he"), entry("he-new", "he"), entry("multi", "multilingual")});
     }
     void install(const std::string& id, ModelSlot slot) {
         const ModelEntry entry = *locator->catalog().entry(id);
@@ -196,74 +170,28 @@ TEST_F(SettingsWindowX11, OpeningAgainBringsTheSameWindowBackInFront) {
     EXPECT_EQ(shownSettingsWindows(), 1);
 }
 
-// The Models tab end to end: a failed download leaves the slot's model in
-// place, a good one reaches "Set as Hebrew", and choosing it reloads the
-// engines, which the test transcription then shows.
+// Through the Models tab's buttons: a model downloads, and only choosing it
+// changes the slot and reloads the engines.
 TEST_F(SettingsWindowX11, ModelDownloadedThroughTheModelsTabIsUsedAfterSetAs) {
     install("he-old", ModelSlot::hebrew);
-    install("multi", ModelSlot::multilingual);
     int reloads = 0;
-    state->reloadEngine = [&] {
-        ++reloads;
-        state->hebrewEngine = WhisperEngine::create(locator->resolve(ModelSlot::hebrew));
-        state->engineStatus.set(WhisperStatus::ready());
-    };
-    state->reloadEngine();
-    state->multilingualEngine = WhisperEngine::create(locator->resolve(ModelSlot::multilingual));
+    state->reloadEngine = [&] { ++reloads; };
     settings->show(SettingsPage::models);
     QWidget* tab = settings->tabs()->currentWidget();
     ASSERT_TRUE(pumpUntil([&] { return tab->isVisible(); }, 5.0));
     EXPECT_TRUE(shows(tab, "he-old.bin"));
-    EXPECT_TRUE(shows(tab, "Both ready"));
-
-    // A download that fails its check or stops half-way: the row says why
-    // and offers it again, and the slot keeps its model.
-    const int before = reloads;
-    for (const char* id : {"he-damaged", "he-dropped"}) {
-        QWidget* row = tab->findChild<QWidget*>(id);
-        ASSERT_TRUE(row) << id;
-        row->findChild<QPushButton*>()->click();
-        auto error = [&]() -> std::optional<std::string> {
-            const auto& states = downloads->states().get();
-            const auto it = states.find(id);
-            return it == states.end() ? std::nullopt : it->second.error;
-        };
-        ASSERT_TRUE(pumpUntil([&] { return error().has_value(); }, 20.0)) << id;
-        EXPECT_TRUE(shows(row, QString::fromStdString(*error()))) << id;
-        EXPECT_TRUE(button(row, "Download")) << id;
-    }
-    screenshot(settings->window(), "ui-settings-models-failed");
-    EXPECT_EQ(locator->activeEntry(ModelSlot::hebrew)->id, "he-old");
-    EXPECT_TRUE(fs::exists(locator->installPath(*locator->catalog().entry("he-old"))));
-    EXPECT_EQ(reloads, before);
-
-    // A slow one shows its progress until it is cancelled.
-    QWidget* slow = tab->findChild<QWidget*>("he-slow");
-    button(slow, "Download")->click();
-    ASSERT_TRUE(pumpUntil([&] { return shows(slow, "%") && button(slow, "Cancel"); }, 10.0));
-    screenshot(settings->window(), "ui-settings-models-downloading");
-    button(slow, "Cancel")->click();
-    EXPECT_TRUE(pumpUntil([&] { return button(slow, "Download") != nullptr; }, 5.0));
-
     QWidget* fresh = tab->findChild<QWidget*>("he-new");
     button(fresh, "Download")->click();
     ASSERT_TRUE(pumpUntil([&] { return button(fresh, "Set as Hebrew") != nullptr; }, 20.0))
         << "the download did not finish";
-    EXPECT_EQ(reloads, before) << "downloading alone changed the engines";
-    button(tab, "Set as Hebrew")->click();
-    EXPECT_EQ(reloads, before + 1);
+    EXPECT_EQ(reloads, 0) << "downloading alone changed the engines";
+    button(fresh, "Set as Hebrew")->click();
+    EXPECT_EQ(reloads, 1);
     EXPECT_EQ(locator->activeEntry(ModelSlot::hebrew)->id, "he-new");
     EXPECT_TRUE(shows(tab, "he-new.bin"));
-    // The old model transcribed nothing; the test sample now goes to the new one.
-    tab->findChild<QComboBox*>()->setCurrentIndex(1);
-    button(tab, "Transcribe test sample")->click();
-    ASSERT_TRUE(
-        pumpUntil([&] { return shows(tab, "Result: ") && button(tab, "Transcribe "); }, 60.0));
-    EXPECT_TRUE(shows(tab, kHebrewTestTranscript)) << "the test did not use the new model";
-    screenshot(settings->window(), "ui-settings-models");
 }
 
-// Each tab as the user meets it, for a look at the screenshots.
+// Each tab as the user meets it, saved for a look.
 TEST_F(SettingsWindowX11, EveryTabDrawsItsContent) {
     install("multi", ModelSlot::multilingual);
     state->engineStatus.set(WhisperStatus::loading());
@@ -273,28 +201,13 @@ TEST_F(SettingsWindowX11, EveryTabDrawsItsContent) {
     settings->show(SettingsPage::general);
     for (int i = 0; i < 5; ++i) {
         settings->tabs()->setCurrentIndex(i);
-        screenshot(settings->window(), std::string("ui-settings-") + names[i] + "-tab");
+        screenshot(QStringLiteral("ui-settings-%1-tab").arg(names[i]));
     }
     // The settings file changed by hand while the window is open: the next
     // time the tab is shown it reads the new value.
     writeFile(paths.settingsFile(), R"({"pttLanguage": "en"})");
     settings->tabs()->setCurrentIndex(0);
-    QWidget* general = settings->tabs()->widget(0);
-    EXPECT_TRUE(shows(general, "Last reset: 5 minutes ago"));
-    // The autostart entry cannot be written: the switch stays off and says why.
-    writeFile(paths.autostartFolder(), "");
-    general->findChild<QCheckBox*>()->click();
-    EXPECT_FALSE(general->findChild<QCheckBox*>()->isChecked());
-    EXPECT_TRUE(shows(general, "could not be added to the programs started at login"));
-    screenshot(settings->window(), "ui-settings-general-login-failed");
-    EXPECT_EQ(general->findChild<QComboBox*>()->currentText(), "English only");
-
-    auto* about = static_cast<AboutTab*>(settings->tabs()->widget(4));
-    about->showAcknowledgements();
-    ASSERT_TRUE(pumpUntil([&] { return about->acknowledgementsWindow()->isVisible(); }, 5.0));
-    screenshot(about->acknowledgementsWindow(), "ui-settings-acknowledgements");
-    auto* text = about->acknowledgementsWindow()->findChild<QPlainTextEdit*>();
-    EXPECT_TRUE(text->toPlainText().contains("Permission is hereby granted"));
+    EXPECT_EQ(settings->tabs()->widget(0)->findChild<QComboBox*>()->currentText(), "English only");
 }
 
 }  // namespace

@@ -390,7 +390,7 @@ void AppDelegate::buildViews() {
         g.locator, *g.downloads, g.notifications, g.transcriptionQueue, resourcesFolder(),
         [&g] {
             return makeHotkeysTab(g.state, g.defaults, g.mainQueue, g.shortcutScanQueue,
-                                  g.desktopShortcuts);
+                                  g.desktopShortcuts, g.desktop);
         },
         [&g] {
             return makeAudioTab(g.state, g.defaults, g.mainQueue, g.readinessQueue,

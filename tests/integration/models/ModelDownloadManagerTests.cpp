@@ -190,51 +190,7 @@ TEST_F(ModelDownloadTest, AFailedTransferKeepsThePreviousModelAndLeavesNoPartFil
     }
 }
 
-TEST_F(ModelDownloadTest, ASecondStartAndACancelMidTransfer) {
-    const ModelEntry entry = serve("slow", randomBody(4'000'000, 4));
-    manager.start(entry);
-    ASSERT_TRUE(waitFor([&] { return state(entry) && state(entry)->fractionCompleted > 0.0; }));
-
-    // A second click changes nothing: same transfer, same progress.
-    const DownloadState running = *state(entry);
-    manager.start(entry);
-    EXPECT_EQ(state(entry), running);
-    EXPECT_EQ(sink->count("Download started: " + entry.id), 1u);
-
-    // Another start of the same model (here: another process) keeps away
-    // from the running transfer's file.
-    {
-        MemoryUserDefaults otherDefaults;
-        ModelLocator otherLocator(otherDefaults, paths);
-        ManualMainQueue otherQueue;
-        NotificationCenter otherCenter(otherQueue);
-        ModelDownloadManager other(otherQueue, otherCenter, otherLocator,
-                                   [](const fs::path&) { return std::nullopt; });
-        const auto before = leftovers();
-        ASSERT_EQ(before.size(), 1u);
-        ModelEntry unreachable = entry;
-        unreachable.downloadURL = "https://127.0.0.1:1/never";
-        other.start(unreachable);
-        EXPECT_EQ(leftovers().front(), before.front());
-        other.cancel(unreachable);
-    }
-    sink->clear();
-
-    manager.cancel(entry);
-    EXPECT_FALSE(state(entry));
-    // The worker removes its partial file when it stops.
-    ASSERT_TRUE(waitFor([&] { return leftovers().empty(); }, 10.0));
-    settle();
-    EXPECT_FALSE(state(entry));
-    EXPECT_TRUE(completed.empty());
-    EXPECT_FALSE(fs::exists(locator.installPath(entry)));
-    // The cancellation the transfer reports is not an error.
-    EXPECT_TRUE(sink->messages("ModelDownloadManager").empty());
-}
-
-TEST_F(ModelDownloadTest, ACancelWhileVerifyingInstallsNothing) {
-    const ModelEntry entry = serve("files", randomBody(500'000, 7));
-    writeFile(locator.installPath(entry), "the model that works");
+TEST_F(ModelDownloadTest, ACancelWhileTransferringOrVerifyingInstallsNothing) {
     // The verification runs until it is told to stop (10 s at most).
     digestHook = [](const fs::path& file, const std::function<bool()>& stop) {
         for (int i = 0; i < 10'000 && !stop(); ++i) {
@@ -242,17 +198,53 @@ TEST_F(ModelDownloadTest, ACancelWhileVerifyingInstallsNothing) {
         }
         return sha256HexOfFile(file, stop);
     };
-    manager.start(entry);
-    ASSERT_TRUE(waitFor([&] { return state(entry) && state(entry)->isVerifying; }));
-    manager.cancel(entry);
-    ASSERT_TRUE(waitFor([&] { return leftovers().empty(); }, 10.0));
-    settle();
+    for (const std::string route : {"slow", "files"}) {
+        SCOPED_TRACE(route);
+        const ModelEntry entry = serve(route, randomBody(4'000'000, 4));
+        writeFile(locator.installPath(entry), "the model that works");
+        manager.start(entry);
+        ASSERT_TRUE(waitFor([&] {
+            return state(entry) && (route == "slow" ? state(entry)->fractionCompleted > 0.0
+                                                    : state(entry)->isVerifying);
+        }));
+        if (route == "slow") {
+            // A second click changes nothing: same transfer, same progress.
+            const DownloadState running = *state(entry);
+            manager.start(entry);
+            EXPECT_EQ(state(entry), running);
+            EXPECT_EQ(sink->count("Download started: " + entry.id), 1u);
 
-    EXPECT_FALSE(state(entry));
-    EXPECT_TRUE(completed.empty());
-    EXPECT_EQ(readFile(locator.installPath(entry)), "the model that works");
-    EXPECT_EQ(sink->messages("ModelDownloadManager"),
-              std::vector<std::string>{"Download started: " + entry.id});
+            // Another start of the same model (here: another process) keeps
+            // away from the running transfer's file.
+            MemoryUserDefaults otherDefaults;
+            ModelLocator otherLocator(otherDefaults, paths);
+            ManualMainQueue otherQueue;
+            NotificationCenter otherCenter(otherQueue);
+            ModelDownloadManager other(otherQueue, otherCenter, otherLocator,
+                                       [](const fs::path&) { return std::nullopt; });
+            const auto before = leftovers();
+            ASSERT_EQ(before.size(), 1u);
+            ModelEntry unreachable = entry;
+            unreachable.downloadURL = "https://127.0.0.1:1/never";
+            other.start(unreachable);
+            EXPECT_EQ(leftovers().front(), before.front());
+            other.cancel(unreachable);
+        }
+
+        manager.cancel(entry);
+        EXPECT_FALSE(state(entry));
+        // The worker removes its partial file when it stops.
+        ASSERT_TRUE(waitFor([&] { return leftovers().empty(); }, 10.0));
+        settle();
+        EXPECT_FALSE(state(entry));
+        EXPECT_TRUE(completed.empty());
+        EXPECT_EQ(readFile(locator.installPath(entry)), "the model that works");
+        // The cancellation the transfer reports is not an error.
+        for (const std::string& line : sink->messages("ModelDownloadManager")) {
+            EXPECT_EQ(line, "Download started: " + entry.id);
+        }
+        sink->clear();
+    }
 }
 
 }  // namespace

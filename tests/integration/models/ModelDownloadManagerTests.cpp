@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <random>
 #include <thread>
 
 #include "foundation/Log.h"
@@ -22,15 +21,6 @@ using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
 
-std::string randomBody(size_t bytes, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string body(bytes, '\0');
-    for (auto& c : body) {
-        c = static_cast<char>(generator() & 0xff);
-    }
-    return body;
-}
-
 class ModelDownloadTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(server.running()); }
@@ -39,14 +29,9 @@ class ModelDownloadTest : public ::testing::Test {
     ModelEntry serve(const std::string& route, const std::string& body) {
         const std::string name = "model-" + std::to_string(++m_served);
         writeFile(served / name, body);
-        return ModelEntry{name,
-                          name,
-                          "test model",
-                          server.url(route + "/" + name),
-                          sha256HexOfFile(served / name),
-                          static_cast<int64_t>(body.size()),
-                          "he",
-                          name + ".bin"};
+        const auto size = static_cast<int64_t>(body.size());
+        const std::string url = server.url(route + "/" + name);
+        return {name, name, "", url, sha256HexOfFile(served / name), size, "he", name + ".bin"};
     }
 
     bool waitFor(const std::function<bool()>& condition, double seconds = 15.0) {
@@ -116,7 +101,7 @@ TEST_F(ModelDownloadTest, AVerifiedFileIsInstalledAndAnnouncedOnce) {
     // Without an announced length there is no progress until the file arrives.
     for (const std::string route : {"files", "redirect", "nolength"}) {
         SCOPED_TRACE(route);
-        const std::string body = randomBody(3'000'000, 1);
+        const std::string body = std::string(3'000'000, 'b');
         const ModelEntry entry = serve(route, body);
         watched = entry.id;
         seen.clear();
@@ -160,11 +145,11 @@ TEST_F(ModelDownloadTest, AFailedTransferKeepsThePreviousModelAndLeavesNoPartFil
     for (const auto& [route, error] : cases) {
         SCOPED_TRACE(route);
         sink->clear();
-        ModelEntry entry = serve(route == "missing" ? "files" : route, randomBody(1'000'000, 2));
+        ModelEntry entry = serve(route == "missing" ? "files" : route, std::string(1'000'000, 'c'));
         std::string logged = "Network error: " + brokeOff;
         if (route == "files") {
             logged = "SHA-256 mismatch for " + entry.id + ": got " + entry.sha256.substr(0, 8);
-            entry.sha256 = std::string(64, '0');  // what no random body hashes to
+            entry.sha256 = std::string(64, '0');  // what no body hashes to
         } else if (route == "missing") {
             logged = "SHA-256 mismatch for " + entry.id;
             entry.downloadURL = server.url("files/missing.bin");
@@ -200,7 +185,7 @@ TEST_F(ModelDownloadTest, ACancelWhileTransferringOrVerifyingInstallsNothing) {
     };
     for (const std::string route : {"slow", "files"}) {
         SCOPED_TRACE(route);
-        const ModelEntry entry = serve(route, randomBody(4'000'000, 4));
+        const ModelEntry entry = serve(route, std::string(4'000'000, 'e'));
         writeFile(locator.installPath(entry), "the model that works");
         manager.start(entry);
         ASSERT_TRUE(waitFor([&] {

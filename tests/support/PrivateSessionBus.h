@@ -27,6 +27,7 @@ class PrivateSessionBus {
         return waitUntil([&] { return std::filesystem::exists(socket); }, 5.0);
     }
     const std::string& address() const { return m_address; }
+    pid_t pid() const { return m_daemon.pid(); }
 
     // The bus goes away under its clients (a session ending).
     void stop() { m_daemon.stop(); }

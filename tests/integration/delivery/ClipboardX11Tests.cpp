@@ -4,6 +4,7 @@
 #include <chrono>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "X11TestClients.h"
 #include "delivery/ClipboardPaster.h"
@@ -130,49 +131,33 @@ TEST(ClipboardX11, ALargeImageGoesBothWaysInChunks) {
     EXPECT_TRUE(restored == image);
 }
 
-TEST(ClipboardX11, TerminalsGetControlShiftV) {
+// The chord follows the front window's class (terminals get Control+Shift+V)
+// and is typed as a Latin V while a Hebrew layout is active.
+TEST(ClipboardX11, TheChordFollowsTheWindowClassAndIsTypedInTheLatinGroup) {
     X11PasteRig rig;
     ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(requireProgram("setxkbmap", "x11-xkb-utils"));
+    ASSERT_EQ(std::system("setxkbmap -layout us,il"), 0);
     std::atomic<int> activations{0};
     rig.front.setOnActivation([&] { ++activations; });
-    for (const auto& [wmClass, shift] :
-         std::vector<std::pair<std::string, bool>>{{"Gedit", false}, {"XTerm", true}}) {
+    for (const auto& [wmClass, shift, group] : std::vector<std::tuple<std::string, bool, int>>{
+             {"Gedit", false, 1}, {"XTerm", true, 1}, {"Gedit", false, 0}}) {
+        SCOPED_TRACE(wmClass + " in group " + std::to_string(group));
         const int before = activations;
         PasteTarget target(wmClass);
         ASSERT_TRUE(target.waitUntilActive(5.0));
         EXPECT_TRUE(waitUntil([&] { return activations > before; }, 2.0));
         // No _NET_WM_PID on the test window: the id reads 0.
         EXPECT_EQ(rig.front.frontmost(), wmClass + ":0");
-        rig.insert("ls");
+        lockKeyboardGroup(group);
+        ASSERT_EQ(lockedKeyboardGroup(), group);
+        rig.insert("עברית ls");
         rig.clock.advance(0.03);
-        EXPECT_EQ(target.waitForPaste(5.0), "ls") << wmClass;
-        EXPECT_EQ(target.lastPasteHadShift(), shift) << wmClass;
+        EXPECT_EQ(target.waitForPaste(5.0), "עברית ls");
+        EXPECT_EQ(target.lastPasteHadShift(), shift);
+        EXPECT_EQ(target.lastPasteGroup(), 0);    // typed as a Latin V
+        EXPECT_EQ(lockedKeyboardGroup(), group);  // and the user's group given back
     }
-}
-
-TEST(ClipboardX11, PastesWhileAHebrewLayoutIsActiveAndGivesTheGroupBack) {
-    X11PasteRig rig;
-    ASSERT_TRUE(rig.start());
-    if (!requireProgram("setxkbmap", "x11-xkb-utils")) {
-        return;
-    }
-    ASSERT_EQ(std::system("setxkbmap -layout us,il"), 0);
-    PasteTarget target("Target");
-    ASSERT_TRUE(target.waitUntilActive(5.0));
-    lockKeyboardGroup(1);
-    ASSERT_EQ(lockedKeyboardGroup(), 1);
-    rig.insert("עברית");
-    rig.clock.advance(0.03);
-    EXPECT_EQ(target.waitForPaste(5.0), "עברית");
-    EXPECT_EQ(target.lastPasteGroup(), 0);  // typed as a Latin V
-    EXPECT_EQ(lockedKeyboardGroup(), 1);
-
-    // With the Latin group active nothing is switched.
-    lockKeyboardGroup(0);
-    rig.insert("again");
-    rig.clock.advance(0.03);
-    EXPECT_EQ(target.waitForPaste(5.0), "again");
-    EXPECT_EQ(lockedKeyboardGroup(), 0);
 }
 
 TEST(ClipboardX11, ModifierStateFollowsHeldKeys) {

@@ -32,10 +32,63 @@ bool waitFor(const std::function<bool()>& done) {
     return testing::waitUntil(done, kWaitSeconds, 0.005);
 }
 
-// logind, the screensavers and GNOME's display configuration: a connection of
-// the test's own that owns their names, answers GetSession with our session
-// and emits their signals, so that they really come from each name's owner.
-class FakeServices {
+// A connection of the test's own to the private bus.
+class Connection {
+  public:
+    Connection() { EXPECT_GE(sd_bus_open_user(&m_bus), 0); }
+    ~Connection() { sd_bus_flush_close_unref(m_bus); }
+
+    // Sends a signal to everyone listening (destination empty) or to one
+    // connection.
+    template <typename... Args>
+    void send(const std::string& destination, const char* path, const char* interface,
+              const char* member, const char* types, Args... args) {
+        sd_bus_message* message = nullptr;
+        ASSERT_GE(sd_bus_message_new_signal(m_bus, &message, path, interface, member), 0);
+        if (!destination.empty()) {
+            ASSERT_GE(sd_bus_message_set_destination(message, destination.c_str()), 0);
+        }
+        if (types[0] != '\0') {
+            ASSERT_GE(sd_bus_message_append(message, types, args...), 0);
+        }
+        EXPECT_GE(sd_bus_send(m_bus, message, nullptr), 0) << member;
+        sd_bus_message_unref(message);
+        sd_bus_flush(m_bus);
+    }
+
+    const char* name() const {
+        const char* unique = nullptr;
+        sd_bus_get_unique_name(m_bus, &unique);
+        return unique;
+    }
+
+    // Every other connection on the bus: the listener's two among them. A
+    // call, so everything sent before has reached the bus.
+    std::vector<std::string> others() {
+        std::vector<std::string> names;
+        sd_bus_message* reply = nullptr;
+        if (sd_bus_call_method(m_bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus", "ListNames", nullptr, &reply, "") >= 0 &&
+            sd_bus_message_enter_container(reply, 'a', "s") > 0) {
+            const char* other = nullptr;
+            while (sd_bus_message_read(reply, "s", &other) > 0) {
+                if (other[0] == ':' && std::string(other) != name()) {
+                    names.push_back(other);
+                }
+            }
+        }
+        sd_bus_message_unref(reply);
+        return names;
+    }
+
+  protected:
+    sd_bus* m_bus = nullptr;
+};
+
+// logind, the screensavers and GNOME's display configuration: a connection
+// that owns their names, answers GetSession with our session and emits their
+// signals, so that they really come from each name's owner.
+class FakeServices : public Connection {
   public:
     FakeServices() {
         static const sd_bus_vtable manager[] = {
@@ -43,7 +96,6 @@ class FakeServices {
             SD_BUS_METHOD("GetSession", "s", "o", getSession, SD_BUS_VTABLE_UNPRIVILEGED),
             SD_BUS_VTABLE_END,
         };
-        EXPECT_GE(sd_bus_open_user(&m_bus), 0);
         EXPECT_GE(sd_bus_add_object_vtable(m_bus, nullptr, "/org/freedesktop/login1",
                                            "org.freedesktop.login1.Manager", manager, nullptr),
                   0);
@@ -52,43 +104,36 @@ class FakeServices {
             EXPECT_GE(sd_bus_request_name(m_bus, name, 0), 0) << name;
         }
     }
-    ~FakeServices() { sd_bus_flush_close_unref(m_bus); }
 
     // Answers the calls that have arrived.
     void serve() {
         while (sd_bus_process(m_bus, nullptr) > 0) {
         }
     }
-    template <typename... Args>
-    void emit(const char* path, const char* interface, const char* member, const char* types,
-              Args... args) {
-        EXPECT_GE(sd_bus_emit_signal(m_bus, path, interface, member, types, args...), 0) << member;
-        sd_bus_flush(m_bus);
-    }
     void sleep(bool start) {
-        emit("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep", "b",
-             start);
+        send("", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
+             "b", start);
     }
     void shutdown(bool start) {
-        emit("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForShutdown", "b",
-             start);
+        send("", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForShutdown",
+             "b", start);
     }
     void lock(const char* session, bool locked) {
-        emit(session, "org.freedesktop.login1.Session", locked ? "Lock" : "Unlock", "");
+        send("", session, "org.freedesktop.login1.Session", locked ? "Lock" : "Unlock", "");
     }
     // `service` is org.freedesktop.ScreenSaver or org.gnome.ScreenSaver.
     void screenSaver(const std::string& service, bool active) {
         std::string path = "/" + service;
         std::replace(path.begin(), path.end(), '.', '/');
-        emit(path.c_str(), service.c_str(), "ActiveChanged", "b", active);
+        send("", path.c_str(), service.c_str(), "ActiveChanged", "b", active);
     }
     void powerSaveMode(int32_t mode) {
-        emit("/org/gnome/Mutter/DisplayConfig", "org.freedesktop.DBus.Properties",
+        send("", "/org/gnome/Mutter/DisplayConfig", "org.freedesktop.DBus.Properties",
              "PropertiesChanged", "sa{sv}as", "org.gnome.Mutter.DisplayConfig", 2,
              "ApplyMonitorsConfigAllowed", "b", 1, "PowerSaveMode", "i", mode, 0);
     }
     void sessionActive(const char* session, bool active) {
-        emit(session, "org.freedesktop.DBus.Properties", "PropertiesChanged", "sa{sv}as",
+        send("", session, "org.freedesktop.DBus.Properties", "PropertiesChanged", "sa{sv}as",
              "org.freedesktop.login1.Session", 2, "Type", "s", "wayland", "Active", "b", active, 0);
     }
 
@@ -96,26 +141,24 @@ class FakeServices {
     static int getSession(sd_bus_message* call, void*, sd_bus_error*) {
         return sd_bus_reply_method_return(call, "o", kMySession);
     }
-    sd_bus* m_bus = nullptr;
 };
 
 // A private bus standing in for both the system and the session bus, the
-// services on it, and a plain client connection for the test (which owns no
-// such name).
+// services on it, and a client that owns no name.
 class SessionEventsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(m_bus.start(m_dir.path()));
         m_system.emplace("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address());
         m_sessionID.emplace("XDG_SESSION_ID", "c7");
-        ASSERT_GE(sd_bus_open_user(&m_client), 0);
         m_services.emplace();
+        m_client.emplace();
     }
 
     void TearDown() override {
         m_events.stop();
         m_services.reset();
-        m_client = sd_bus_flush_close_unref(m_client);
+        m_client.reset();
     }
 
     void startListening() {
@@ -124,44 +167,6 @@ class SessionEventsTest : public ::testing::Test {
             m_services->serve();
             return m_events.waitUntilListening(0.005);
         }));
-    }
-
-    // Sends a signal from the test's own connection, to everyone listening
-    // (destination empty) or to one connection.
-    template <typename... Args>
-    void forge(const std::string& destination, const char* path, const char* interface,
-               const char* member, const char* types, Args... args) {
-        sd_bus_message* message = nullptr;
-        ASSERT_GE(sd_bus_message_new_signal(m_client, &message, path, interface, member), 0);
-        if (!destination.empty()) {
-            ASSERT_GE(sd_bus_message_set_destination(message, destination.c_str()), 0);
-        }
-        if (types[0] != '\0') {
-            ASSERT_GE(sd_bus_message_append(message, types, args...), 0);
-        }
-        EXPECT_GE(sd_bus_send(m_client, message, nullptr), 0);
-        sd_bus_message_unref(message);
-    }
-
-    // Every other connection on the bus: the listener's two and the services'
-    // among them. A call, so everything sent before has reached the bus.
-    std::vector<std::string> otherConnections() {
-        std::vector<std::string> names;
-        sd_bus_message* reply = nullptr;
-        const char* self = nullptr;
-        sd_bus_get_unique_name(m_client, &self);
-        if (sd_bus_call_method(m_client, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                               "org.freedesktop.DBus", "ListNames", nullptr, &reply, "") >= 0 &&
-            sd_bus_message_enter_container(reply, 'a', "s") > 0) {
-            const char* name = nullptr;
-            while (sd_bus_message_read(reply, "s", &name) > 0) {
-                if (name[0] == ':' && std::string(name) != self) {
-                    names.push_back(name);
-                }
-            }
-        }
-        sd_bus_message_unref(reply);
-        return names;
     }
 
     // Pumps the main queue until `count` events arrived (or time runs out).
@@ -174,7 +179,7 @@ class SessionEventsTest : public ::testing::Test {
     testing::PrivateSessionBus m_bus;
     std::optional<ScopedEnv> m_system, m_sessionID;
     std::optional<FakeServices> m_services;
-    sd_bus* m_client = nullptr;
+    std::optional<Connection> m_client;  // owns no name
     RunLoopMainQueue m_queue;
     DBusSessionEvents m_events{m_queue};
     Events m_seen;
@@ -233,24 +238,23 @@ TEST_F(SessionEventsTest, DeliversTheMappedEventsInOrderToEveryObserver) {
 
 TEST_F(SessionEventsTest, IgnoresSignalsNotSentByTheServiceOwner) {
     startListening();
+    Connection& forger = *m_client;
     // Broadcast by a connection that owns none of the names.
-    forge("", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep", "b",
-          1);
-    forge("", kMySession, "org.freedesktop.login1.Session", "Lock", "");
-    forge("", "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver", "ActiveChanged", "b", 1);
+    forger.send("", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
+                "b", 1);
+    forger.send("", kMySession, "org.freedesktop.login1.Session", "Lock", "");
+    forger.send("", "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver", "ActiveChanged", "b", 1);
     // Sent straight to the listener, which the bus delivers whatever the
     // match rules say; a forged ownership change first.
-    const char* self = nullptr;
-    sd_bus_get_unique_name(m_client, &self);
-    for (const auto& listener : otherConnections()) {
-        forge(listener, "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged", "sss",
-              "org.freedesktop.login1", "", self);
-        forge(listener, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
-              "PrepareForShutdown", "b", 1);
-        forge(listener, "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
-              "ActiveChanged", "b", 1);
+    for (const auto& listener : forger.others()) {
+        forger.send(listener, "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+                    "sss", "org.freedesktop.login1", "", forger.name());
+        forger.send(listener, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                    "PrepareForShutdown", "b", 1);
+        forger.send(listener, "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
+                    "ActiveChanged", "b", 1);
     }
-    otherConnections();  // a call: the forged signals are on their way first
+    forger.others();  // a call: the forged signals are on their way first
     // The real logind locking another user's session.
     m_services->lock(kOtherSession, true);
     // Signals arrive in order, so anything let through would precede this.

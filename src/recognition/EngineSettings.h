@@ -1,5 +1,10 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "foundation/UserDefaults.h"
 #include "recognition/WhisperEngine.h"
 
@@ -22,6 +27,48 @@ inline WhisperEngine::Options engineOptionsFrom(const UserDefaults& defaults) {
     options.useGpu = defaults.boolOr(kUseGpuKey, true);
     options.fasterEncoder = [&defaults] { return defaults.boolOr(kFasterEncoderKey, false); };
     return options;
+}
+
+// The engine's name for a GPU backend this build has ("Vulkan", "CUDA"), or
+// nothing: then the GPU switch would do nothing and is not offered.
+std::optional<std::string> gpuBackendName();
+
+// One switch of the Models tab over an engine setting.
+struct EngineSwitch {
+    const char* key;
+    const char* label;
+    const char* caption;
+    bool fallback;  // its value when the settings file has none
+    // Read only when the models load: a change reloads the engines. The
+    // faster encoder is read at every decode and applies to the next one.
+    bool reloadsEngines;
+
+    bool isOn(const UserDefaults& defaults) const { return defaults.boolOr(key, fallback); }
+    // Stores the choice and reloads the engines when they read it at load.
+    // False when the settings file could not be written.
+    bool set(UserDefaults& defaults, bool on, const std::function<void()>& reloadEngines) const {
+        if (on == isOn(defaults)) {
+            return true;
+        }
+        if (!defaults.setBool(key, on)) {
+            return false;
+        }
+        if (reloadsEngines && reloadEngines) {
+            reloadEngines();
+        }
+        return true;
+    }
+};
+
+// The switches this build offers, in the order shown.
+inline std::vector<EngineSwitch> engineSwitches() {
+    std::vector<EngineSwitch> switches{
+        {kFasterEncoderKey, "Faster encoder", kFasterEncoderTitle, false, false}};
+    if (gpuBackendName()) {
+        switches.push_back({kUseGpuKey, kUseGpuTitle,
+                            "The speech engines load again when this changes.", true, true});
+    }
+    return switches;
 }
 
 }  // namespace velmarune

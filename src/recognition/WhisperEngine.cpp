@@ -17,6 +17,7 @@
 
 #include "foundation/Log.h"
 #include "models/ModelFileCheck.h"
+#include "recognition/EngineSettings.h"
 #include "recognition/GgmlCpuBackend.h"
 #include "recognition/LastSegmentCheck.h"
 
@@ -113,6 +114,14 @@ int64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 }  // namespace
+
+std::optional<std::string> gpuBackendName() {
+#ifdef VELMARUNE_GPU_BACKEND
+    return std::string(VELMARUNE_GPU_BACKEND);
+#else
+    return std::nullopt;
+#endif
+}
 
 std::shared_ptr<WhisperEngine> WhisperEngine::create(const std::filesystem::path& modelPath,
                                                      std::optional<int64_t> expectedSize,

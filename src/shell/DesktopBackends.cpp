@@ -78,7 +78,8 @@ DesktopBackends::~DesktopBackends() {
 
 void DesktopBackends::start(const std::optional<PasteShortcut>& pasteLast,
                             std::function<void()> onCompositorLost) {
-    const DesktopSession session = probeDesktopSession();
+    m_session = probeDesktopSession();
+    const DesktopSession& session = m_session;
     m_waylandSession = session.wayland;
     m_choices = chooseBackends(session, pasteLast);
 
@@ -154,6 +155,16 @@ void DesktopBackends::stop() {
     if (m_wayland && m_wayland->stop) {
         m_wayland->stop();
     }
+}
+
+std::string DesktopBackends::advice(DesktopService service,
+                                    const std::optional<PasteShortcut>& pasteLast) const {
+    for (const ServiceChoice& choice : chooseBackends(m_session, pasteLast)) {
+        if (choice.service == service) {
+            return choice.problem;
+        }
+    }
+    return "";
 }
 
 DesktopBackends::InputReadiness DesktopBackends::inputReadiness() const {

@@ -62,6 +62,10 @@ class DesktopBackends {
     KeyboardMonitor& chordListener() { return *m_chordListener; }
     HotKeyService& hotKeys() { return m_x11HotKeys; }
     const std::vector<ServiceChoice>& choices() const { return m_choices; }
+    // Main thread, after start(): what `service` lacks in this session and
+    // the fix, for the paste-last shortcut `pasteLast` (the Hotkeys tab asks
+    // again for a shortcut just recorded); empty when fully served.
+    std::string advice(DesktopService service, const std::optional<PasteShortcut>& pasteLast) const;
 
     // Any thread, after start(): what the readiness walk asks of the desktop
     // (an X11 session is looked at again, the rest is the start-up choice).
@@ -86,6 +90,7 @@ class DesktopBackends {
     std::unique_ptr<EvdevKeyboardMonitor> m_evdev;
     std::optional<WaylandOutputs> m_wayland;
 
+    DesktopSession m_session;
     bool m_waylandSession = false;
     bool m_locked = false;
     bool m_inactive = false;

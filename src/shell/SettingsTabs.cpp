@@ -5,6 +5,7 @@
 #include "foundation/SerialQueue.h"
 #include "hotkeys/HotkeyConflictScanner.h"
 #include "platform/pulse/PulseCaptureSession.h"
+#include "shell/DesktopBackends.h"
 #include "ui/AudioTab.h"
 #include "ui/HotkeysTab.h"
 
@@ -17,12 +18,15 @@ constexpr double kServerWaitSeconds = 1.0;
 
 QWidget* makeHotkeysTab(std::shared_ptr<AppState> state, UserDefaults& defaults,
                         MainQueue& mainQueue, SerialQueue& scanQueue,
-                        DesktopShortcutSource& desktopShortcuts) {
+                        DesktopShortcutSource& desktopShortcuts, const DesktopBackends& desktop) {
     scanQueue.start();
     return new HotkeysTab(HotkeysTab::Dependencies{
         {defaults, mainQueue, scanQueue,
          [&desktopShortcuts] { return HotkeyConflictScanner::systemShortcuts(desktopShortcuts); },
-         std::move(state)},
+         std::move(state),
+         [&desktop](DesktopService service, const std::optional<PasteShortcut>& pasteLast) {
+             return desktop.advice(service, pasteLast);
+         }},
         {}});
 }
 

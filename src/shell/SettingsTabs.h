@@ -6,6 +6,8 @@ class QWidget;
 
 namespace velmarune {
 
+class DesktopBackends;
+
 struct AppState;
 class DesktopShortcutSource;
 class MainQueue;
@@ -19,7 +21,7 @@ class UserDefaults;
 // `scanQueue` reads the desktop's shortcut settings.
 QWidget* makeHotkeysTab(std::shared_ptr<AppState> state, UserDefaults& defaults,
                         MainQueue& mainQueue, SerialQueue& scanQueue,
-                        DesktopShortcutSource& desktopShortcuts);
+                        DesktopShortcutSource& desktopShortcuts, const DesktopBackends& desktop);
 
 // `soundQueue` asks the sound server; capture follows the chosen input
 // through the state's capture engine.

@@ -44,6 +44,14 @@ QLabel* messageLabel(QWidget* parent) {
     return label;
 }
 
+// Holds a line to paste into a configuration file: selectable.
+QLabel* adviceLabel(QWidget* parent) {
+    auto* label = captionLabel(QString(), parent);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->hide();
+    return label;
+}
+
 QLabel* valueLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
     QFont font = label->font();
@@ -83,8 +91,10 @@ HotkeysTab::HotkeysTab(Dependencies deps, QWidget* parent)
     page->addLayout(dictationRow);
     m_dictationHint = captionLabel(QString(), this);
     m_dictationMessage = messageLabel(this);
+    m_dictationAdvice = adviceLabel(this);
     page->addWidget(m_dictationHint);
     page->addWidget(m_dictationMessage);
+    page->addWidget(m_dictationAdvice);
 
     page->addWidget(sectionHeading(QStringLiteral("Paste Last Dictation"), this));
     page->addWidget(captionLabel(
@@ -104,8 +114,10 @@ HotkeysTab::HotkeysTab(Dependencies deps, QWidget* parent)
     page->addLayout(pasteButtons);
     m_pasteHint = captionLabel(QString(), this);
     m_pasteMessage = messageLabel(this);
+    m_pasteAdvice = adviceLabel(this);
     page->addWidget(m_pasteHint);
     page->addWidget(m_pasteMessage);
+    page->addWidget(m_pasteAdvice);
 
     // A warning asks before storing: the shortcut works, but something else uses it too.
     m_warning = new QFrame(this);
@@ -212,6 +224,8 @@ void HotkeysTab::refresh() {
     };
     hint(m_dictationHint, m_model.dictationHint());
     hint(m_pasteHint, m_model.pasteHint());
+    hint(m_dictationAdvice, m_model.dictationAdvice());
+    hint(m_pasteAdvice, m_model.pasteAdvice());
     showMessage(m_dictationMessage, m_model.dictationMessage());
     showMessage(m_pasteMessage, m_model.pasteMessage());
     const auto& warning = m_model.pendingWarning();

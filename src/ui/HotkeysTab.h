@@ -49,10 +49,12 @@ class HotkeysTab : public QWidget {
     QLabel* m_dictationValue = nullptr;
     QLabel* m_dictationHint = nullptr;
     QLabel* m_dictationMessage = nullptr;
+    QLabel* m_dictationAdvice = nullptr;
     QPushButton* m_recordDictation = nullptr;
     QLabel* m_pasteValue = nullptr;
     QLabel* m_pasteHint = nullptr;
     QLabel* m_pasteMessage = nullptr;
+    QLabel* m_pasteAdvice = nullptr;
     QPushButton* m_recordPaste = nullptr;
     QFrame* m_warning = nullptr;
     QLabel* m_warningText = nullptr;

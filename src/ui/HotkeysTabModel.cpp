@@ -82,6 +82,26 @@ std::string HotkeysTabModel::dictationHint() const {
                                                : "";
 }
 
+std::string HotkeysTabModel::dictationAdvice() const {
+    if (m_recording != Recording::none || !m_deps.desktopAdvice) {
+        return "";
+    }
+    return m_deps.desktopAdvice(DesktopService::chordListener,
+                                PasteShortcut::load(m_deps.defaults));
+}
+
+std::string HotkeysTabModel::pasteAdvice() const {
+    if (m_recording != Recording::none || !m_deps.desktopAdvice) {
+        return "";
+    }
+    const auto advice =
+        m_deps.desktopAdvice(DesktopService::pasteLastHotKey, PasteShortcut::load(m_deps.defaults));
+    return advice.empty() ? ""
+                          : "In this session the shortcut is heard through your compositor's "
+                            "key bindings: " +
+                                advice;
+}
+
 std::string HotkeysTabModel::pasteHint() const {
     if (m_recording != Recording::paste) {
         return "";

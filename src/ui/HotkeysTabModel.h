@@ -11,6 +11,7 @@
 #include "hotkeys/HotkeyRecording.h"
 #include "hotkeys/PasteShortcut.h"
 #include "hotkeys/SystemShortcut.h"
+#include "system/BackendChoice.h"
 
 namespace velmarune {
 
@@ -33,6 +34,11 @@ class HotkeysTabModel {
         Executor& scanner;
         std::function<std::vector<SystemShortcut>()> readSystemShortcuts;
         std::shared_ptr<AppState> appState;  // reloadHotkeys and the paste-shortcut hooks
+        // What this session needs before the service hears its keys in every
+        // window (a Wayland compositor's key bindings, with the lines for the
+        // shortcut given); empty when nothing. Unset on X11.
+        std::function<std::string(DesktopService, const std::optional<PasteShortcut>&)>
+            desktopAdvice = {};
     };
 
     enum class Recording { none, dictation, paste };
@@ -56,6 +62,10 @@ class HotkeysTabModel {
     std::string pasteText() const;      // the shortcut, "None", or what recording shows
     std::string dictationHint() const;  // empty unless recording the chord
     std::string pasteHint() const;      // empty unless recording the shortcut
+    // What to set up in this desktop for the stored chord or shortcut to
+    // work everywhere; empty when nothing (and while recording).
+    std::string dictationAdvice() const;
+    std::string pasteAdvice() const;
     // A refusal or failure shown under its section; cleared by the next action there.
     const std::optional<std::string>& dictationMessage() const { return m_dictationMessage; }
     const std::optional<std::string>& pasteMessage() const { return m_pasteMessage; }

@@ -1,5 +1,6 @@
 #include "ui/ModelsTab.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -13,6 +14,7 @@
 #include "app/AppState.h"
 #include "foundation/NotificationCenter.h"
 #include "models/ModelDownloadManager.h"
+#include "recognition/EngineSettings.h"
 #include "ui/Icons.h"
 #include "ui/SettingsWidgets.h"
 
@@ -227,6 +229,18 @@ ModelsTab::ModelsTab(Dependencies deps, QWidget* parent)
     m_testResult->setWordWrap(true);
     m_testResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
     page->addWidget(m_testResult);
+
+    page->addWidget(sectionHeading(QStringLiteral("Speed"), this));
+    for (const EngineSwitch& choice : engineSwitches()) {
+        auto* box = new QCheckBox(QString::fromUtf8(choice.label), this);
+        m_switches.push_back(box);
+        page->addWidget(box);
+        page->addWidget(captionLabel(QString::fromUtf8(choice.caption), this));
+        connect(box, &QCheckBox::clicked, this, [this, choice](bool on) {
+            choice.set(m_deps.defaults, on, m_deps.model.state.reloadEngine);
+            refreshSwitches();  // shows the stored value when the save failed
+        });
+    }
     page->addStretch(1);
     connect(m_testButton, &QPushButton::clicked, this, [this] {
         m_model.transcribeSample(m_testLanguage->currentIndex() == 0
@@ -245,6 +259,7 @@ ModelsTab::ModelsTab(Dependencies deps, QWidget* parent)
     refresh();
     refreshEngineLine();
     refreshTest();
+    refreshSwitches();
 }
 
 ModelsTab::~ModelsTab() = default;
@@ -252,6 +267,14 @@ ModelsTab::~ModelsTab() = default;
 void ModelsTab::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     refresh();
+    refreshSwitches();
+}
+
+void ModelsTab::refreshSwitches() {
+    const auto switches = engineSwitches();
+    for (size_t i = 0; i < switches.size() && i < m_switches.size(); ++i) {
+        m_switches[i]->setChecked(switches[i].isOn(m_deps.defaults));
+    }
 }
 
 void ModelsTab::refresh() {

@@ -7,6 +7,7 @@
 #include "foundation/Subscription.h"
 #include "ui/ModelsTabModel.h"
 
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -17,6 +18,7 @@ namespace velmarune {
 
 class NotificationCenter;
 class ModelRowWidget;
+class UserDefaults;
 
 // Downloads and chooses the two slots' models and transcribes the bundled
 // sample to show that the engines work.
@@ -25,6 +27,7 @@ class ModelsTab : public QWidget {
     struct Dependencies {
         ModelsTabModel::Dependencies model;
         NotificationCenter& notifications;  // download completions
+        UserDefaults& defaults;             // the engine switches
     };
 
     explicit ModelsTab(Dependencies deps, QWidget* parent = nullptr);
@@ -40,6 +43,7 @@ class ModelsTab : public QWidget {
     void refresh();
     void refreshEngineLine();
     void refreshTest();
+    void refreshSwitches();
 
     Dependencies m_deps;
     ModelsTabModel m_model;
@@ -55,6 +59,7 @@ class ModelsTab : public QWidget {
     QPushButton* m_testButton = nullptr;
     QProgressBar* m_testBusy = nullptr;
     QLabel* m_testResult = nullptr;
+    std::vector<QCheckBox*> m_switches;  // in the order of engineSwitches()
     std::vector<Subscription> m_subscriptions;
 };
 

@@ -68,9 +68,9 @@ void SettingsWindow::build() {
                    QStringLiteral("Hotkeys"));
     m_tabs->addTab(new ModelsTab({{*d.state, d.locator, d.downloads, d.mainQueue,
                                    d.testTranscriptionWorker, d.resources / "zib_en.wav"},
-                                  d.notifications}),
-                   tabIcon("cpu", "settings-models-symbolic.svg"),
-                   QStringLiteral("Models"));
+                                  d.notifications,
+                                  d.defaults}),
+                   tabIcon("cpu", "settings-models-symbolic.svg"), QStringLiteral("Models"));
     m_tabs->addTab(d.audioTab ? d.audioTab() : placeholderTab(QStringLiteral("Audio")),
                    tabIcon("audio-input-microphone", "settings-audio-symbolic.svg"),
                    QStringLiteral("Audio"));

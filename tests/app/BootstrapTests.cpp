@@ -2,13 +2,9 @@
 
 #include "PipelineFixture.h"
 #include "app/Bootstrap.h"
-#include "app/DictationPipeline.h"
-#include "foundation/ManualMainQueue.h"
-#include "foundation/SerialQueue.h"
 #include "models/ModelLocator.h"
 #include "platform/LoginItem.h"
 #include "platform/PermissionWalk.h"
-#include "platform/fake/FakeCaptureSource.h"
 #include "support/TempDir.h"
 
 namespace velmarune::testing {
@@ -25,19 +21,20 @@ class CountingLoginItem : public LoginItem {
     int registrations = 0;
 };
 
-class BootstrapTest : public ::testing::Test {
+// The pipeline fixture's clock, executor, settings, state and pipeline.
+class BootstrapTest : public PipelineFixture {
   protected:
     void SetUp() override {
-        events = std::make_shared<std::vector<std::string>>();
+        PipelineFixture::SetUp();
         statusWatch = state->engineStatus.subscribe([this](const WhisperStatus& s) {
             static const char* names[] = {"needsModels", "failed", "notLoaded", "loading", "ready"};
-            events->push_back(std::string("status ") + names[static_cast<int>(s.kind)]);
+            events.push_back(std::string("status ") + names[static_cast<int>(s.kind)]);
         });
         resetWatch = state->lastResetTime.subscribe(
-            [this](const auto&) { events->push_back("lastResetTime"); });
+            [this](const auto&) { events.push_back("lastResetTime"); });
     }
 
-    std::shared_ptr<Bootstrap> makeBootstrap(std::weak_ptr<DictationPipeline> pipeline = {}) {
+    std::shared_ptr<Bootstrap> makeBootstrap(std::weak_ptr<DictationPipeline> resets = {}) {
         Bootstrap::Dependencies deps;
         deps.mainQueue = &queue;
         deps.loader = &executor;
@@ -45,7 +42,7 @@ class BootstrapTest : public ::testing::Test {
         deps.defaults = &defaults;
         deps.permissions = &permissions;
         deps.loginItem = &loginItem;
-        deps.pipeline = pipeline;
+        deps.pipeline = resets;
         deps.slotsNeedingModels = [this] { return locator.slotsNeedingModels(); };
         deps.resolveSlot = [this](ModelSlot slot) { return locator.resolve(slot); };
         deps.loadEngine =
@@ -71,22 +68,11 @@ class BootstrapTest : public ::testing::Test {
         return path;
     }
 
-    void settle() {
-        while (executor.runAll() + queue.runPending() > 0) {
-        }
-    }
-
-    std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scoped{log};
     TempDir dir;
-    ManualMainQueue queue;
-    ManualExecutor executor;
-    MemoryUserDefaults defaults;
     ModelLocator locator{defaults, Paths::underRoot(dir.path())};
     ImmediatePermissionWalk permissions;
     CountingLoginItem loginItem;
-    std::shared_ptr<AppState> state = std::make_shared<AppState>();
-    std::shared_ptr<std::vector<std::string>> events;
+    std::vector<std::string> events;
     Subscription statusWatch, resetWatch;
     std::mutex loadedMutex;
     std::vector<std::string> loaded;
@@ -96,20 +82,20 @@ class BootstrapTest : public ::testing::Test {
 TEST_F(BootstrapTest, WithoutModelsStartUpEndsNeedingBothSlots) {
     auto bootstrap = makeBootstrap();
     bootstrap->start();
-    settle();
+    finishDecoding();
     EXPECT_EQ(state->engineStatus.get(),
               WhisperStatus::needsModels({ModelSlot::hebrew, ModelSlot::multilingual}));
     EXPECT_TRUE(loaded.empty());
     EXPECT_EQ(engineReadyCalls, 0);
-    EXPECT_TRUE(log->contains("Bootstrap — firstRun=true"));
-    EXPECT_TRUE(log->contains("First-run bootstrap complete"));
+    EXPECT_TRUE(logSink->contains("Bootstrap — firstRun=true"));
+    EXPECT_TRUE(logSink->contains("First-run bootstrap complete"));
     EXPECT_EQ(loginItem.registrations, 1);
 
     // The second start is not a first run.
     auto again = makeBootstrap();
     again->start();
-    settle();
-    EXPECT_TRUE(log->contains("Bootstrap — firstRun=false"));
+    finishDecoding();
+    EXPECT_TRUE(logSink->contains("Bootstrap — firstRun=false"));
     EXPECT_EQ(loginItem.registrations, 1);
 }
 
@@ -118,14 +104,14 @@ TEST_F(BootstrapTest, BothModelsLoadAndArePublishedOnce) {
     defaults.setString("multilingualModelPath", model("multi.bin").string());
     auto bootstrap = makeBootstrap();
     bootstrap->start();
-    settle();
+    finishDecoding();
     EXPECT_EQ(state->engineStatus.get(), WhisperStatus::ready());
     std::sort(loaded.begin(), loaded.end());
     EXPECT_EQ(loaded, (std::vector<std::string>{"he.bin", "multi.bin"}));
     EXPECT_EQ(engineReadyCalls, 1);
-    EXPECT_EQ(*events, (std::vector<std::string>{"status loading", "status ready"}));
-    EXPECT_TRUE(log->contains("Engine load — both ready"));
-    EXPECT_TRUE(log->contains("[Velmarune.Bootstrap] both engines published, status=.ready"));
+    EXPECT_EQ(events, (std::vector<std::string>{"status loading", "status ready"}));
+    EXPECT_TRUE(logSink->contains("Engine load — both ready"));
+    EXPECT_TRUE(logSink->contains("[Velmarune.Bootstrap] both engines published, status=.ready"));
 }
 
 TEST_F(BootstrapTest, AnEngineThatFailsToLoadGivesTheFailedStatus) {
@@ -133,10 +119,10 @@ TEST_F(BootstrapTest, AnEngineThatFailsToLoadGivesTheFailedStatus) {
     defaults.setString("multilingualModelPath", model("multi.bin").string());
     auto bootstrap = makeBootstrap();
     bootstrap->loadEngines();
-    settle();
+    finishDecoding();
     const std::string message = "Failed to load model at " + (dir / "models/corrupt.bin").string();
     EXPECT_EQ(state->engineStatus.get(), WhisperStatus::failed(message));
-    EXPECT_TRUE(log->contains("Engine load — failed: " + message));
+    EXPECT_TRUE(logSink->contains("Engine load — failed: " + message));
     EXPECT_EQ(engineReadyCalls, 0);
 }
 
@@ -147,54 +133,45 @@ TEST_F(BootstrapTest, MigrationFillsOnlyUnsetSlotsOnce) {
     defaults.setString("pttLanguage", "he");
     auto bootstrap = makeBootstrap();
     bootstrap->start();
-    settle();
+    finishDecoding();
     EXPECT_EQ(defaults.stringValue("hebrewModelPath"), (dir / "models/legacy.bin").string());
     EXPECT_EQ(defaults.stringValue("multilingualModelPath"), "/somewhere/chosen.bin");
     EXPECT_EQ(defaults.stringValue("pttLanguage"), "auto");
-    EXPECT_TRUE(log->contains("v1.1 migration: hebrewModelPath ← legacy customModelPath"));
-    EXPECT_FALSE(log->contains("v1.1 migration: multilingualModelPath ← canonical " +
-                               (dir / "models/ggml-large-v3-turbo-q5_0.bin").string()));
+    EXPECT_TRUE(logSink->contains("v1.1 migration: hebrewModelPath ← legacy customModelPath"));
+    EXPECT_FALSE(logSink->contains("v1.1 migration: multilingualModelPath ← canonical " +
+                                   (dir / "models/ggml-large-v3-turbo-q5_0.bin").string()));
 
     // Once migrated, a later change of language is left alone.
     defaults.setString("pttLanguage", "en");
     makeBootstrap()->start();
-    settle();
+    finishDecoding();
     EXPECT_EQ(defaults.stringValue("pttLanguage"), "en");
 }
 
 TEST_F(BootstrapTest, ResetStopsEverythingReloadsAndRestartsCapture) {
     defaults.setString("hebrewModelPath", model("he.bin").string());
     defaults.setString("multilingualModelPath", model("multi.bin").string());
-    auto capture = std::make_shared<FakeCaptureSource>();
-    RecordingDelivery delivery;
-    RecordingPrompts prompts;
-    RecordingDisplay display;
-    FakeFrontApplication front;
-    FakeModifierState keys;
-    auto pipeline = DictationPipeline::create(
-        DictationPipeline::Collaborators{queue, executor, capture, state, defaults, delivery,
-                                         prompts, display, front, keys, nullptr, nullptr});
     auto modeWatch = state->mode.subscribe(
-        [this](const AppMode& m) { events->push_back("mode " + appModeRawValue(m)); });
+        [this](const AppMode& m) { events.push_back("mode " + appModeRawValue(m)); });
 
     auto bootstrap = makeBootstrap(pipeline);
     pipeline->press();
-    events->clear();
+    events.clear();
     bootstrap->performReset();
-    settle();
-    EXPECT_EQ(*events, (std::vector<std::string>{"mode idle", "status loading", "status ready",
-                                                 "lastResetTime"}));
+    finishDecoding();
+    EXPECT_EQ(events, (std::vector<std::string>{"mode idle", "status loading", "status ready",
+                                                "lastResetTime"}));
     EXPECT_EQ(capture->stopCount(), 1);
     EXPECT_EQ(capture->restartCount(), 1);
-    EXPECT_TRUE(log->contains("stopEverything invoked"));
-    EXPECT_TRUE(log->contains("[Velmarune.Bootstrap] performReset complete"));
+    EXPECT_TRUE(logSink->contains("stopEverything invoked"));
+    EXPECT_TRUE(logSink->contains("[Velmarune.Bootstrap] performReset complete"));
 }
 
 TEST_F(BootstrapTest, AResetWithoutModelsFailsWithoutClaimingSuccess) {
     auto bootstrap = makeBootstrap();
     bootstrap->performReset();
-    settle();
-    EXPECT_TRUE(log->contains("performReset failed: models missing: Hebrew, Multilingual"));
+    finishDecoding();
+    EXPECT_TRUE(logSink->contains("performReset failed: models missing: Hebrew, Multilingual"));
     EXPECT_FALSE(state->lastResetTime.get().has_value());
 }
 

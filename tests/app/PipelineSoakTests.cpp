@@ -1,22 +1,10 @@
-#include <malloc.h>
-
 #include <algorithm>
 #include <string>
 
 #include "PipelineFixture.h"
 
-// AddressSanitizer's count of live heap bytes, when it is linked in.
-extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
-
 namespace velmarune::testing {
 namespace {
-
-size_t liveHeapBytes() {
-    if (__sanitizer_get_current_allocated_bytes != nullptr) {
-        return __sanitizer_get_current_allocated_bytes();
-    }
-    return mallinfo2().uordblks;
-}
 
 // A thousand dictations in virtual time: bursts of one to seven presses (more
 // than the queue holds), each decoded to its own number, pasted in turn by a
@@ -38,8 +26,7 @@ class PipelineSoak : public PipelineFixture {
         pipeline->release();
     }
 
-    // Decodes and pastes until the queue is empty, the target answering each
-    // paste as `reads` says.
+    // Decodes and pastes until the queue is empty.
     void drain() {
         for (int step = 0; step < 1000 && (state->queuedDictations.get() > 0 || pasting); ++step) {
             finishDecoding();
@@ -64,39 +51,18 @@ class PipelineSoak : public PipelineFixture {
         }
     }
 
-    // The fixture's own records, which grow by design: emptied after every
-    // burst, so that they never outgrow what the first bursts allocated.
-    void forgetRecords() {
-        pastes().clear();
-        completed = 0;
-        for (auto* engine : {hebrew.get(), multilingual.get()}) {
-            engine->calls.clear();
-            engine->heard.clear();
-            engine->detectedSampleCounts.clear();
-        }
-        display.transcripts.clear();
-        recents->clear("test");
-        prompts.prompts.clear();
-        logSink->clear();
-    }
-
     size_t completed = 0;
     bool pasting = false;
     std::vector<std::string> pastedTexts, unread;
 };
 
-TEST_F(PipelineSoak, AThousandDictationsKeepOrderBoundsAndMemory) {
+// Memory over many dictations is measured on the running application by
+// bench/e2e_soak_bench.
+TEST_F(PipelineSoak, AThousandDictationsKeepOrderAndBounds) {
     int64_t mostQueued = 0;
     auto watch = state->queuedDictations.subscribe(
         [&](const int64_t& queued) { mostQueued = std::max(mostQueued, queued); });
     std::vector<std::string> kept, refused;
-    size_t heapAfterWarmUp = 0;
-    // Reserved so that the test's own records do not count as growth.
-    kept.reserve(1000);
-    refused.reserve(1000);
-    pastedTexts.reserve(1000);
-    unread.reserve(1000);
-
     for (int n = 0; n < 1000;) {
         const int burst = 1 + (n * 5 + n / 7) % 7;
         for (int b = 0; b < burst && n < 1000; ++b, ++n) {
@@ -108,26 +74,17 @@ TEST_F(PipelineSoak, AThousandDictationsKeepOrderBoundsAndMemory) {
             (full ? refused : kept).push_back("dictation " + std::to_string(n));
         }
         drain();
-        forgetRecords();
-        if (n >= 100 && heapAfterWarmUp == 0) {
-            heapAfterWarmUp = liveHeapBytes();
-        }
     }
-    queue.advance(1.0);
-    forgetRecords();
-    const size_t heapAtEnd = liveHeapBytes();
 
     EXPECT_EQ(kept.size() + refused.size(), 1000u);
     EXPECT_FALSE(refused.empty());  // the bursts did overfill the queue
-    EXPECT_LE(mostQueued, 5);
+    EXPECT_EQ(mostQueued, 5);
+    EXPECT_TRUE(logSink->contains("QUEUE_FULL: 5 waiting - press not kept"));
     // Every kept dictation pasted once, in the order spoken; nothing else.
     EXPECT_EQ(pastedTexts, kept);
     EXPECT_EQ(state->queuedDictations.get(), 0);
     EXPECT_EQ(state->mode.get(), AppMode::idle);
     EXPECT_FALSE(unread.empty());
-    // Nothing kept per dictation: the heap is where it was after the first hundred.
-    EXPECT_LT(heapAtEnd, heapAfterWarmUp + 64 * 1024)
-        << "after warm-up " << heapAfterWarmUp << " bytes, at the end " << heapAtEnd;
 }
 
 }  // namespace

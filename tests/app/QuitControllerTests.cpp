@@ -23,16 +23,7 @@ class Quit : public PipelineFixture {
     int terminations = 0;
 };
 
-TEST_F(Quit, AlertWordingFollowsTheCount) {
-    EXPECT_EQ(QuitAlert::forQueued(1).message, "1 dictation is still being transcribed.");
-    EXPECT_EQ(QuitAlert::forQueued(1).informativeText, "Quitting discards it.");
-    EXPECT_EQ(QuitAlert::forQueued(2).message, "2 dictations are still being transcribed.");
-    EXPECT_EQ(QuitAlert::forQueued(2).informativeText, "Quitting discards them.");
-    EXPECT_EQ(QuitAlert::forQueued(2).buttons,
-              (std::vector<std::string>{"Wait, Then Quit", "Quit"}));
-}
-
-TEST_F(Quit, AnEmptyQueueOrTheSystemQuitsWithoutAsking) {
+TEST_F(Quit, AnEmptyQueueOrTheSystemQuitsAtOnceElseTheUserChooses) {
     makeController(0)->requestQuit();
     EXPECT_EQ(terminations, 1);
     dictate();
@@ -40,13 +31,12 @@ TEST_F(Quit, AnEmptyQueueOrTheSystemQuitsWithoutAsking) {
     EXPECT_EQ(terminations, 2);
     EXPECT_TRUE(alerts.empty());
     EXPECT_TRUE(logSink->contains("Quit by the system (reason=power off): not asking"));
-}
 
-TEST_F(Quit, QuitDiscardsAtOnce) {
-    dictate();
-    makeController(1)->requestQuit();
+    makeController(1)->requestQuit();  // "Quit" discards at once
     ASSERT_EQ(alerts.size(), 1u);
-    EXPECT_EQ(terminations, 1);
+    EXPECT_EQ(alerts[0].message, "1 dictation is still being transcribed.");
+    EXPECT_EQ(alerts[0].informativeText, "Quitting discards it.");
+    EXPECT_EQ(terminations, 3);
 }
 
 // After "Wait, Then Quit" the pastes wait for the window manager to give the
@@ -63,6 +53,8 @@ TEST_F(Quit, WaitThenQuitPastesIntoTheEarlierFrontThenQuits) {
         auto controller = makeController(0);
         controller->requestQuit();
         ASSERT_EQ(alerts.back().message, "2 dictations are still being transcribed.");
+        EXPECT_EQ(alerts.back().informativeText, "Quitting discards them.");
+        EXPECT_EQ(alerts.back().buttons, (std::vector<std::string>{"Wait, Then Quit", "Quit"}));
         finishDecoding();
         queue.advance(0.5);
         EXPECT_EQ(pastes().size(), pastedBefore);

@@ -51,47 +51,29 @@ TEST(RecentDictations, EachEntryExpiresTenMinutesAfterItWasDictated) {
     }
 }
 
-TEST(RecentDictations, LockAndSleepClearTheListAndEndTheSession) {
-    struct Case {
-        SessionEvent event;
-        std::optional<std::string> reason;
-    };
-    const std::vector<Case> cases = {
-        {SessionEvent::screenLocked, "screen locked"},
-        {SessionEvent::displaySlept, "display slept"},
-        {SessionEvent::willSleep, "system sleeping"},
-        {SessionEvent::screenUnlocked, std::nullopt},
-        {SessionEvent::didWake, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        auto sink = std::make_shared<CapturingLogSink>();
-        ScopedLogSink scoped(sink);
-        ManualMainQueue clock;
-        FakeSessionEvents events;
-        auto store = std::make_shared<RecentDictations>(clock);
-        store->observe(events);
-        std::vector<std::string> ended;
-        store->onSessionEnded = [&](const std::string& reason) { ended.push_back(reason); };
-        store->add("one");
-        store->add("two");
-        events.emit(c.event);
-        if (c.reason) {
-            EXPECT_TRUE(store->entries().empty());
-            EXPECT_EQ(sink->messages("RecentDictations"),
-                      std::vector<std::string>{"cleared (" + *c.reason + "): 2 entries"});
-            EXPECT_EQ(ended, std::vector<std::string>{*c.reason});
-        } else {
-            EXPECT_EQ(store->entries().size(), 2u);
-            EXPECT_TRUE(ended.empty());
-        }
-    }
-}
-
-TEST(RecentDictations, StopsObservingWhenGone) {
+TEST(RecentDictations, LockAndSleepClearTheListAndEndTheSessionUntilTheStoreIsGone) {
+    auto sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scoped(sink);
     ManualMainQueue clock;
     FakeSessionEvents events;
     auto store = std::make_shared<RecentDictations>(clock);
     store->observe(events);
+    std::vector<std::string> ended;
+    store->onSessionEnded = [&](const std::string& reason) { ended.push_back(reason); };
+    for (const auto event :
+         {SessionEvent::screenUnlocked, SessionEvent::didWake, SessionEvent::screenLocked,
+          SessionEvent::displaySlept, SessionEvent::willSleep}) {
+        store->add("one");
+        store->add("two");
+        events.emit(event);
+    }
+    EXPECT_TRUE(store->entries().empty());
+    EXPECT_EQ(ended,
+              (std::vector<std::string>{"screen locked", "display slept", "system sleeping"}));
+    EXPECT_EQ(sink->messages("RecentDictations"),
+              (std::vector<std::string>{"cleared (screen locked): 5 entries",  // of six added
+                                        "cleared (display slept): 2 entries",
+                                        "cleared (system sleeping): 2 entries"}));
     EXPECT_EQ(events.observerCount(), 1u);
     store.reset();
     EXPECT_EQ(events.observerCount(), 0u);

@@ -29,7 +29,7 @@ struct HotKeyRig {
         std::make_shared<GlobalHotKey>(service, queue, [this] { ++actions; });
 };
 
-TEST(GlobalHotKey, EachPressRunsTheActionOnTheMainQueue) {
+TEST(GlobalHotKey, EachPressRunsTheActionOnTheMainQueueWhileRegistered) {
     HotKeyRig rig;
     rig.hotKey->set(PasteShortcut{});
     EXPECT_TRUE(rig.sink->contains("registered Ctrl+Shift+Super+V"));
@@ -40,19 +40,24 @@ TEST(GlobalHotKey, EachPressRunsTheActionOnTheMainQueue) {
     EXPECT_EQ(rig.actions, 0);  // not yet: one main-queue turn later
     rig.queue.runPending();
     EXPECT_EQ(rig.actions, 2);
-}
 
-TEST(GlobalHotKey, NoneUnregistersAndTheHandlerIsInstalledOnce) {
-    HotKeyRig rig;
-    rig.hotKey->set(PasteShortcut{});
-    rig.hotKey->set(std::nullopt);
+    // Suspended while a shortcut is recorded; resuming reads the stored one.
+    rig.hotKey->suspend(true, rig.defaults);
     EXPECT_FALSE(rig.hotKey->registered());
     rig.service.press();
     rig.queue.runPending();
-    EXPECT_EQ(rig.actions, 0);
-    rig.hotKey->set(PasteShortcut{});
-    EXPECT_TRUE(rig.hotKey->registered());
+    EXPECT_EQ(rig.actions, 2);
+    PasteShortcut::save(rig.defaults, PasteShortcut{35, ModifierCombo{kCtrl | kOpt}});
+    rig.hotKey->suspend(false, rig.defaults);
+    EXPECT_EQ(rig.service.registration(),
+              std::make_pair(uint16_t{35}, ModifierCombo{kCtrl | kOpt}));
     EXPECT_EQ(rig.service.handlerInstalls(), 1);
+
+    // A press that arrives after the object is gone does nothing.
+    rig.service.press();
+    rig.hotKey.reset();
+    rig.queue.runPending();
+    EXPECT_EQ(rig.actions, 2);
 }
 
 TEST(GlobalHotKey, ARefusedShortcutLogsItsStatusAndAFreeOneThenWorks) {
@@ -68,30 +73,6 @@ TEST(GlobalHotKey, ARefusedShortcutLogsItsStatusAndAFreeOneThenWorks) {
     rig.service.press();
     rig.queue.runPending();
     EXPECT_EQ(rig.actions, 1);
-}
-
-TEST(GlobalHotKey, SuspendDropsTheRegistrationAndResumeReadsTheStoredShortcut) {
-    HotKeyRig rig;
-    rig.hotKey->reload(rig.defaults);
-    rig.hotKey->suspend(true, rig.defaults);
-    rig.service.press();
-    rig.queue.runPending();
-    EXPECT_EQ(rig.actions, 0);  // recording a shortcut does not paste
-
-    PasteShortcut::save(rig.defaults, PasteShortcut{35, ModifierCombo{kCtrl | kOpt}});
-    rig.hotKey->suspend(false, rig.defaults);
-    EXPECT_EQ(rig.service.registration(),
-              std::make_pair(uint16_t{35}, ModifierCombo{kCtrl | kOpt}));
-}
-
-TEST(GlobalHotKey, APressAfterTheObjectIsGoneDoesNothing) {
-    HotKeyRig rig;
-    rig.hotKey->set(PasteShortcut{});
-    rig.service.press();
-    rig.hotKey.reset();
-    rig.service.press();
-    rig.queue.runPending();
-    EXPECT_EQ(rig.actions, 0);
 }
 
 TEST(HotkeyConflictScanner, ParsesDesktopAccelerators) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <vector>
 
 #include "foundation/Log.h"
@@ -22,149 +23,95 @@ constexpr uint64_t kCmd = kModifierCommand;
 constexpr uint64_t kOpt = kModifierOption;
 constexpr uint64_t kCapsLock = 0x10000;
 
-// A matcher for Ctrl+Shift with a 40 ms dwell, its events in order.
-struct MatcherRig {
+// Plays `script` against a Ctrl+Shift matcher with a 40 ms dwell. Words:
+// "Ctrl+Shift" (the modifiers held now; "Caps" is Caps Lock, "dev" the
+// left/right device bits, "none" nothing), "key17" (a key pressed), "50ms"
+// (time passes). Returns the events as words ("on", "off", "added Ctrl+Shift+Super",
+// "key4") and the state at the end.
+std::pair<std::string, State> play(const std::string& script) {
     ManualMainQueue queue;
-    std::vector<Event> events;
-    std::shared_ptr<ModifierMatcher> matcher;
-
-    explicit MatcherRig(int64_t dwellMs = 40) {
-        matcher = ModifierMatcher::create(queue, HotkeyBindings{}, dwellMs,
-                                          [this](const Event& e) { events.push_back(e); });
+    std::string events;
+    auto matcher = ModifierMatcher::create(queue, HotkeyBindings{}, 40, [&](const Event& e) {
+        events += events.empty() ? "" : ", ";
+        events += e == Event::activated()  ? std::string("on")
+                  : e == Event::released() ? std::string("off")
+                  : e.flags != 0           ? "added " + ModifierCombo{e.flags}.symbols()
+                                           : "key" + std::to_string(e.keyCode);
+    });
+    std::istringstream words(script);
+    for (std::string word; words >> word;) {
+        if (word.ends_with("ms")) {
+            queue.advance(std::stod(word) / 1000.0);
+        } else if (word.starts_with("key")) {
+            matcher->keyDown(std::stoll(word.substr(3)));
+        } else {
+            uint64_t flags = 0;
+            std::istringstream names(word);
+            for (std::string name; std::getline(names, name, '+');) {
+                const std::pair<const char*, uint64_t> bits[] = {
+                    {"Ctrl", kCtrl}, {"Shift", kShift},   {"Alt", kOpt},
+                    {"Super", kCmd}, {"Caps", kCapsLock}, {"dev", 0x3}};
+                for (const auto& [bitName, bit] : bits) flags |= name == bitName ? bit : 0;
+            }
+            matcher->flagsChanged(flags);
+        }
     }
-    void flags(uint64_t f) { matcher->flagsChanged(f); }
-    void wait(double ms) { queue.advance(ms / 1000.0); }
-    void activate() {
-        flags(kCtrl);
-        flags(kCtrl | kShift);
-        wait(50);
-        ASSERT_EQ(matcher->state(), State::dictating);
-        events.clear();
-    }
-};
-
-TEST(ModifierMatcher, ChordHeldThroughTheDwellActivatesOnce) {
-    MatcherRig rig;
-    rig.flags(kCtrl);
-    rig.flags(kCtrl | kShift);
-    EXPECT_EQ(rig.matcher->state(), State::armed);
-    rig.wait(39);
-    EXPECT_TRUE(rig.events.empty());
-    rig.wait(11);
-    EXPECT_EQ(rig.events, std::vector<Event>{Event::activated()});
-    rig.wait(500);
-    EXPECT_EQ(rig.events.size(), 1u);
+    return {events, matcher->state()};
 }
 
-TEST(ModifierMatcher, KeyWithinTheDwellPassesThroughUntilEveryModifierIsUp) {
-    CapturingLogSink* sink = nullptr;
-    auto shared = std::make_shared<CapturingLogSink>();
-    sink = shared.get();
-    ScopedLogSink scoped(shared);
-
-    MatcherRig rig;
-    rig.flags(kCtrl | kShift);
-    rig.matcher->keyDown(17);  // T
-    EXPECT_EQ(rig.matcher->state(), State::passthrough);
-    EXPECT_TRUE(sink->contains("armed → passthrough (keyDown 17)"));
-    rig.wait(100);
-    EXPECT_TRUE(rig.events.empty());
-
-    // Letting go of one key and pressing the exact chord again does not arm.
-    rig.flags(kCtrl);
-    rig.flags(kCtrl | kShift);
-    rig.wait(100);
-    EXPECT_EQ(rig.matcher->state(), State::passthrough);
-    rig.flags(0);
-    EXPECT_EQ(rig.matcher->state(), State::idle);
-    rig.flags(kCtrl | kShift);
-    rig.wait(50);
-    EXPECT_EQ(rig.events, std::vector<Event>{Event::activated()});
-}
-
-TEST(ModifierMatcher, ReleasesWhileDictating) {
+TEST(ModifierMatcher, ScriptedPresses) {
     struct Case {
-        const char* name;
-        uint64_t newFlags;
-        Event expected;
+        const char* script;
+        const char* events;
+        State end;
     };
     const Case cases[] = {
-        {"added Command", kCtrl | kShift | kCmd,
-         Event::releasedByAddedModifier(kCtrl | kShift | kCmd)},
-        {"added Option, Caps Lock on", kCtrl | kShift | kOpt | kCapsLock,
-         Event::releasedByAddedModifier(kCtrl | kShift | kOpt)},
-        {"Shift let go, Control held", kCtrl, Event::released()},
-        {"Shift swapped for Command", kCtrl | kCmd, Event::released()},
-        {"everything let go", 0, Event::released()},
+        // The exact chord held through the dwell activates once.
+        {"Ctrl Ctrl+Shift 39ms", "", State::armed},
+        {"Ctrl Ctrl+Shift 40ms 500ms", "on", State::dictating},
+        // A key within the dwell passes through until every modifier is up.
+        {"Ctrl+Shift key17 100ms", "", State::passthrough},
+        {"Ctrl+Shift key17 Ctrl Ctrl+Shift 100ms", "", State::passthrough},
+        {"Ctrl+Shift key17 none Ctrl+Shift 50ms", "on", State::dictating},
+        // A superset never arms; letting go early cancels the first timer.
+        {"Ctrl+Alt+Shift 100ms", "", State::idle},
+        {"Ctrl+Shift 30ms Ctrl Ctrl+Shift 15ms", "", State::armed},
+        {"Ctrl+Shift 30ms Ctrl Ctrl+Shift 40ms", "on", State::dictating},
+        // Lock and device bits never count, not even toggled while dictating.
+        {"Ctrl+Shift+Caps+dev 50ms Ctrl+Shift Ctrl+Shift+Caps", "on", State::dictating},
+        // While dictating: keys are incidental; any other set ends it.
+        {"Ctrl+Shift 50ms key4", "on, key4", State::dictating},
+        {"Ctrl+Shift 50ms Ctrl+Shift+Super", "on, added Ctrl+Shift+Super", State::idle},
+        {"Ctrl+Shift 50ms Ctrl+Shift+Alt+Caps", "on, added Ctrl+Alt+Shift", State::idle},
+        {"Ctrl+Shift 50ms Ctrl", "on, off", State::idle},
+        {"Ctrl+Shift 50ms Ctrl+Super", "on, off", State::idle},
+        {"Ctrl+Shift 50ms none", "on, off", State::idle},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        MatcherRig rig;
-        rig.activate();
-        rig.flags(c.newFlags);
-        EXPECT_EQ(rig.events, std::vector<Event>{c.expected});
-        EXPECT_EQ(rig.matcher->state(), State::idle);
+    for (const Case& c : cases) {
+        EXPECT_EQ(play(c.script), std::make_pair(std::string(c.events), c.end)) << c.script;
     }
 }
 
-TEST(ModifierMatcher, LockAndDeviceBitsNeverCount) {
-    MatcherRig rig;
-    // Caps Lock on and left/right device bits set: still the exact chord.
-    rig.flags(kCtrl | kShift | kCapsLock | 0x1 | 0x2);
-    rig.wait(50);
-    ASSERT_EQ(rig.events, std::vector<Event>{Event::activated()});
-    rig.events.clear();
-    rig.flags(kCtrl | kShift);  // Caps Lock toggled off while dictating
-    rig.flags(kCtrl | kShift | kCapsLock);
-    EXPECT_TRUE(rig.events.empty());
-    EXPECT_EQ(rig.matcher->state(), State::dictating);
-}
+TEST(ModifierMatcher, ZeroDwellActivatesOnTheNextTurnAndANewBindingAppliesInPlace) {
+    ManualMainQueue queue;
+    std::vector<Event> events;
+    auto matcher = ModifierMatcher::create(queue, HotkeyBindings{}, 0,
+                                           [&](const Event& e) { events.push_back(e); });
+    matcher->flagsChanged(kCtrl | kShift);
+    EXPECT_TRUE(events.empty());
+    queue.runPending();
+    EXPECT_EQ(events, std::vector<Event>{Event::activated()});
 
-TEST(ModifierMatcher, ASupersetOrAnEarlyReleaseNeverActivates) {
-    MatcherRig rig;
-    rig.flags(kCtrl | kOpt | kShift);
-    rig.wait(100);
-    EXPECT_EQ(rig.matcher->state(), State::idle);
-
-    // Armed, then one key let go before the dwell ends: the old timer must
-    // not activate a later press early.
-    rig.flags(kCtrl | kShift);
-    rig.wait(30);
-    rig.flags(kCtrl);
-    EXPECT_EQ(rig.matcher->state(), State::idle);
-    rig.flags(kCtrl | kShift);
-    rig.wait(15);  // the first timer's time has passed, the new one's not
-    EXPECT_TRUE(rig.events.empty());
-    rig.wait(25);
-    EXPECT_EQ(rig.events, std::vector<Event>{Event::activated()});
-}
-
-TEST(ModifierMatcher, KeysWhileDictatingAreIncidental) {
-    MatcherRig rig;
-    rig.activate();
-    rig.matcher->keyDown(4);
-    EXPECT_EQ(rig.events, std::vector<Event>{Event::incidentalKey(4)});
-    EXPECT_EQ(rig.matcher->state(), State::dictating);
-}
-
-TEST(ModifierMatcher, ZeroDwellActivatesOnTheNextTurn) {
-    MatcherRig rig(0);
-    rig.flags(kCtrl | kShift);
-    EXPECT_TRUE(rig.events.empty());
-    rig.queue.runPending();
-    EXPECT_EQ(rig.events, std::vector<Event>{Event::activated()});
-}
-
-TEST(ModifierMatcher, NewBindingAppliesInPlace) {
-    MatcherRig rig;
-    rig.flags(kCtrl | kShift);
-    rig.matcher->setBindings(HotkeyBindings{ModifierCombo{kCtrl | kOpt}});
-    rig.wait(50);  // the running timer is kept
-    EXPECT_EQ(rig.events, std::vector<Event>{Event::activated()});
-    rig.flags(0);
-    rig.flags(kCtrl | kOpt);
-    rig.wait(50);
-    EXPECT_EQ(rig.events.size(), 3u);
+    matcher = ModifierMatcher::create(queue, HotkeyBindings{}, 40,
+                                      [&](const Event& e) { events.push_back(e); });
+    matcher->flagsChanged(kCtrl | kShift);
+    matcher->setBindings(HotkeyBindings{ModifierCombo{kCtrl | kOpt}});
+    queue.advance(0.05);  // the running timer is kept
+    EXPECT_EQ(events.size(), 2u);
+    matcher->flagsChanged(0);
+    matcher->flagsChanged(kCtrl | kOpt);
+    queue.advance(0.05);
+    EXPECT_EQ(events.size(), 4u);  // released, then activated by the new chord
 }
 
 // The manager over a scripted keyboard.
@@ -185,6 +132,11 @@ struct ManagerRig {
 
 TEST(HotkeyManager, DeliversEventsOneTurnLaterAndLogsThem) {
     ManagerRig rig;
+    rig.keyboard.setAvailable(false);
+    EXPECT_FALSE(rig.manager->start());
+    EXPECT_TRUE(rig.sink->contains(
+        "keyboard listener failed to start — no XInput2 keyboard access on this display"));
+    rig.keyboard.setAvailable(true);
     rig.defaults.setInteger("pttDwellMs", 20);
     ASSERT_TRUE(rig.manager->start());
     EXPECT_TRUE(rig.sink->contains("keyboard listener started (listen-only)"));
@@ -201,6 +153,13 @@ TEST(HotkeyManager, DeliversEventsOneTurnLaterAndLogsThem) {
                                                                          kCtrl | kShift | kCmd)}));
     EXPECT_TRUE(rig.sink->contains("incidental keyDown during PTT: 38"));
     EXPECT_TRUE(rig.sink->contains("push-to-talk RELEASED"));
+
+    // Nothing arrives once the manager is gone.
+    rig.keyboard.press(kCtrl | kShift);
+    rig.manager.reset();
+    EXPECT_FALSE(rig.keyboard.running());
+    rig.queue.advance(1.0);
+    EXPECT_EQ(rig.delivered.size(), 2u);
 }
 
 TEST(HotkeyManager, ReadsDwellAndBindingAtStartAndReloadsTheBindingInPlace) {
@@ -223,26 +182,6 @@ TEST(HotkeyManager, ReadsDwellAndBindingAtStartAndReloadsTheBindingInPlace) {
     EXPECT_EQ(rig.manager->matcher()->dwellMs(), 40);
     rig.queue.advance(0.040);
     EXPECT_EQ(rig.delivered, std::vector<Event>{Event::activated()});
-}
-
-TEST(HotkeyManager, FailedStartReportsAndLogs) {
-    ManagerRig rig;
-    rig.keyboard.setAvailable(false);
-    EXPECT_FALSE(rig.manager->start());
-    EXPECT_TRUE(rig.sink->contains(
-        "keyboard listener failed to start — no XInput2 keyboard access on this display"));
-    rig.keyboard.setAvailable(true);
-    EXPECT_TRUE(rig.manager->start());
-}
-
-TEST(HotkeyManager, NothingArrivesAfterTheManagerIsGone) {
-    ManagerRig rig;
-    ASSERT_TRUE(rig.manager->start());
-    rig.keyboard.press(kCtrl | kShift);
-    rig.manager.reset();
-    EXPECT_FALSE(rig.keyboard.running());
-    rig.queue.advance(1.0);  // the queued flag change and timer find nothing
-    EXPECT_TRUE(rig.delivered.empty());
 }
 
 }  // namespace

@@ -20,16 +20,20 @@ class PrivateSessionBus {
             return false;
         }
         const auto socket = dir / "bus";
-        m_daemon = ChildProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                 "--address=unix:path=" + socket.string()});
-        m_env.emplace("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket.string());
+        m_address = "unix:path=" + socket.string();
+        m_daemon = ChildProcess(
+            {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + m_address});
+        m_env.emplace("DBUS_SESSION_BUS_ADDRESS", m_address);
         return waitUntil([&] { return std::filesystem::exists(socket); }, 5.0);
     }
+    const std::string& address() const { return m_address; }
+    pid_t pid() const { return m_daemon.pid(); }
 
     // The bus goes away under its clients (a session ending).
     void stop() { m_daemon.stop(); }
 
   private:
+    std::string m_address;
     ChildProcess m_daemon;
     std::optional<ScopedEnv> m_env;
 };

@@ -81,11 +81,7 @@ std::string PulseRig::pactl(const std::vector<std::string>& args) {
     argv.insert(argv.end(), args.begin(), args.end());
     auto r = runCommand(argv, 5.0);
     if (r.exitCode != 0) {
-        std::string joined;
-        for (const auto& a : argv) {
-            joined += a + " ";
-        }
-        throw std::runtime_error(joined + "failed: " + r.output);
+        throw std::runtime_error("pactl " + args.front() + " failed: " + r.output);
     }
     while (!r.output.empty() && (r.output.back() == '\n' || r.output.back() == ' ')) {
         r.output.pop_back();
@@ -153,29 +149,32 @@ bool PulseRig::waitForExit(pid_t pid, double timeoutSeconds) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-std::filesystem::path PulseRig::makeTone(const std::string& name, int rateHz, int channels,
-                                         double frequencyHz, double seconds, double amplitude) {
-    requireTool("sox", "sox");
-    const auto file = m_dir.path() / (name + ".wav");
-    const auto r =
-        runCommand({"sox", "-n", "-r", std::to_string(rateHz), "-c", std::to_string(channels), "-b",
-                    "16", file.string(), "synth", std::to_string(seconds), "sine",
-                    std::to_string(frequencyHz), "vol", std::to_string(amplitude)});
-    if (r.exitCode != 0) {
-        throw std::runtime_error("sox failed: " + r.output);
+namespace {
+// A sound file made by a tool; throws when it fails.
+std::filesystem::path generated(const std::filesystem::path& file,
+                                const std::vector<std::string>& argv, const char* package) {
+    requireTool(argv[0], package);
+    if (const auto r = runCommand(argv); r.exitCode != 0) {
+        throw std::runtime_error(argv[0] + " failed: " + r.output);
     }
     return file;
+}
+}  // namespace
+
+std::filesystem::path PulseRig::makeTone(const std::string& name, int rateHz, int channels,
+                                         double frequencyHz, double seconds, double amplitude) {
+    const auto file = m_dir.path() / (name + ".wav");
+    return generated(file,
+                     {"sox", "-n", "-r", std::to_string(rateHz), "-c", std::to_string(channels),
+                      "-b", "16", file.string(), "synth", std::to_string(seconds), "sine",
+                      std::to_string(frequencyHz), "vol", std::to_string(amplitude)},
+                     "sox");
 }
 
 std::filesystem::path PulseRig::makeSpeech(const std::string& name, const std::string& text,
                                            const std::string& voice) {
-    requireTool("espeak-ng", "espeak-ng");
     const auto file = m_dir.path() / (name + ".wav");
-    const auto r = runCommand({"espeak-ng", "-v", voice, "-w", file.string(), text});
-    if (r.exitCode != 0) {
-        throw std::runtime_error("espeak-ng failed: " + r.output);
-    }
-    return file;
+    return generated(file, {"espeak-ng", "-v", voice, "-w", file.string(), text}, "espeak-ng");
 }
 
 }  // namespace velmarune::testing

@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 
 namespace velmarune::testing {
@@ -13,26 +11,6 @@ namespace velmarune::testing {
 namespace {
 
 constexpr const char* kUser = "velmarune-wl";
-
-std::string quoted(const std::string& text) {
-    std::string result = "'";
-    for (char c : text) {
-        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return result + "'";
-}
-
-std::string capture(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        std::array<char, 4096> buffer;
-        size_t n = 0;
-        while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-            output.append(buffer.data(), n);
-        pclose(pipe);
-    }
-    return output;
-}
 
 // The unprivileged user sway runs as when the tests run as root.
 const passwd* compositorUser() {
@@ -47,19 +25,9 @@ const passwd* compositorUser() {
     return getpwnam(kUser);
 }
 
-std::string lastLines(const std::string& text, size_t count) {
-    size_t at = text.size();
-    for (size_t i = 0; i <= count && at != std::string::npos && at > 0; ++i) {
-        at = text.rfind('\n', at - 1);
-    }
-    return at == std::string::npos ? text : text.substr(at + 1);
-}
-
 }  // namespace
 
-SwayRig::SwayRig() : SwayRig(Options{}) {}
-
-SwayRig::SwayRig(Options options) {
+SwayRig::SwayRig() {
     if (!requireProgram("sway", "sway") || !requireProgram("swaymsg", "sway") ||
         !requireProgram("foot", "foot") || !requireProgram("wl-paste", "wl-clipboard")) {
         m_failure = "a tool is missing";
@@ -73,12 +41,8 @@ SwayRig::SwayRig(Options options) {
     chmod(runtime.c_str(), 0700);
     chmod(clientRuntime.c_str(), 0700);
 
-    std::string config = "output HEADLESS-1 resolution 1024x768\nxwayland disable\n";
-    if (!options.keyboardLayout.empty()) {
-        config += "input type:keyboard xkb_layout " + options.keyboardLayout + "\n";
-    }
     const auto configFile = m_dir.path() / "sway.cfg";
-    writeFile(configFile, config);
+    writeFile(configFile, "output HEADLESS-1 resolution 1024x768\nxwayland disable\n");
     chmod(configFile.c_str(), 0644);
 
     std::vector<std::string> argv{"sway", "-c", configFile.string()};
@@ -122,7 +86,7 @@ SwayRig::SwayRig(Options options) {
         },
         10.0, 0.05);
     if (!up) {
-        m_failure = "sway did not start within 10 s: " + lastLines(readFile(log), 5);
+        m_failure = "sway did not start within 10 s: " + readFile(log);
         return;
     }
     m_ok = true;
@@ -141,17 +105,16 @@ std::map<std::string, std::string> SwayRig::clientEnvironment() const {
 }
 
 std::string SwayRig::run(const std::string& command, double seconds) const {
-    std::string prefix = "env";
-    for (const auto& [name, value] : clientEnvironment())
-        prefix += " " + name + "=" + quoted(value);
-    return capture(prefix + " timeout " + std::to_string(seconds) + " sh -c " + quoted(command) +
-                   " </dev/null 2>/dev/null");
+    std::vector<std::string> argv{"env"};
+    for (const auto& [name, value] : clientEnvironment()) argv.push_back(name + "=" + value);
+    argv.insert(argv.end(), {"sh", "-c", command + " </dev/null 2>/dev/null"});
+    return runCommand(argv, seconds).output;
 }
 
 std::string SwayRig::swaymsg(const std::vector<std::string>& args) const {
-    std::string command = "timeout 5 swaymsg -s " + quoted(m_swaySocket);
-    for (const auto& arg : args) command += " " + quoted(arg);
-    return capture(command + " 2>/dev/null");
+    std::vector<std::string> argv{"swaymsg", "-s", m_swaySocket};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runCommand(argv, 5.0).output;
 }
 
 bool SwayRig::startTarget(const std::string& appID, const std::filesystem::path& outputFile) {
@@ -159,7 +122,7 @@ bool SwayRig::startTarget(const std::string& appID, const std::filesystem::path&
     env["LANG"] = "C.UTF-8";
     m_clients.emplace_back(
         std::vector<std::string>{"foot", "--app-id=" + appID, "sh", "-c",
-                                 "stty raw -echo; exec cat > " + quoted(outputFile.string())},
+                                 "stty raw -echo; exec cat > \"$0\"", outputFile.string()},
         env, (m_dir.path() / (appID + ".log")).string(),
         (m_dir.path() / (appID + ".log")).string());
     // Focusing it succeeds once sway maps it.

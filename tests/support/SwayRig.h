@@ -15,11 +15,7 @@ namespace velmarune::testing {
 // the test starts connect by the sockets' full paths, which root may use.
 class SwayRig {
   public:
-    struct Options {
-        std::string keyboardLayout;  // xkb layout for every keyboard, e.g. "il,us"
-    };
     SwayRig();
-    explicit SwayRig(Options options);
     ~SwayRig();
 
     // False with `failure()` saying why when sway did not come up.

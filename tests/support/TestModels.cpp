@@ -38,26 +38,13 @@ void generate(TestModel model, const std::filesystem::path& path) {
     testmodel::writeModel(path, options);
 }
 
-const char* fileName(TestModel model) {
-    switch (model) {
-        case TestModel::english:
-            return "english.bin";
-        case TestModel::hebrew:
-            return "hebrew.bin";
-        case TestModel::silent:
-            return "silent.bin";
-        case TestModel::corrupt:
-            return "corrupt.bin";
-    }
-    return "unknown.bin";
-}
-
 }  // namespace
 
 std::filesystem::path testModelPath(TestModel model) {
     static std::recursive_mutex mutex;
     std::lock_guard lock(mutex);
-    const auto path = folder() / fileName(model);
+    static const char* const names[] = {"english.bin", "hebrew.bin", "silent.bin", "corrupt.bin"};
+    const auto path = folder() / names[static_cast<int>(model)];
     if (!std::filesystem::exists(path)) {
         std::filesystem::create_directories(folder());
         // Written aside and renamed, so parallel suites never read half a file.

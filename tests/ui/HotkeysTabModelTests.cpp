@@ -161,8 +161,20 @@ TEST(HotkeysTabModel, AShortcutTheDisplayRefusesKeepsThePreviousOne) {
               "stays off.");
 }
 
-TEST(HotkeysTabModel, ChordRecordingCanBeCancelledRefusedOrPrevented) {
+TEST(HotkeysTabModel, ChordRecordingIsStoredCancelledRefusedOrPrevented) {
     TabRig rig;
+    auto recordChord = [&](Key first, Key second) {
+        rig.model.startRecording(Recording::dictation, true);
+        rig.press(first);
+        rig.press(second);
+        rig.release(second);
+        rig.release(first);
+    };
+    // The listener rests while recording, so the chord starts no dictation.
+    recordChord(kSuperL, kAltL);
+    EXPECT_EQ(HotkeyBindings::load(rig.defaults).pushToTalk, ModifierCombo{kSuper | kAlt});
+    EXPECT_EQ(rig.calls, (std::vector<std::string>{"suspendPTT", "resumePTT", "reloadHotkeys"}));
+    HotkeyBindings::save(rig.defaults, HotkeyBindings{}.pushToTalk);
     PasteShortcut::save(rig.defaults, PasteShortcut{35, ModifierCombo{kCtrl | kAlt}});
 
     rig.model.startRecording(Recording::dictation, true);
@@ -170,11 +182,7 @@ TEST(HotkeysTabModel, ChordRecordingCanBeCancelledRefusedOrPrevented) {
     rig.press(kEscape);
     EXPECT_EQ(rig.model.recording(), Recording::none);
 
-    rig.model.startRecording(Recording::dictation, true);
-    rig.press(kCtrlL);
-    rig.press(kAltL);
-    rig.release(kAltL);
-    rig.release(kCtrlL);
+    recordChord(kCtrlL, kAltL);
     EXPECT_EQ(rig.model.dictationMessage(),
               "These are the modifiers of Paste Last Dictation (Ctrl+Alt+P). Choose a different "
               "combination.");

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <thread>
 
 #include "hotkeys/XTestKeyboard.h"
@@ -22,7 +21,6 @@ DesktopRig::DesktopRig() {
     for (const auto& [program, package] :
          std::vector<std::pair<std::string, std::string>>{{"espeak-ng", "espeak-ng"},
                                                           {"paplay", "pulseaudio-utils"},
-                                                          {"dbus-daemon", "dbus-bin"},
                                                           {"xclip", "xclip"},
                                                           {"xdotool", "xdotool"}}) {
         if (!requireProgram(program, package)) {
@@ -45,14 +43,8 @@ DesktopRig::DesktopRig() {
     m_speech = m_pulse->makeSpeech("hello", "Hello world.");
 
     // One private bus stands in for both the system and the session bus.
-    const auto busSocket = m_dir / "run" / "bus";
-    m_bus = ChildProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                          "--address=unix:path=" + busSocket.string()});
-    if (!waitUntil([&] { return std::filesystem::exists(busSocket); }, 10.0)) {
-        ADD_FAILURE() << "dbus-daemon did not start within 10 s";
-        return;
-    }
-    m_ok = true;
+    m_ok = m_bus.start(m_dir / "run");
+    EXPECT_TRUE(m_ok) << "dbus-daemon did not start within 5 s";
 }
 
 DesktopRig::~DesktopRig() {
@@ -83,7 +75,6 @@ void DesktopRig::installModels() {
 }
 
 std::map<std::string, std::string> DesktopRig::applicationEnvironment() const {
-    const auto bus = "unix:path=" + (m_dir / "run" / "bus").string();
     std::map<std::string, std::string> environment{
         {"HOME", (m_dir / "home").string()},
         {"XDG_CONFIG_HOME", (m_dir / "config").string()},
@@ -93,8 +84,8 @@ std::map<std::string, std::string> DesktopRig::applicationEnvironment() const {
         {"XDG_RUNTIME_DIR", (m_dir / "run").string()},
         {"DISPLAY", m_x->display()},
         {"PULSE_SERVER", m_pulse->serverAddress()},
-        {"DBUS_SESSION_BUS_ADDRESS", bus},
-        {"DBUS_SYSTEM_BUS_ADDRESS", bus},
+        {"DBUS_SESSION_BUS_ADDRESS", m_bus.address()},
+        {"DBUS_SYSTEM_BUS_ADDRESS", m_bus.address()},
         {"QT_QPA_PLATFORM", "xcb"},
         {"XDG_SESSION_TYPE", "x11"},
     };
@@ -192,36 +183,13 @@ void DesktopRig::setClipboard(const std::string& text) {
         << "xclip did not take the clipboard";
 }
 
-std::optional<DesktopRig::Frame> DesktopRig::waitForWindow(const std::string& titlePattern,
-                                                           double seconds) {
-    std::optional<Frame> frame;
-    waitUntil(
+bool DesktopRig::waitForWindow(const std::string& titlePattern, double seconds) {
+    return waitUntil(
         [&] {
-            const auto result = runCommand({"xdotool", "search", "--onlyvisible", "--name",
-                                            titlePattern, "getwindowgeometry", "--shell"},
-                                           2.0);
-            std::map<std::string, int> values;
-            std::istringstream lines(result.output);
-            for (std::string line; std::getline(lines, line);) {
-                const auto equals = line.find('=');
-                if (equals != std::string::npos &&
-                    line.find_first_not_of("-0123456789", equals + 1) == std::string::npos) {
-                    values[line.substr(0, equals)] = std::stoi(line.substr(equals + 1));
-                }
-            }
-            if (values.count("WIDTH") && values.count("HEIGHT")) {
-                frame = Frame{values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]};
-            }
-            return frame.has_value();
+            return runCommand({"xdotool", "search", "--onlyvisible", "--name", titlePattern}, 2.0)
+                       .exitCode == 0;
         },
         seconds, 0.01);
-    return frame;
-}
-
-void DesktopRig::click(int x, int y) {
-    runCommand(
-        {"xdotool", "mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"},
-        5.0);
 }
 
 std::string DesktopRig::clipboard() {
@@ -230,23 +198,13 @@ std::string DesktopRig::clipboard() {
 
 std::vector<std::map<std::string, std::string>> DesktopRig::diagnosticRows() const {
     std::ifstream in(diagnosticsFile());
-    std::string line;
-    std::vector<std::string> header;
+    std::string header, line;
+    std::getline(in, header);
     std::vector<std::map<std::string, std::string>> rows;
     while (std::getline(in, line)) {
-        if (line.empty()) {
-            continue;
+        if (!line.empty()) {
+            rows.push_back(CsvRow(header, line).byName);
         }
-        auto fields = splitCsvLine(line);
-        if (header.empty()) {
-            header = std::move(fields);
-            continue;
-        }
-        std::map<std::string, std::string> row;
-        for (size_t i = 0; i < header.size() && i < fields.size(); ++i) {
-            row[header[i]] = fields[i];
-        }
-        rows.push_back(std::move(row));
     }
     return rows;
 }

@@ -4,10 +4,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "support/PrivateSessionBus.h"
 #include "support/Process.h"
 #include "support/PulseRig.h"
 #include "support/TempDir.h"
@@ -73,7 +73,6 @@ class DesktopRig {
     // Kills the X server as a crash would (after closing the rig's own
     // Xlib connection, which would otherwise end this process).
     void killXServer();
-    PulseRig& pulse() { return *m_pulse; }
     // Ends the session bus (it also stands in for the system bus).
     void stopSessionBus() { m_bus.stop(); }
     // The folder that stands for $HOME, $XDG_CONFIG_HOME, ... ("home", "config",
@@ -83,14 +82,9 @@ class DesktopRig {
     // and waits for it (at most `seconds`); its standard error is `*errorText`.
     int runVelmarune(const std::vector<std::string>& args, std::string* errorText,
                      double seconds = 30.0) const;
-    // The frame (x, y, width, height) of a shown window whose title matches
-    // `titlePattern`, waiting at most `seconds`.
-    struct Frame {
-        int x = 0, y = 0, width = 0, height = 0;
-    };
-    std::optional<Frame> waitForWindow(const std::string& titlePattern, double seconds);
-    // A left click through XTest, as a user's.
-    void click(int x, int y);
+    // Whether a window whose title matches `titlePattern` is shown within
+    // `seconds`.
+    bool waitForWindow(const std::string& titlePattern, double seconds);
 
     std::filesystem::path settingsFile() const;
     std::filesystem::path diagnosticsFile() const;
@@ -104,7 +98,7 @@ class DesktopRig {
     std::unique_ptr<XRig> m_x;
     std::unique_ptr<PulseRig> m_pulse;
     std::unique_ptr<XTestKeyboard> m_keyboard;
-    ChildProcess m_bus;
+    PrivateSessionBus m_bus;
     ChildProcess m_clipboardOwner;
     ChildProcess m_app;
     std::filesystem::path m_speech;

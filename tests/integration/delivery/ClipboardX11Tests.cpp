@@ -4,16 +4,15 @@
 #include <chrono>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "X11TestClients.h"
 #include "delivery/ClipboardPaster.h"
-#include "delivery/TerminalPasteClasses.h"
-#include "foundation/ManualMainQueue.h"
-#include "foundation/SerialQueue.h"
 #include "platform/x11/X11EventLoop.h"
 #include "platform/x11/X11FrontApplication.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11Pasteboard.h"
+#include "support/BackendPaster.h"
 #include "support/Process.h"
 #include "support/XRig.h"
 
@@ -36,15 +35,9 @@ ChildProcess xclipOwner(const TempDir& dir, const std::string& data,
         {"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i", file.string()});
 }
 
-struct ReadCounter : PasteObserver {
-    void firstRead() override { ++firstReads; }
-    void noRead() override { ++noReads; }
-    int noReads = 0, firstReads = 0;
-};
-
 // The clipboard, keyboard and front window on one shared connection, as the
-// application wires them; the paste chord is chosen by the window's class.
-struct X11PasteRig {
+// application wires them.
+struct X11PasteRig : BackendPaster {
     // A window manager only where a window must get the focus.
     explicit X11PasteRig(bool windowManager = true) : x(XRig::Options{windowManager}) {}
 
@@ -54,12 +47,6 @@ struct X11PasteRig {
     X11Pasteboard pasteboard;
     X11Keyboard keyboard;
     X11FrontApplication front;
-    ManualMainQueue clock;
-    SerialQueue queue{kClipboardSnapshotQueueName};
-    std::shared_ptr<ClipboardPaster> paster;
-    std::shared_ptr<ReadCounter> reads = std::make_shared<ReadCounter>();
-    int& noReads = reads->noReads;
-    int& firstReads = reads->firstReads;
 
     bool start() {
         if (!x.ok() || !requireProgram("xclip", "xclip")) {
@@ -72,34 +59,12 @@ struct X11PasteRig {
             return false;
         }
         loop->start();
-        queue.start();
-        // Generous claim wait: the test owns the timing, not the machine's load.
-        paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
-            pasteboard,
-            clock,
-            queue,
-            [this] {
-                keyboard.post(
-                    pasteChordFor(front.frontmostClassNames(), defaultTerminalPasteClasses()));
-            },
-            {},
-            3.0});
+        startPaster(pasteboard, keyboard, front);
         return true;
     }
     ~X11PasteRig() {
-        paster.reset();
-        queue.stop();
+        stopPaster();
         loop->stop();
-    }
-    void insert(const std::string& text) { paster->insert(text, false, reads); }
-    // Runs the main queue until `condition` holds, in real time.
-    bool pump(const std::function<bool()>& condition, double seconds = 5.0) {
-        return waitUntil(
-            [&] {
-                clock.runPending();
-                return condition();
-            },
-            seconds);
     }
     bool countReaches(int64_t count) {
         return waitUntil([&] { return pasteboard.changeCount() >= count; }, 5.0);
@@ -126,7 +91,7 @@ TEST(ClipboardX11, PastesIntoTheFocusedWindowAndPutsThePreviousCopyBackAfterItsO
     rig.clock.advance(0.03);
     EXPECT_EQ(target.waitForPaste(5.0), "שלום, hello");
     EXPECT_FALSE(target.lastPasteHadShift());
-    ASSERT_TRUE(rig.pump([&] { return rig.firstReads == 1; }));
+    ASSERT_TRUE(rig.pump([&] { return rig.reads->firstReads == 1; }));
 
     // Clipboard managers are told to skip our item.
     const auto targets = output("xclip -o -selection clipboard -t TARGETS");
@@ -137,25 +102,7 @@ TEST(ClipboardX11, PastesIntoTheFocusedWindowAndPutsThePreviousCopyBackAfterItsO
     rig.clock.advance(1.0);
     EXPECT_EQ(output("xclip -o -selection clipboard"), "previous copy");
     EXPECT_EQ(output("xsel -b -o </dev/null"), "previous copy");
-    EXPECT_EQ(rig.noReads, 0);
-}
-
-TEST(ClipboardX11, AReaderCountsAsAReadAndANewerCopyIsKept) {
-    X11PasteRig rig(false);
-    ASSERT_TRUE(rig.start());
-    auto previous = xclipOwner(rig.dir, "previous");
-    ASSERT_TRUE(rig.countReaches(1));
-    rig.insert("transcript");
-    const auto ours = rig.pasteboard.changeCount();
-    rig.clock.advance(0.03);  // the keystroke is out: a read from now on is the target's
-    EXPECT_EQ(output("xclip -o -selection clipboard"), "transcript");
-    ASSERT_TRUE(rig.pump([&] { return rig.paster->readCount() == 1; }));
-    EXPECT_EQ(rig.pasteboard.changeCount(), ours);  // reading changes nothing
-
-    auto newer = xclipOwner(rig.dir, "newer");
-    ASSERT_TRUE(rig.countReaches(ours + 1));
-    rig.clock.advance(10);
-    EXPECT_EQ(output("xclip -o -selection clipboard"), "newer");
+    EXPECT_EQ(rig.reads->noReads, 0);
 }
 
 TEST(ClipboardX11, ALargeImageGoesBothWaysInChunks) {
@@ -184,49 +131,33 @@ TEST(ClipboardX11, ALargeImageGoesBothWaysInChunks) {
     EXPECT_TRUE(restored == image);
 }
 
-TEST(ClipboardX11, TerminalsGetControlShiftV) {
+// The chord follows the front window's class (terminals get Control+Shift+V)
+// and is typed as a Latin V while a Hebrew layout is active.
+TEST(ClipboardX11, TheChordFollowsTheWindowClassAndIsTypedInTheLatinGroup) {
     X11PasteRig rig;
     ASSERT_TRUE(rig.start());
+    ASSERT_TRUE(requireProgram("setxkbmap", "x11-xkb-utils"));
+    ASSERT_EQ(std::system("setxkbmap -layout us,il"), 0);
     std::atomic<int> activations{0};
     rig.front.setOnActivation([&] { ++activations; });
-    for (const auto& [wmClass, shift] :
-         std::vector<std::pair<std::string, bool>>{{"Gedit", false}, {"XTerm", true}}) {
+    for (const auto& [wmClass, shift, group] : std::vector<std::tuple<std::string, bool, int>>{
+             {"Gedit", false, 1}, {"XTerm", true, 1}, {"Gedit", false, 0}}) {
+        SCOPED_TRACE(wmClass + " in group " + std::to_string(group));
         const int before = activations;
         PasteTarget target(wmClass);
         ASSERT_TRUE(target.waitUntilActive(5.0));
         EXPECT_TRUE(waitUntil([&] { return activations > before; }, 2.0));
         // No _NET_WM_PID on the test window: the id reads 0.
         EXPECT_EQ(rig.front.frontmost(), wmClass + ":0");
-        rig.insert("ls");
+        lockKeyboardGroup(group);
+        ASSERT_EQ(lockedKeyboardGroup(), group);
+        rig.insert("עברית ls");
         rig.clock.advance(0.03);
-        EXPECT_EQ(target.waitForPaste(5.0), "ls") << wmClass;
-        EXPECT_EQ(target.lastPasteHadShift(), shift) << wmClass;
+        EXPECT_EQ(target.waitForPaste(5.0), "עברית ls");
+        EXPECT_EQ(target.lastPasteHadShift(), shift);
+        EXPECT_EQ(target.lastPasteGroup(), 0);    // typed as a Latin V
+        EXPECT_EQ(lockedKeyboardGroup(), group);  // and the user's group given back
     }
-}
-
-TEST(ClipboardX11, PastesWhileAHebrewLayoutIsActiveAndGivesTheGroupBack) {
-    X11PasteRig rig;
-    ASSERT_TRUE(rig.start());
-    if (!requireProgram("setxkbmap", "x11-xkb-utils")) {
-        return;
-    }
-    ASSERT_EQ(std::system("setxkbmap -layout us,il"), 0);
-    PasteTarget target("Target");
-    ASSERT_TRUE(target.waitUntilActive(5.0));
-    lockKeyboardGroup(1);
-    ASSERT_EQ(lockedKeyboardGroup(), 1);
-    rig.insert("עברית");
-    rig.clock.advance(0.03);
-    EXPECT_EQ(target.waitForPaste(5.0), "עברית");
-    EXPECT_EQ(target.lastPasteGroup(), 0);  // typed as a Latin V
-    EXPECT_EQ(lockedKeyboardGroup(), 1);
-
-    // With the Latin group active nothing is switched.
-    lockKeyboardGroup(0);
-    rig.insert("again");
-    rig.clock.advance(0.03);
-    EXPECT_EQ(target.waitForPaste(5.0), "again");
-    EXPECT_EQ(lockedKeyboardGroup(), 0);
 }
 
 TEST(ClipboardX11, ModifierStateFollowsHeldKeys) {

@@ -52,6 +52,13 @@ void XTestKeyboard::release(const std::string& keysymName) {
     send(keysymName, false);
 }
 
+void XTestKeyboard::tap(const std::vector<std::string>& modifiers, const std::string& key) {
+    for (const auto& m : modifiers) press(m);
+    press(key);
+    release(key);
+    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) release(*it);
+}
+
 KeyWindow::KeyWindow() : m_display(XOpenDisplay(nullptr)) {
     if (!m_display)
         return;
@@ -89,9 +96,15 @@ std::optional<KeyWindow::Press> KeyWindow::nextPress(double timeoutSeconds) {
 ForeignGrab::ForeignGrab(const std::string& keysymName) : m_display(XOpenDisplay(nullptr)) {
     if (!m_display)
         return;
-    XGrabKey(m_display, XKeysymToKeycode(m_display, XStringToKeysym(keysymName.c_str())),
-             ControlMask | ShiftMask | Mod4Mask, DefaultRootWindow(m_display), True, GrabModeAsync,
-             GrabModeAsync);
+    const Window root = DefaultRootWindow(m_display);
+    if (keysymName.empty()) {
+        m_grabbed = XGrabKeyboard(m_display, root, False, GrabModeAsync, GrabModeAsync,
+                                  CurrentTime) == GrabSuccess;
+    } else {
+        XGrabKey(m_display, XKeysymToKeycode(m_display, XStringToKeysym(keysymName.c_str())),
+                 ControlMask | ShiftMask | Mod4Mask, root, True, GrabModeAsync, GrabModeAsync);
+        m_grabbed = true;
+    }
     XSync(m_display, False);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 typedef struct _XDisplay Display;
 
@@ -21,6 +22,8 @@ class XTestKeyboard {
     void press(const std::string& keysymName);
     void release(const std::string& keysymName);
     unsigned keycode(const std::string& keysymName) const;
+    // Presses the modifiers in order, then taps the key and lets go in reverse.
+    void tap(const std::vector<std::string>& modifiers, const std::string& key);
 
   private:
     void send(const std::string& keysymName, bool down);
@@ -54,17 +57,20 @@ class KeyWindow {
 inline constexpr unsigned kShiftMask = 1;
 inline constexpr unsigned kControlMask = 4;
 
-// Another client holding a passive grab of Ctrl+Shift+Super plus a key on the root window.
+// Another client holding a grab on the root window: of Ctrl+Shift+Super plus
+// the key; with no key, of the whole keyboard, as another application's open
+// menu does (every other grab then fails until it goes).
 class ForeignGrab {
   public:
-    explicit ForeignGrab(const std::string& keysymName);
+    explicit ForeignGrab(const std::string& keysymName = {});
     ~ForeignGrab();
     ForeignGrab(const ForeignGrab&) = delete;
     ForeignGrab& operator=(const ForeignGrab&) = delete;
-    bool ok() const { return m_display != nullptr; }
+    bool ok() const { return m_grabbed; }
 
   private:
     Display* m_display = nullptr;
+    bool m_grabbed = false;
 };
 
 }  // namespace velmarune::testing

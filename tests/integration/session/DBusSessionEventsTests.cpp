@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -10,6 +11,7 @@
 #include "foundation/Log.h"
 #include "foundation/RunLoopMainQueue.h"
 #include "platform/linux/DBusSessionEvents.h"
+#include "support/PrivateSessionBus.h"
 #include "support/Process.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
@@ -18,7 +20,6 @@ namespace velmarune {
 
 namespace {
 
-using testing::ChildProcess;
 using testing::ScopedEnv;
 using testing::TempDir;
 using Events = std::vector<SessionEvent>;
@@ -31,113 +32,141 @@ bool waitFor(const std::function<bool()>& done) {
     return testing::waitUntil(done, kWaitSeconds, 0.005);
 }
 
-// A private dbus-daemon standing in for both the system and the session bus,
-// the helper that owns logind's and the screensavers' names on it, and a
-// plain client connection for the test (which owns no such name).
-class SessionEventsTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(testing::requireProgram("dbus-daemon", "dbus-daemon"));
-        const auto socket = m_dir / "bus";
-        m_address = "unix:path=" + socket.string();
-        m_daemon = ChildProcess(
-            {"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + m_address}, {},
-            "/dev/null", (m_dir / "daemon.log").string());
-        m_system.emplace("DBUS_SYSTEM_BUS_ADDRESS", m_address);
-        m_session.emplace("DBUS_SESSION_BUS_ADDRESS", m_address);
-        m_sessionID.emplace("XDG_SESSION_ID", "c7");
-        ASSERT_TRUE(waitFor([&] {
-            if (!std::filesystem::exists(socket)) {
-                return false;
-            }
-            sd_bus* bus = nullptr;
-            if (sd_bus_open_user(&bus) < 0) {
-                return false;
-            }
-            m_client = bus;
-            return true;
-        })) << "dbus-daemon did not start: "
-            << testing::readFile(m_dir / "daemon.log");
-        startHelper();
-    }
+// A connection of the test's own to the private bus.
+class Connection {
+  public:
+    Connection() { EXPECT_GE(sd_bus_open_user(&m_bus), 0); }
+    ~Connection() { sd_bus_flush_close_unref(m_bus); }
 
-    void TearDown() override {
-        m_events.stop();
-        m_helper.stop();
-        m_client = sd_bus_flush_close_unref(m_client);
-        m_daemon.stop();
-    }
-
-    void startHelper() {
-        m_helper = ChildProcess({SESSION_BUS_HELPER, kMySession},
-                                {{"DBUS_SESSION_BUS_ADDRESS", m_address}}, "/dev/null",
-                                (m_dir / "helper.log").string());
-        ASSERT_TRUE(waitFor([&] {
-            sd_bus_message* reply = nullptr;
-            int owned = 0;
-            if (sd_bus_call_method(m_client, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                   "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s",
-                                   "org.freedesktop.login1") >= 0) {
-                sd_bus_message_read(reply, "b", &owned);
-            }
-            sd_bus_message_unref(reply);
-            return owned != 0;
-        })) << "helper did not claim its names: "
-            << testing::readFile(m_dir / "helper.log");
-    }
-
-    void startListening() {
-        m_events.start();
-        ASSERT_TRUE(m_events.waitUntilListening(kWaitSeconds));
-    }
-
-    // Asks the helper to emit a signal as the owner of the service's name;
-    // returns after the signal was sent.
+    // Sends a signal to everyone listening (destination empty) or to one
+    // connection.
     template <typename... Args>
-    void emit(const char* member, const char* types, Args... args) {
-        sd_bus_error error = SD_BUS_ERROR_NULL;
-        const int r = sd_bus_call_method(
-            m_client, "org.freedesktop.login1", "/org/velmarune/SessionSignals",
-            "org.velmarune.SessionSignals", member, &error, nullptr, types, args...);
-        EXPECT_GE(r, 0) << member << ": " << (error.message ? error.message : "");
-        sd_bus_error_free(&error);
-    }
-
-    // Sends a signal from the test's own connection, to everyone listening
-    // (destination empty) or to one connection.
-    template <typename... Args>
-    void forge(const std::string& destination, const char* path, const char* interface,
-               const char* member, const char* types, Args... args) {
+    void send(const std::string& destination, const char* path, const char* interface,
+              const char* member, const char* types, Args... args) {
         sd_bus_message* message = nullptr;
-        ASSERT_GE(sd_bus_message_new_signal(m_client, &message, path, interface, member), 0);
+        ASSERT_GE(sd_bus_message_new_signal(m_bus, &message, path, interface, member), 0);
         if (!destination.empty()) {
             ASSERT_GE(sd_bus_message_set_destination(message, destination.c_str()), 0);
         }
         if (types[0] != '\0') {
             ASSERT_GE(sd_bus_message_append(message, types, args...), 0);
         }
-        EXPECT_GE(sd_bus_send(m_client, message, nullptr), 0);
+        EXPECT_GE(sd_bus_send(m_bus, message, nullptr), 0) << member;
         sd_bus_message_unref(message);
+        sd_bus_flush(m_bus);
     }
 
-    // Every other connection on the bus: the listener's two among them.
-    std::vector<std::string> otherConnections() {
+    const char* name() const {
+        const char* unique = nullptr;
+        sd_bus_get_unique_name(m_bus, &unique);
+        return unique;
+    }
+
+    // Every other connection on the bus: the listener's two among them. A
+    // call, so everything sent before has reached the bus.
+    std::vector<std::string> others() {
         std::vector<std::string> names;
         sd_bus_message* reply = nullptr;
-        const char* self = nullptr;
-        sd_bus_get_unique_name(m_client, &self);
-        if (sd_bus_call_method(m_client, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+        if (sd_bus_call_method(m_bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                "org.freedesktop.DBus", "ListNames", nullptr, &reply, "") >= 0 &&
             sd_bus_message_enter_container(reply, 'a', "s") > 0) {
-            const char* name = nullptr;
-            while (sd_bus_message_read(reply, "s", &name) > 0) {
-                if (name[0] == ':' && std::string(name) != self) {
-                    names.push_back(name);
+            const char* other = nullptr;
+            while (sd_bus_message_read(reply, "s", &other) > 0) {
+                if (other[0] == ':' && std::string(other) != name()) {
+                    names.push_back(other);
                 }
             }
         }
         sd_bus_message_unref(reply);
         return names;
+    }
+
+  protected:
+    sd_bus* m_bus = nullptr;
+};
+
+// logind, the screensavers and GNOME's display configuration: a connection
+// that owns their names, answers GetSession with our session and emits their
+// signals, so that they really come from each name's owner.
+class FakeServices : public Connection {
+  public:
+    FakeServices() {
+        static const sd_bus_vtable manager[] = {
+            SD_BUS_VTABLE_START(0),
+            SD_BUS_METHOD("GetSession", "s", "o", getSession, SD_BUS_VTABLE_UNPRIVILEGED),
+            SD_BUS_VTABLE_END,
+        };
+        EXPECT_GE(sd_bus_add_object_vtable(m_bus, nullptr, "/org/freedesktop/login1",
+                                           "org.freedesktop.login1.Manager", manager, nullptr),
+                  0);
+        for (const char* name : {"org.freedesktop.ScreenSaver", "org.gnome.ScreenSaver",
+                                 "org.gnome.Mutter.DisplayConfig", "org.freedesktop.login1"}) {
+            EXPECT_GE(sd_bus_request_name(m_bus, name, 0), 0) << name;
+        }
+    }
+
+    // Answers the calls that have arrived.
+    void serve() {
+        while (sd_bus_process(m_bus, nullptr) > 0) {
+        }
+    }
+    void sleep(bool start) {
+        send("", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
+             "b", start);
+    }
+    void shutdown(bool start) {
+        send("", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForShutdown",
+             "b", start);
+    }
+    void lock(const char* session, bool locked) {
+        send("", session, "org.freedesktop.login1.Session", locked ? "Lock" : "Unlock", "");
+    }
+    // `service` is org.freedesktop.ScreenSaver or org.gnome.ScreenSaver.
+    void screenSaver(const std::string& service, bool active) {
+        std::string path = "/" + service;
+        std::replace(path.begin(), path.end(), '.', '/');
+        send("", path.c_str(), service.c_str(), "ActiveChanged", "b", active);
+    }
+    void powerSaveMode(int32_t mode) {
+        send("", "/org/gnome/Mutter/DisplayConfig", "org.freedesktop.DBus.Properties",
+             "PropertiesChanged", "sa{sv}as", "org.gnome.Mutter.DisplayConfig", 2,
+             "ApplyMonitorsConfigAllowed", "b", 1, "PowerSaveMode", "i", mode, 0);
+    }
+    void sessionActive(const char* session, bool active) {
+        send("", session, "org.freedesktop.DBus.Properties", "PropertiesChanged", "sa{sv}as",
+             "org.freedesktop.login1.Session", 2, "Type", "s", "wayland", "Active", "b", active, 0);
+    }
+
+  private:
+    static int getSession(sd_bus_message* call, void*, sd_bus_error*) {
+        return sd_bus_reply_method_return(call, "o", kMySession);
+    }
+};
+
+// A private bus standing in for both the system and the session bus, the
+// services on it, and a client that owns no name.
+class SessionEventsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_bus.start(m_dir.path()));
+        m_system.emplace("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address());
+        m_sessionID.emplace("XDG_SESSION_ID", "c7");
+        m_services.emplace();
+        m_client.emplace();
+    }
+
+    void TearDown() override {
+        m_events.stop();
+        m_services.reset();
+        m_client.reset();
+    }
+
+    void startListening() {
+        m_events.start();
+        ASSERT_TRUE(waitFor([&] {
+            m_services->serve();
+            return m_events.waitUntilListening(0.005);
+        }));
     }
 
     // Pumps the main queue until `count` events arrived (or time runs out).
@@ -147,11 +176,10 @@ class SessionEventsTest : public ::testing::Test {
     }
 
     TempDir m_dir{"velmarune-session"};
-    std::string m_address;
-    ChildProcess m_daemon;
-    ChildProcess m_helper;
-    std::optional<ScopedEnv> m_system, m_session, m_sessionID;
-    sd_bus* m_client = nullptr;
+    testing::PrivateSessionBus m_bus;
+    std::optional<ScopedEnv> m_system, m_sessionID;
+    std::optional<FakeServices> m_services;
+    std::optional<Connection> m_client;  // owns no name
     RunLoopMainQueue m_queue;
     DBusSessionEvents m_events{m_queue};
     Events m_seen;
@@ -166,30 +194,31 @@ TEST_F(SessionEventsTest, DeliversTheMappedEventsInOrderToEveryObserver) {
 
     // The system and session buses are separate connections with no order
     // between them: each phase ends on an event that shows it was handled.
-    emit("PrepareForSleep", "b", 1);
-    emit("PrepareForSleep", "b", 0);
-    emit("Lock", "o", kMySession);
+    FakeServices& services = *m_services;
+    services.sleep(true);
+    services.sleep(false);
+    services.lock(kMySession, true);
     waitForEvents(3);
     // The screensaver confirming the same lock is no second event.
-    emit("ActiveChanged", "sb", "org.freedesktop.ScreenSaver", 1);
-    emit("PowerSaveMode", "i", 3);
+    services.screenSaver("org.freedesktop.ScreenSaver", true);
+    services.powerSaveMode(3);
     waitForEvents(4);
-    emit("Unlock", "o", kMySession);
+    services.lock(kMySession, false);
     waitForEvents(5);
-    emit("ActiveChanged", "sb", "org.gnome.ScreenSaver", 1);
-    emit("ActiveChanged", "sb", "org.freedesktop.ScreenSaver", 0);
-    emit("PowerSaveMode", "i", 1);   // still asleep
-    emit("PowerSaveMode", "i", -1);  // unsupported says nothing
-    emit("PowerSaveMode", "i", 0);
+    services.screenSaver("org.gnome.ScreenSaver", true);
+    services.screenSaver("org.freedesktop.ScreenSaver", false);
+    services.powerSaveMode(1);   // still asleep
+    services.powerSaveMode(-1);  // unsupported says nothing
+    services.powerSaveMode(0);
     waitForEvents(8);
     // Another user's session taking the seat says nothing; ours losing it
     // does, once.
-    emit("SessionActive", "ob", kOtherSession, 0);
-    emit("SessionActive", "ob", kMySession, 0);
-    emit("SessionActive", "ob", kMySession, 0);
-    emit("SessionActive", "ob", kMySession, 1);
-    emit("PrepareForShutdown", "b", 0);  // called off
-    emit("PrepareForShutdown", "b", 1);
+    services.sessionActive(kOtherSession, false);
+    services.sessionActive(kMySession, false);
+    services.sessionActive(kMySession, false);
+    services.sessionActive(kMySession, true);
+    services.shutdown(false);  // called off
+    services.shutdown(true);
 
     const Events expected = {
         SessionEvent::willSleep,      SessionEvent::didWake,        SessionEvent::screenLocked,
@@ -202,44 +231,44 @@ TEST_F(SessionEventsTest, DeliversTheMappedEventsInOrderToEveryObserver) {
 
     // An ended subscription hears nothing more; the others still do.
     secondSubscription.reset();
-    emit("PrepareForSleep", "b", 1);
+    services.sleep(true);
     EXPECT_EQ(waitForEvents(expected.size() + 1).back(), SessionEvent::willSleep);
     EXPECT_EQ(second.size(), expected.size());
 }
 
 TEST_F(SessionEventsTest, IgnoresSignalsNotSentByTheServiceOwner) {
     startListening();
+    Connection& forger = *m_client;
     // Broadcast by a connection that owns none of the names.
-    forge("", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep", "b",
-          1);
-    forge("", kMySession, "org.freedesktop.login1.Session", "Lock", "");
-    forge("", "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver", "ActiveChanged", "b", 1);
+    forger.send("", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
+                "b", 1);
+    forger.send("", kMySession, "org.freedesktop.login1.Session", "Lock", "");
+    forger.send("", "/org/gnome/ScreenSaver", "org.gnome.ScreenSaver", "ActiveChanged", "b", 1);
     // Sent straight to the listener, which the bus delivers whatever the
     // match rules say; a forged ownership change first.
-    const char* self = nullptr;
-    sd_bus_get_unique_name(m_client, &self);
-    for (const auto& listener : otherConnections()) {
-        forge(listener, "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged", "sss",
-              "org.freedesktop.login1", "", self);
-        forge(listener, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
-              "PrepareForShutdown", "b", 1);
-        forge(listener, "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
-              "ActiveChanged", "b", 1);
+    for (const auto& listener : forger.others()) {
+        forger.send(listener, "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+                    "sss", "org.freedesktop.login1", "", forger.name());
+        forger.send(listener, "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                    "PrepareForShutdown", "b", 1);
+        forger.send(listener, "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver",
+                    "ActiveChanged", "b", 1);
     }
+    forger.others();  // a call: the forged signals are on their way first
     // The real logind locking another user's session.
-    emit("Lock", "o", kOtherSession);
+    m_services->lock(kOtherSession, true);
     // Signals arrive in order, so anything let through would precede this.
-    emit("PrepareForSleep", "b", 0);
+    m_services->sleep(false);
 
     EXPECT_EQ(waitForEvents(1), Events{SessionEvent::didWake});
 }
 
 TEST_F(SessionEventsTest, FollowsAServiceThatComesBackUnderANewConnection) {
     startListening();
-    m_helper.stop();
-    startHelper();
-    emit("PrepareForSleep", "b", 1);
-    emit("ActiveChanged", "sb", "org.freedesktop.ScreenSaver", 1);
+    m_services.reset();
+    m_services.emplace();
+    m_services->sleep(true);
+    m_services->screenSaver("org.freedesktop.ScreenSaver", true);
     EXPECT_EQ(waitForEvents(2), (Events{SessionEvent::willSleep, SessionEvent::screenLocked}));
 }
 

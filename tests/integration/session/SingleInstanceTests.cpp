@@ -2,11 +2,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/linux/ControlClient.h"
 #include "platform/linux/SingleInstance.h"
+#include "shell/PttCommand.h"
 #include "support/PrivateSessionBus.h"
 #include "support/Process.h"
 #include "support/PumpedMainQueue.h"
@@ -20,7 +23,8 @@ using testing::ScopedEnv;
 using testing::TempDir;
 
 // Instances in one process behave as separate processes would: each opens its
-// own lock file description and its own bus connection.
+// own lock file description and its own bus connection. `velmarune ptt`
+// reaches the running instance's bus object on the same private bus.
 class SingleInstanceTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(m_bus.start(m_dir.path())); }
@@ -89,6 +93,36 @@ TEST_F(SingleInstanceTest, TheFirstInstanceOutlivesItsBus) {
     SingleInstance second(runtime());
     EXPECT_FALSE(second.claim().first);
     first.stop();
+}
+
+TEST_F(SingleInstanceTest, EachRequestReachesTheRunningInstanceOnce) {
+    SingleInstance instance(runtime());
+    ASSERT_TRUE(instance.claim().first);
+    std::map<std::string, int> seen;
+    auto count = [&](const char* name) { return [&seen, name] { ++seen[name]; }; };
+    instance.listen(m_queue, {count("show"), count("press"), count("release"), count("toggle"),
+                              count("pasteLast")});
+
+    for (const char* word : {"press", "release", "toggle", "paste-last", "toggle"}) {
+        EXPECT_EQ(runPttCommand({word}), 0) << word;
+    }
+    const std::map<std::string, int> expected{
+        {"press", 1}, {"release", 1}, {"toggle", 2}, {"pasteLast", 1}};
+    EXPECT_TRUE(m_queue.runUntil([&] { return seen == expected; }, 5.0));
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(SingleInstanceTest, UndeliveredRequestsSayWhyInPlainWords) {
+    EXPECT_EQ(sendControlRequest("PushToTalkPress"),
+              "Velmarune is not running (start it first, then try again)");
+    EXPECT_EQ(runPttCommand({"press"}), 1);
+    EXPECT_EQ(runPttCommand({"shout"}), 64);
+    EXPECT_EQ(runPttCommand({}), 64);
+
+    ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (m_dir / "no-bus").string());
+    const auto failure = sendControlRequest("PushToTalkPress");
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->rfind("no session bus (", 0), 0u) << *failure;
 }
 
 }  // namespace

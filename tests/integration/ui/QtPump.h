@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QDir>
+#include <QScreen>
 #include <functional>
 
 #include "support/Process.h"
@@ -21,5 +23,16 @@ inline bool pumpUntil(const std::function<bool()>& done, double seconds) {
 inline void pumpFor(double seconds) {
     pumpUntil([] { return false; }, seconds);
 }
+
+#ifdef VELMARUNE_BINARY_DIR
+// Saves the whole private screen (tray and other clients included) under
+// build/ui-screenshots/ for a person to look at; nothing asserts on it.
+inline void screenshot(const QString& name) {
+    pumpFor(0.3);
+    const QString folder = QStringLiteral(VELMARUNE_BINARY_DIR "/ui-screenshots/");
+    QDir().mkpath(folder);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(folder + name + ".png");
+}
+#endif
 
 }  // namespace velmarune::testing

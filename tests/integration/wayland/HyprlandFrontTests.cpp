@@ -6,8 +6,7 @@
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
-#include <thread>
+#include <future>
 
 #include "platform/wayland/HyprlandFrontApplication.h"
 #include "platform/wayland/WaylandEventLoop.h"
@@ -26,65 +25,48 @@ int listenAt(const std::filesystem::path& path) {
     return fd;
 }
 
-// Hyprland's two sockets: requests answered with the active window set by
-// the test, events sent when the test says.
+// The next connection to a listening socket, waiting at most 5 s.
+int acceptWithin(int listening) {
+    pollfd entry{listening, POLLIN, 0};
+    EXPECT_EQ(poll(&entry, 1, 5000), 1) << "nobody connected";
+    return accept4(listening, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+// Hyprland's two sockets, served by the test itself: it sends the events and
+// answers each request for the active window.
 class FakeHyprland {
   public:
-    FakeHyprland()
-        : m_requests(listenAt(m_dir / ".socket.sock")),
-          m_events(listenAt(m_dir / ".socket2.sock")) {
-        m_thread = std::thread([this] { serve(); });
-    }
     ~FakeHyprland() {
-        m_stop = true;
-        m_thread.join();
-        for (int fd : {m_requests, m_events, m_subscriber.load()})
+        for (int fd : {m_requests, m_events, m_subscriber})
             if (fd >= 0)
                 close(fd);
     }
     std::string dir() const { return m_dir.path().string(); }
-    void setWindow(const std::string& json) {
-        std::lock_guard lock(m_mutex);
-        m_window = json;
-    }
     bool emit(const std::string& lines) {
-        waitUntil([&] { return m_subscriber >= 0; }, 5.0);
+        if (m_subscriber < 0) {
+            m_subscriber = acceptWithin(m_events);
+        }
         return write(m_subscriber, lines.data(), lines.size()) ==
                static_cast<ssize_t>(lines.size());
     }
-    void dropSubscriber() { close(m_subscriber.exchange(-1)); }
-
-  private:
-    void serve() {
-        while (!m_stop) {
-            pollfd fds[2] = {{m_requests, POLLIN, 0}, {m_events, POLLIN, 0}};
-            if (poll(fds, 2, 20) <= 0)
-                continue;
-            if (fds[1].revents & POLLIN)
-                m_subscriber = accept4(m_events, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fds[0].revents & POLLIN) {
-                const int client = accept4(m_requests, nullptr, nullptr, SOCK_CLOEXEC);
-                char request[64] = {};
-                [[maybe_unused]] auto got = read(client, request, sizeof request - 1);
-                std::string answer;
-                {
-                    std::lock_guard lock(m_mutex);
-                    answer =
-                        std::string(request) == "j/activewindow" ? m_window : "unknown request";
-                }
-                [[maybe_unused]] auto sent = write(client, answer.data(), answer.size());
-                close(client);
-            }
-        }
+    void answer(const std::string& window) {
+        const int client = acceptWithin(m_requests);
+        char request[64] = {};
+        EXPECT_GT(read(client, request, sizeof request - 1), 0);
+        EXPECT_STREQ(request, "j/activewindow");
+        EXPECT_EQ(write(client, window.data(), window.size()), static_cast<ssize_t>(window.size()));
+        close(client);
+    }
+    void dropSubscriber() {
+        close(m_subscriber);
+        m_subscriber = -1;
     }
 
+  private:
     TempDir m_dir{"velmarune-hypr"};
-    int m_requests, m_events;
-    std::atomic<int> m_subscriber{-1};
-    std::mutex m_mutex;
-    std::string m_window = "{}";
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    int m_requests = listenAt(m_dir / ".socket.sock");
+    int m_events = listenAt(m_dir / ".socket2.sock");
+    int m_subscriber = -1;
 };
 
 TEST(HyprlandFront, AsksForTheActiveWindowAfterEachFocusEvent) {
@@ -93,42 +75,44 @@ TEST(HyprlandFront, AsksForTheActiveWindowAfterEachFocusEvent) {
         GTEST_SKIP() << "no headless sway: " << sway.failure();
     }
     FakeHyprland hyprland;
-    hyprland.setWindow(R"({"address":"0x5a1","class":"foot","title":"~","pid":42})");
     auto loop = std::make_shared<WaylandEventLoop>();
     ASSERT_TRUE(loop->connect(sway.waylandSocket()));
     HyprlandFrontApplication front;
     std::string error;
+    auto first = std::async(std::launch::async, [&] {
+        hyprland.answer(R"({"address":"0x5a1","class":"foot","title":"~","pid":42})");
+    });
     ASSERT_TRUE(front.attach(loop, hyprland.dir(), &error)) << error;
+    first.get();
     loop->start();
     EXPECT_EQ(front.frontmost(), "foot:42");
     std::atomic<int> activations{0};
     front.setOnActivation([&] { ++activations; });
 
     const struct {
-        std::string window, events;
+        std::string events, window;
         std::optional<std::string> identity;
     } steps[] = {
-        {R"({"address":"0x77","class":"firefox","pid":7})",
-         "openwindow>>77,1,firefox,Firefox\nactivewindow>>firefox,Firefox\nactivewindowv2>>77\n",
-         "firefox:7"},
-        {"{}", "workspace>>9\nactivewindow>>,\nactivewindowv2>>\n", std::nullopt},
-        // An X11 window without a class, split across two writes.
-        {R"({"address":"0x78","class":"","pid":0})", "activewindowv2>", "?:0"},
+        {"openwindow>>77,1,firefox,Firefox\nactivewindow>>firefox,Firefox\nactivewindowv2>>77\n",
+         R"({"address":"0x77","class":"firefox","pid":7})", "firefox:7"},
+        {"workspace>>9\nactivewindow>>,\nactivewindowv2>>\n", "{}", std::nullopt},
+        // An X11 window without a class; its event split across two writes.
+        {"activewindowv2>", R"({"address":"0x78","class":"","pid":0})", "?:0"},
     };
-    int expected = 0;
     for (const auto& step : steps) {
-        hyprland.setWindow(step.window);
+        const int before = activations;
         ASSERT_TRUE(hyprland.emit(step.events));
         if (step.events.back() != '\n') {
             ASSERT_TRUE(hyprland.emit(">78\n"));
         }
-        EXPECT_TRUE(waitUntil([&] { return activations == expected + 1; }, 5.0)) << step.window;
-        expected = activations;
+        hyprland.answer(step.window);
+        EXPECT_TRUE(waitUntil([&] { return activations == before + 1; }, 5.0)) << step.window;
         EXPECT_EQ(front.frontmost(), step.identity);
     }
+    // Hyprland going away leaves no window in front.
+    const int before = activations;
     hyprland.dropSubscriber();
-    hyprland.setWindow(R"({"address":"0x79","class":"foot","pid":43})");
-    EXPECT_TRUE(waitUntil([&] { return activations > expected; }, 5.0));
+    EXPECT_TRUE(waitUntil([&] { return activations > before; }, 5.0));
     EXPECT_EQ(front.frontmost(), std::nullopt);
     loop->stop();
 }

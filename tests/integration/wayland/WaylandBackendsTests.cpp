@@ -9,37 +9,22 @@
 #include <atomic>
 #include <random>
 
-#include "delivery/ClipboardPaster.h"
-#include "delivery/TerminalPasteClasses.h"
 #include "foundation/Log.h"
-#include "foundation/ManualMainQueue.h"
-#include "foundation/SerialQueue.h"
 #include "platform/wayland/WaylandBackends.h"
 #include "platform/wayland/WaylandEventLoop.h"
 #include "platform/wayland/WaylandPasteboard.h"
+#include "support/BackendPaster.h"
 #include "support/SwayRig.h"
 #include "virtual-keyboard-unstable-v1-client.h"
 
 namespace velmarune::testing {
 namespace {
 
-struct ReadCounter : PasteObserver {
-    void firstRead() override { ++firstReads; }
-    void noRead() override { ++noReads; }
-    std::atomic<int> noReads = 0, firstReads = 0;
-};
-
 // The core's paster on the real Wayland backends, as the application wires
-// them: the chord chosen by the focused window's app_id.
-struct WaylandPasteRig {
-    explicit WaylandPasteRig(SwayRig::Options options = {}) : sway(options) {}
-
+// them.
+struct WaylandPasteRig : BackendPaster {
     SwayRig sway;
     std::unique_ptr<WaylandBackends> backends;
-    ManualMainQueue clock;
-    SerialQueue queue{kClipboardSnapshotQueueName};
-    std::shared_ptr<ClipboardPaster> paster;
-    std::shared_ptr<ReadCounter> reads = std::make_shared<ReadCounter>();
 
     // False (the test skipped) where sway cannot run here.
     // `swayIPC` false: the front window from the protocol, as elsewhere.
@@ -61,37 +46,17 @@ struct WaylandPasteRig {
         if (!backends->pasteboard() || !backends->keystroke() || !backends->frontApplication()) {
             return false;
         }
-        queue.start();
-        paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
-            *backends->pasteboard(),
-            clock,
-            queue,
-            [this] {
-                backends->keystroke()->post(
-                    pasteChordFor(backends->frontApplication()->frontmostClassNames(),
-                                  defaultTerminalPasteClasses()));
-            },
-            {},
-            3.0});
+        startPaster(pasteboard(), *backends->keystroke(), front());
         return true;
     }
     ~WaylandPasteRig() {
-        paster.reset();
-        queue.stop();
+        stopPaster();
         backends.reset();
     }
     Pasteboard& pasteboard() { return *backends->pasteboard(); }
     FrontApplication& front() { return *backends->frontApplication(); }
     bool countReaches(int64_t count) {
         return waitUntil([&] { return pasteboard().changeCount() >= count; }, 5.0);
-    }
-    bool pump(const std::function<bool()>& condition, double seconds = 5.0) {
-        return waitUntil(
-            [&] {
-                clock.runPending();
-                return condition();
-            },
-            seconds);
     }
 };
 
@@ -203,7 +168,7 @@ TEST(WaylandPaste, PastesExactTextIntoFootUnderAHebrewLayoutAndPutsEveryTypeBack
 
     rig.paster->prepare();
     rig.queue.sync([] {});  // the key-down snapshot is taken
-    rig.paster->insert("שלום, hello ✓", false, rig.reads);
+    rig.insert("שלום, hello ✓");
     rig.clock.advance(0.03);
     EXPECT_TRUE(waitUntil([&] { return readFile(out) == "ששלום, hello ✓"; }, 5.0)) << readFile(out);
     ASSERT_TRUE(rig.pump([&] { return rig.reads->firstReads == 1; }));
@@ -225,27 +190,6 @@ TEST(WaylandPaste, PastesExactTextIntoFootUnderAHebrewLayoutAndPutsEveryTypeBack
         EXPECT_TRUE(back == data) << type << ": " << back.size() << " bytes back";
     }
     EXPECT_EQ(rig.reads->noReads, 0);
-}
-
-// A clipboard manager reading our copy at once is no paste; a copy the user
-// makes after the paste is kept.
-TEST(WaylandPaste, AnEarlyReadIsNotTheTargetsAndANewerCopyIsKept) {
-    WaylandPasteRig rig;
-    START_OR_SKIP(rig);
-    rig.paster->insert("transcript", false, rig.reads);
-    const auto ours = rig.pasteboard().changeCount();
-    EXPECT_EQ(rig.sway.run("wl-paste --no-newline"), "transcript");
-    rig.clock.runPending();
-    EXPECT_EQ(rig.paster->readCount(), 0u);
-    EXPECT_EQ(rig.pasteboard().changeCount(), ours);  // reading changes nothing
-
-    rig.clock.advance(0.03);  // the keystroke, with no window to take it
-    ChildProcess newer({"wl-copy", "--foreground", "newer"}, rig.sway.clientEnvironment());
-    ASSERT_TRUE(rig.countReaches(ours + 1));
-    rig.clock.advance(1.5);
-    EXPECT_EQ(rig.reads->noReads, 1);
-    rig.clock.advance(10);
-    EXPECT_EQ(rig.sway.run("wl-paste --no-newline"), "newer");
 }
 
 // sway's IPC names the process; the foreign-toplevel protocol only the app.
@@ -290,7 +234,7 @@ TEST(WaylandSession, TheCompositorExitingIsNoticedAndSurvived) {
     EXPECT_FALSE(rig.backends->keystroke()->post(PasteChord::controlV));
     rig.paster->prepare();
     rig.queue.sync([] {});
-    rig.paster->insert("nowhere", false, rig.reads);
+    rig.insert("nowhere");
     rig.clock.advance(10);
     EXPECT_EQ(rig.reads->firstReads, 0);
 }

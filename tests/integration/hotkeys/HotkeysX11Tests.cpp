@@ -26,52 +26,52 @@ using Event = ModifierMatcher::Event;
 constexpr double kEventTimeoutSeconds = 3.0;
 constexpr double kQuietSeconds = 0.3;
 
-// No window manager: the tests focus their own window, and nothing here
-// needs _NET_ACTIVE_WINDOW.
-XRig::Options bareServer() {
-    XRig::Options options;
-    options.windowManager = false;
-    return options;
-}
+// The listener and the paste hot key on a server without a window manager
+// (the tests focus their own window), and a keyboard to type on it.
+class X11Keys : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(x.ok());
+        ASSERT_TRUE(keys.ok());
+        manager->onPTTEvent = [this](const Event& e) { events.push_back(e); };
+    }
+    bool waitForEvents(size_t count) {
+        return queue.runUntil([&] { return events.size() >= count; }, kEventTimeoutSeconds);
+    }
+    bool waitForActions(int count) {
+        return queue.runUntil([&] { return actions == count; }, kEventTimeoutSeconds);
+    }
 
-struct ListenerRig {
-    XRig x{bareServer()};
+    XRig x{XRig::Options{false}};
+    XTestKeyboard keys;
     PumpedMainQueue queue;
     MemoryUserDefaults defaults;
     X11KeyboardMonitor monitor;
     std::shared_ptr<HotkeyManager> manager =
         std::make_shared<HotkeyManager>(defaults, queue, monitor);
     std::vector<Event> events;
-
-    ListenerRig() {
-        manager->onPTTEvent = [this](const Event& e) { events.push_back(e); };
-    }
-    bool waitForEvents(size_t count) {
-        return queue.runUntil([&] { return events.size() >= count; }, kEventTimeoutSeconds);
-    }
+    X11HotKeyService service;
+    int actions = 0;
+    std::shared_ptr<GlobalHotKey> hotKey =
+        std::make_shared<GlobalHotKey>(service, queue, [this] { ++actions; });
 };
 
-TEST(X11Listener, HoldingTheChordActivatesAndReleasingEndsIt) {
-    ListenerRig rig;
-    ASSERT_TRUE(rig.x.ok());
-    XTestKeyboard keys;
-    ASSERT_TRUE(keys.ok());
-    ASSERT_TRUE(rig.manager->start());
-
+TEST_F(X11Keys, HoldingTheChordActivatesAndReleasingEndsIt) {
+    ASSERT_TRUE(manager->start());
     keys.press("Control_L");
     keys.press("Shift_L");
-    ASSERT_TRUE(rig.waitForEvents(1));
-    EXPECT_EQ(rig.events[0], Event::activated());
+    ASSERT_TRUE(waitForEvents(1));
+    EXPECT_EQ(events[0], Event::activated());
 
     // Caps Lock while dictating changes nothing.
     keys.press("Caps_Lock");
     keys.release("Caps_Lock");
-    rig.queue.runFor(kQuietSeconds);
-    EXPECT_EQ(rig.events.size(), 1u);
+    queue.runFor(kQuietSeconds);
+    EXPECT_EQ(events.size(), 1u);
 
     keys.release("Shift_L");
-    ASSERT_TRUE(rig.waitForEvents(2));
-    EXPECT_EQ(rig.events[1], Event::released());
+    ASSERT_TRUE(waitForEvents(2));
+    EXPECT_EQ(events[1], Event::released());
     keys.release("Control_L");
     // A second release of a key already up (as some tools send) is harmless.
     keys.release("Control_L");
@@ -79,27 +79,24 @@ TEST(X11Listener, HoldingTheChordActivatesAndReleasingEndsIt) {
     // Super is Command: adding it to the held chord hands over to Paste Last.
     keys.press("Shift_R");
     keys.press("Control_R");
-    ASSERT_TRUE(rig.waitForEvents(3));
+    ASSERT_TRUE(waitForEvents(3));
     keys.press("Super_L");
-    ASSERT_TRUE(rig.waitForEvents(4));
-    EXPECT_EQ(rig.events[3],
+    ASSERT_TRUE(waitForEvents(4));
+    EXPECT_EQ(events[3],
               Event::releasedByAddedModifier(kModifierControl | kModifierShift | kModifierCommand));
     for (const char* key : {"Super_L", "Control_R", "Shift_R"}) keys.release(key);
-    rig.queue.runFor(kQuietSeconds);
-    EXPECT_EQ(rig.events.size(), 4u);
-    EXPECT_EQ(rig.manager->matcher()->state(), ModifierMatcher::State::idle);
+    queue.runFor(kQuietSeconds);
+    EXPECT_EQ(events.size(), 4u);
+    EXPECT_EQ(manager->matcher()->state(), ModifierMatcher::State::idle);
 }
 
-TEST(X11Listener, AShortcutWithinTheDwellPassesThroughUnchanged) {
-    ListenerRig rig;
-    ASSERT_TRUE(rig.x.ok());
+TEST_F(X11Keys, AShortcutWithinTheDwellPassesThroughUnchanged) {
     // A generous dwell keeps this stable on a loaded machine; the exact
     // timing rule is covered by the unit tests.
-    rig.defaults.setInteger("pttDwellMs", 250);
+    defaults.setInteger("pttDwellMs", 250);
     KeyWindow window;
     ASSERT_TRUE(window.ok());
-    XTestKeyboard keys;
-    ASSERT_TRUE(rig.manager->start());
+    ASSERT_TRUE(manager->start());
 
     keys.press("Control_L");
     keys.press("Shift_L");
@@ -113,14 +110,65 @@ TEST(X11Listener, AShortcutWithinTheDwellPassesThroughUnchanged) {
     ASSERT_TRUE(press.has_value());
     EXPECT_EQ(press->state & (kShiftMask | kControlMask), kShiftMask | kControlMask);
 
-    rig.queue.runFor(0.5);
-    EXPECT_TRUE(rig.events.empty());
-    EXPECT_EQ(rig.manager->matcher()->state(), ModifierMatcher::State::passthrough);
+    queue.runFor(0.5);
+    EXPECT_EQ(manager->matcher()->state(), ModifierMatcher::State::passthrough);
     keys.release("Shift_L");
     keys.release("Control_L");
-    rig.queue.runFor(kQuietSeconds);
-    EXPECT_EQ(rig.manager->matcher()->state(), ModifierMatcher::State::idle);
-    EXPECT_TRUE(rig.events.empty());
+    queue.runFor(kQuietSeconds);
+    EXPECT_EQ(manager->matcher()->state(), ModifierMatcher::State::idle);
+    EXPECT_TRUE(events.empty());
+}
+
+TEST_F(X11Keys, TheHotKeyFiresOncePerPressAndIsConsumed) {
+    KeyWindow window;
+    ASSERT_TRUE(window.ok());
+    hotKey->set(PasteShortcut{});  // Ctrl+Shift+Super+V
+    ASSERT_TRUE(hotKey->registered());
+
+    keys.tap({"Control_L", "Shift_L", "Super_L"}, "v");
+    ASSERT_TRUE(waitForActions(1));
+    // Held past the key-repeat delay, it still acts once.
+    for (const char* key : {"Control_L", "Shift_L", "Super_L", "v"}) keys.press(key);
+    queue.runFor(0.9);
+    for (const char* key : {"v", "Super_L", "Shift_L", "Control_L"}) keys.release(key);
+    queue.runFor(kQuietSeconds);
+    EXPECT_EQ(actions, 2);
+
+    // With Caps Lock on the grab still holds.
+    keys.tap({}, "Caps_Lock");
+    keys.tap({"Control_L", "Shift_L", "Super_L"}, "v");
+    EXPECT_TRUE(waitForActions(3));
+    keys.tap({}, "Caps_Lock");
+
+    // The focused window never saw V.
+    while (auto press = window.nextPress(0.2)) {
+        EXPECT_NE(press->keycode, keys.keycode("v"));
+    }
+
+    // Suspended, the shortcut reaches the window instead.
+    hotKey->set(std::nullopt);
+    keys.tap({"Control_L", "Shift_L", "Super_L"}, "v");
+    bool sawV = false;
+    while (auto press = window.nextPress(1.0)) {
+        sawV = sawV || press->keycode == keys.keycode("v");
+    }
+    EXPECT_TRUE(sawV);
+    queue.runFor(kQuietSeconds);
+    EXPECT_EQ(actions, 3);
+}
+
+TEST_F(X11Keys, AHotKeyHeldByAnotherClientFailsWithItsStatus) {
+    ForeignGrab other("v");
+    ASSERT_TRUE(other.ok());
+    hotKey->set(PasteShortcut{});
+    EXPECT_FALSE(hotKey->registered());
+    EXPECT_EQ(hotKey->lastStatus(), 10);  // BadAccess
+
+    // A free shortcut then works.
+    hotKey->set(PasteShortcut{35, ModifierCombo{kModifierControl | kModifierOption}});
+    ASSERT_TRUE(hotKey->registered());
+    keys.tap({"Control_L", "Alt_L"}, "p");
+    EXPECT_TRUE(waitForActions(1));
 }
 
 TEST(X11Backends, FailWithoutAnXServer) {
@@ -135,79 +183,6 @@ TEST(X11Backends, FailWithoutAnXServer) {
     EXPECT_FALSE(hotKey->registered());
     EXPECT_EQ(hotKey->lastStatus(), -1);
     unsetenv("DISPLAY");
-}
-
-struct HotKeyRig {
-    XRig x{bareServer()};
-    PumpedMainQueue queue;
-    X11HotKeyService service;
-    int actions = 0;
-    std::shared_ptr<GlobalHotKey> hotKey =
-        std::make_shared<GlobalHotKey>(service, queue, [this] { ++actions; });
-};
-
-TEST(X11HotKey, FiresOncePerPressAndIsConsumed) {
-    HotKeyRig rig;
-    ASSERT_TRUE(rig.x.ok());
-    KeyWindow window;
-    ASSERT_TRUE(window.ok());
-    XTestKeyboard keys;
-    rig.hotKey->set(PasteShortcut{});  // Ctrl+Shift+Super+V
-    ASSERT_TRUE(rig.hotKey->registered());
-
-    keys.tap({"Control_L", "Shift_L", "Super_L"}, "v");
-    ASSERT_TRUE(rig.queue.runUntil([&] { return rig.actions == 1; }, kEventTimeoutSeconds));
-    rig.queue.runFor(kQuietSeconds);
-    EXPECT_EQ(rig.actions, 1);
-
-    // Held past the key-repeat delay, it still acts once.
-    for (const char* key : {"Control_L", "Shift_L", "Super_L", "v"}) keys.press(key);
-    rig.queue.runFor(0.9);
-    for (const char* key : {"v", "Super_L", "Shift_L", "Control_L"}) keys.release(key);
-    rig.queue.runFor(kQuietSeconds);
-    EXPECT_EQ(rig.actions, 2);
-
-    // With Caps Lock on the grab still holds.
-    keys.press("Caps_Lock");
-    keys.release("Caps_Lock");
-    keys.tap({"Control_L", "Shift_L", "Super_L"}, "v");
-    EXPECT_TRUE(rig.queue.runUntil([&] { return rig.actions == 3; }, kEventTimeoutSeconds));
-    keys.press("Caps_Lock");
-    keys.release("Caps_Lock");
-
-    // The focused window never saw V.
-    while (auto press = window.nextPress(0.2)) {
-        EXPECT_NE(press->keycode, keys.keycode("v"));
-    }
-
-    // Suspended, the shortcut reaches the window instead.
-    rig.hotKey->set(std::nullopt);
-    keys.tap({"Control_L", "Shift_L", "Super_L"}, "v");
-    bool sawV = false;
-    while (auto press = window.nextPress(1.0)) {
-        if (press->keycode == keys.keycode("v"))
-            sawV = true;
-    }
-    EXPECT_TRUE(sawV);
-    rig.queue.runFor(kQuietSeconds);
-    EXPECT_EQ(rig.actions, 3);
-}
-
-TEST(X11HotKey, AShortcutHeldByAnotherClientFailsWithItsStatus) {
-    HotKeyRig rig;
-    ASSERT_TRUE(rig.x.ok());
-    ForeignGrab other("v");
-    ASSERT_TRUE(other.ok());
-    rig.hotKey->set(PasteShortcut{});
-    EXPECT_FALSE(rig.hotKey->registered());
-    EXPECT_EQ(rig.hotKey->lastStatus(), 10);  // BadAccess
-
-    // A free shortcut then works.
-    rig.hotKey->set(PasteShortcut{35, ModifierCombo{kModifierControl | kModifierOption}});
-    ASSERT_TRUE(rig.hotKey->registered());
-    XTestKeyboard keys;
-    keys.tap({"Control_L", "Alt_L"}, "p");
-    EXPECT_TRUE(rig.queue.runUntil([&] { return rig.actions == 1; }, kEventTimeoutSeconds));
 }
 
 TEST(LinuxDesktopShortcuts, ReadsKdeShortcutsAndIsAbsentWhenNothingIsReadable) {

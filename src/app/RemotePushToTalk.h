@@ -9,6 +9,9 @@
 
 namespace velmarune {
 
+// Set once the control has started a dictation (a binding is set up).
+inline constexpr const char* kPushToTalkControlUsedKey = "pushToTalkControlUsed";
+
 // Push-to-talk asked for from outside the keyboard listener: a compositor key
 // binding or a desktop shortcut running `velmarune ptt ...`. It drives the
 // same pipeline calls as the chord. A press whose release never comes (the

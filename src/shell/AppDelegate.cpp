@@ -194,6 +194,10 @@ void AppDelegate::handleControlRequest(ControlRequest request) {
     if (!control) {
         return;  // before start-up built it, or after the teardown
     }
+    if ((request == ControlRequest::press || request == ControlRequest::toggle) &&
+        !m_graph->defaults.boolOr(kPushToTalkControlUsedKey, false)) {
+        m_graph->defaults.setBool(kPushToTalkControlUsedKey, true);
+    }
     switch (request) {
         case ControlRequest::press:
             return control->press();
@@ -225,7 +229,8 @@ void AppDelegate::startBootstrap() {
             return Readiness{microphoneFacts(g.captureSession, 1.0), input.keyListening,
                              input.pasteKeystroke, input.keyListeningFix};
         },
-        &g.explainer, [&g] { return HotkeyBindings::load(g.defaults).pushToTalk.symbols(); }});
+        &g.explainer, [&g] { return HotkeyBindings::load(g.defaults).pushToTalk.symbols(); },
+        [&g] { return g.defaults.boolOr(kPushToTalkControlUsedKey, false); }});
     bootDeps.permissions = g.readiness.get();
     bootDeps.loginItem = &g.loginItem;
     g.loginItem.refreshRegistration();  // the program may have moved since the entry was written

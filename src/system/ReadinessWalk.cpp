@@ -63,10 +63,15 @@ ReadinessExplanation explainReadiness(Readiness::Need need, const Readiness& now
             "configuration (it is on by default), then press Continue."};
 }
 
-void ReadinessWalk::run(bool, std::function<void()> onComplete) {
+void ReadinessWalk::run(bool firstRun, std::function<void()> onComplete) {
     m_onComplete = std::move(onComplete);
-    probeThen([](ReadinessWalk& self, const Readiness& now) {
-        const auto missing = now.missing();
+    const bool controlServes =
+        !firstRun && m_deps.pushToTalkControlUsed && m_deps.pushToTalkControlUsed();
+    probeThen([controlServes](ReadinessWalk& self, const Readiness& now) {
+        auto missing = now.missing();
+        if (controlServes && std::erase(missing, Readiness::Need::keyListening) > 0) {
+            self.m_log.info("keyListening missing; the push-to-talk control serves, so not asked");
+        }
         if (missing.empty()) {
             self.m_log.info("Nothing missing for dictation; skipping walk");
             self.finish();

@@ -62,6 +62,11 @@ class ReadinessWalk : public PermissionWalk, public std::enable_shared_from_this
         std::function<Readiness()> probe;  // runs on `prober`
         ReadinessExplainer* explainer = nullptr;
         std::function<std::string()> chordText;  // the push-to-talk chord now
+        // True once the push-to-talk control (`velmarune ptt` from a
+        // compositor or desktop binding) has started a dictation: whoever
+        // set that up needs no reminder that the keys cannot be heard, so
+        // after the first run the walk only logs it. Unset: always asks.
+        std::function<bool()> pushToTalkControlUsed = {};
     };
 
     explicit ReadinessWalk(Dependencies deps) : m_deps(std::move(deps)) {}

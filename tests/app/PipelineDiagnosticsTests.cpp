@@ -41,7 +41,7 @@ TEST_F(PipelineDiagnostics, AWholeDictationLeavesOneCompleteRow) {
     EXPECT_EQ(pastes()[0].text, "Hello, world");
     completePaste(0);
     // The paster ends the record once the clipboard has been restored.
-    diagnostics->recordPasteEnd(std::string("restored"), "pasted");
+    diagnostics->recordPasteEnd(1, "restored", "pasted");
 
     ASSERT_EQ(rows.size(), 1u);
     const std::string& row = rows[0];

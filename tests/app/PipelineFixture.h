@@ -56,8 +56,8 @@ class PipelineFixture : public ::testing::Test {
         }
     }
 
-    // The keystroke of paste `index` falls due; true when it was posted
-    // (the pipeline may hold it back while keys are down).
+    // The keystroke of paste `index` falls due (the pipeline may hold it
+    // back while keys are down).
     void keystrokeDue(size_t index) {
         ASSERT_LT(index, pastes().size());
         auto& paste = pastes()[index];

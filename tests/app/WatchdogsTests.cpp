@@ -40,6 +40,15 @@ TEST_F(Scheduler, ResetsHourlyWhenIdle) {
     EXPECT_TRUE(log->contains("[Velmarune.AutoResetScheduler] idle — performing auto-reset"));
     queue.advance(3600);
     EXPECT_EQ(resets, 2);
+
+    // A failed reset does not stop the hourly cycle; stop does.
+    resetSucceeds = false;
+    queue.advance(3600);
+    queue.advance(3600);
+    EXPECT_EQ(resets, 4);
+    scheduler->stop();
+    queue.advance(7200);
+    EXPECT_EQ(resets, 4);
 }
 
 // The quiet minute and the hour are measured on the monotonic clock: a wall
@@ -86,16 +95,6 @@ TEST_F(Scheduler, AManualResetMovesTheNextOneAnHourLater) {
     EXPECT_EQ(resets, 0);
     queue.advance(1800);
     EXPECT_EQ(resets, 1);
-}
-
-TEST_F(Scheduler, AFailedResetDoesNotStopTheHourlyCycle) {
-    resetSucceeds = false;
-    queue.advance(3600);
-    queue.advance(3600);
-    EXPECT_EQ(resets, 2);
-    scheduler->stop();
-    queue.advance(7200);
-    EXPECT_EQ(resets, 2);
 }
 
 class Watcher : public ::testing::Test {

@@ -8,7 +8,6 @@
 namespace velmarune {
 namespace {
 
-using Permission = MicrophonePermission::Status;
 using State = AudioLevelMonitor::PermissionState;
 
 class AudioLevelMonitorTest : public ::testing::Test {
@@ -29,8 +28,8 @@ class AudioLevelMonitorTest : public ::testing::Test {
     MemoryUserDefaults defaults;
     std::shared_ptr<AudioRingBuffer> ring = std::make_shared<AudioRingBuffer>(16000, 65.0);
     AudioCaptureEngine engine{ring, session, defaults};
-    std::optional<Permission> permission = Permission::granted;
-    AudioLevelMonitor monitor{mainQueue, session, defaults, [this] { return permission; }};
+    // As in the application: no permission to ask, the server's answer decides.
+    AudioLevelMonitor monitor{mainQueue, session, defaults, {}};
 };
 
 TEST_F(AudioLevelMonitorTest, MeterReadings) {
@@ -82,20 +81,6 @@ TEST_F(AudioLevelMonitorTest, StartEnumeratesSelectsAndRunsTheMeter) {
     EXPECT_EQ(mainQueue.pendingCount(), 0u);
 }
 
-TEST_F(AudioLevelMonitorTest, WithoutPermissionNothingRunsUntilGranted) {
-    permission = Permission::notDetermined;
-    monitor.start();
-    EXPECT_EQ(monitor.permissionState().get(), State::notDetermined);
-    EXPECT_EQ(mainQueue.pendingCount(), 0u);
-    monitor.permissionResult(false);
-    EXPECT_EQ(monitor.permissionState().get(), State::denied);
-    EXPECT_FALSE(engine.isRunning());
-    monitor.permissionResult(true);
-    EXPECT_EQ(monitor.permissionState().get(), State::authorized);
-    EXPECT_TRUE(engine.isRunning());
-    EXPECT_GT(mainQueue.pendingCount(), 0u);
-}
-
 TEST_F(AudioLevelMonitorTest, StoredDeviceMissingAtOpenShowsDefaultWithoutMessage) {
     defaults.setString(kSelectedAudioInputDeviceIDKey, "gone");
     monitor.start();
@@ -124,23 +109,19 @@ TEST_F(AudioLevelMonitorTest, SelectedDeviceVanishingFallsBackOnNotification) {
     monitor.select("builtin");
     EXPECT_EQ(monitor.deviceFallbackReason().get(), std::nullopt);
     EXPECT_EQ(sink->count("reconfigure -> Built-in Microphone"), 2u);
-}
 
-TEST_F(AudioLevelMonitorTest, VanishingWithNoDefaultNamesSystemDefault) {
-    monitor.start();
-    monitor.select("usb");
+    // With no default left to fall back on, the choice is kept for its return.
     session.setDevices({});
     session.setDefaultDeviceID(std::nullopt);
     monitor.refreshDevices();
     EXPECT_EQ(monitor.deviceFallbackReason().get(),
               "Previously-selected device unavailable. Falling back to system default.");
     EXPECT_EQ(monitor.selectedDeviceID().get(), std::nullopt);
-    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey), "usb");
+    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey), "builtin");
 }
 
 TEST_F(AudioLevelMonitorTest, MonitorGoneBeforeItsTickIsHarmless) {
-    auto other = std::make_unique<AudioLevelMonitor>(mainQueue, session, defaults,
-                                                     [] { return Permission::granted; });
+    auto other = std::make_unique<AudioLevelMonitor>(mainQueue, session, defaults, nullptr);
     other->start();
     other.reset();
     session.emit({CaptureSessionEvent::Kind::sourceAdded, "x"});

@@ -13,26 +13,22 @@ std::vector<float> ramp(int from, int count) {
     return v;
 }
 
-TEST(AudioRingBuffer, BlockLongerThanRingKeepsNewestFrames) {
+TEST(AudioRingBuffer, WrapsAndKeepsTheNewestFrames) {
     AudioRingBuffer ring(10, 0.85);  // 8 frames: the capacity is truncated
     EXPECT_EQ(ring.capacityFrames(), 8);
     const auto block = ramp(0, 10);
-    ring.append(block.data(), 10);
-    EXPECT_EQ(ring.writeIndex(), 0);
-    EXPECT_EQ(ring.totalFramesWritten(), 10);
-    EXPECT_EQ(ring.samples(0), ramp(2, 8));
-}
-
-TEST(AudioRingBuffer, AppendWrapsAtTheEnd) {
-    AudioRingBuffer ring(10, 0.8);
-    const auto first = ramp(0, 6);
-    ring.append(first.data(), 6);
-    const auto second = ramp(6, 3);
-    ring.append(second.data(), 3);
+    ring.append(block.data(), 6);
+    ring.append(block.data() + 6, 3);
     EXPECT_EQ(ring.writeIndex(), 1);
     EXPECT_EQ(ring.totalFramesWritten(), 9);
     EXPECT_EQ(ring.samples(0), ramp(1, 8));  // frame 0 was overwritten
     EXPECT_EQ(ring.samples(7), ramp(7, 2));
+
+    // A block longer than the ring keeps its newest frames.
+    ring.append(block.data(), 10);
+    EXPECT_EQ(ring.writeIndex(), 0);
+    EXPECT_EQ(ring.totalFramesWritten(), 19);
+    EXPECT_EQ(ring.samples(0), ramp(2, 8));
 }
 
 TEST(AudioRingBuffer, ReadsByRunningIndex) {

@@ -58,6 +58,9 @@ TEST(WAVDecoder, ConvertsAnyReadableFileToSixteenKilohertzFirstChannel) {
 TEST(WAVDecoder, BadFilesFailWithTheirTexts) {
     testing::TempDir dir;
     writeSound(dir / "empty.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, {});
+    // A few kilobytes whose header claims one sample a second: 5.6 hours.
+    writeSound(dir / "long.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 1,
+               std::vector<float>(20'000));
     testing::writeFile(dir / "notes.txt", "this is not audio, just words\n");
     struct Case {
         std::filesystem::path file;
@@ -65,6 +68,7 @@ TEST(WAVDecoder, BadFilesFailWithTheirTexts) {
     };
     const std::vector<Case> cases{
         {dir / "empty.wav", "File contained zero audio frames"},
+        {dir / "long.wav", "Audio file is too long: 5.6 hours (the limit is 60 minutes)"},
         {dir / "missing.wav", "Cannot open audio file at " + (dir / "missing.wav").string()},
         {dir / "notes.txt", "Cannot open audio file at " + (dir / "notes.txt").string()},
         {dir.path(), "Cannot open audio file at " + dir.path().string()},

@@ -177,7 +177,7 @@ TEST_F(PasteDiagnosticsTest, OffKeepsAndWritesNothing) {
     EXPECT_EQ(id, std::nullopt);
     diagnostics.markKeyUp(1, std::nullopt);
     diagnostics.setPasting(1);
-    diagnostics.recordPasteEnd("restored", "pasted");
+    diagnostics.recordPasteEnd(1, "restored", "pasted");
     diagnostics.setOutcome(1, "tap");
     diagnostics.setPendingCancelReason("quit");
     diagnostics.cancel({1});
@@ -218,42 +218,32 @@ TEST_F(PasteDiagnosticsTest, CancelUsesThePendingReasonOnce) {
     EXPECT_EQ(log->messages("PasteDiag").size(), 5u);
 }
 
-TEST_F(PasteDiagnosticsTest, PasterAddressesThePastingPressElseTheLatest) {
+// The paster asks which press a paste starting now belongs to, and keeps
+// that id to the paste's end, even when the next paste supersedes it.
+TEST_F(PasteDiagnosticsTest, APasteBelongsToThePastingPressElseTheLatest) {
     const auto older = diagnostics.begin();
     const auto newer = diagnostics.begin();
     EXPECT_EQ(diagnostics.currentPressID(), newer);
-
     diagnostics.setPasting(older);
     EXPECT_EQ(diagnostics.currentPressID(), older);
-    diagnostics.recordPasteboardWrite(5, 6, true, "");
-    diagnostics.recordKeystroke(0x60000, 0x20000, "kate:1");
-    diagnostics.recordRead();
-    diagnostics.recordRead();
-    diagnostics.recordPasteEnd("restored", "pasted");
+    diagnostics.recordKeystroke(older, 0x60000, 0x20000, "kate:1");
+    diagnostics.recordPasteEnd(older, "restored", "pasted");
     ASSERT_EQ(rows.size(), 1u);
-    CsvRow row = lastRow();
-    EXPECT_EQ(row["press"], "1");
-    EXPECT_EQ(row["cc_before"], "5");
-    EXPECT_EQ(row["snapshot"], "complete");
-    EXPECT_EQ(row["flags_combined"], "ctrl+shift");
-    EXPECT_EQ(row["flags_hid"], "shift");
-    EXPECT_EQ(row["front_cmdv"], "kate:1");
-    EXPECT_EQ(row["reads"], "2");
-
-    // Ending the pasting press cleared it: the paster falls back to the latest.
+    EXPECT_EQ(lastRow()["press"], "1");
+    EXPECT_EQ(lastRow()["flags_combined"], "ctrl+shift");
+    EXPECT_EQ(lastRow()["flags_hid"], "shift");
+    EXPECT_EQ(lastRow()["front_cmdv"], "kate:1");
+    // Its end cleared the pasting press: the latest again, even once ended.
     EXPECT_EQ(diagnostics.currentPressID(), newer);
-    diagnostics.recordPasteEnd(std::nullopt, "no read");
-    EXPECT_EQ(lastRow()["press"], "2");
+    diagnostics.recordPasteEnd(newer, std::nullopt, "no read");
     EXPECT_EQ(lastRow()["restore"], "");
-    EXPECT_EQ(diagnostics.currentPressID(), newer);  // latest stays, though ended
+    EXPECT_EQ(diagnostics.currentPressID(), newer);
 
-    // A superseded paste ends its own record even while another is pasting.
-    const auto a = diagnostics.begin();
-    const auto b = diagnostics.begin();
-    diagnostics.setPasting(b);
-    diagnostics.recordPasteEnd(a, "superseded", "no read before next paste");
+    const auto superseded = diagnostics.begin();
+    diagnostics.setPasting(diagnostics.begin());
+    diagnostics.recordPasteEnd(superseded, "superseded", "no read before next paste");
     EXPECT_EQ(lastRow()["press"], "3");
-    EXPECT_EQ(diagnostics.currentPressID(), b);
+    EXPECT_EQ(diagnostics.currentPressID(), 4);
 }
 
 TEST_F(PasteDiagnosticsTest, WindowPasteWritesARowOfItsOwn) {

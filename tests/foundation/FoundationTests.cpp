@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <thread>
@@ -8,8 +7,6 @@
 #include "foundation/Paths.h"
 #include "foundation/Published.h"
 #include "foundation/SerialQueue.h"
-#include "foundation/UserDefaults.h"
-#include "support/TempDir.h"
 
 namespace velmarune {
 namespace {
@@ -105,36 +102,6 @@ TEST(Paths, FollowsXdgAndIgnoresRelativeValues) {
     EXPECT_EQ(paths.settingsFile(), "/cfg/velmarune/settings.json");
     EXPECT_EQ(paths.modelsFolder(), "/home/u/.local/share/Velmarune/Models");
     EXPECT_EQ(paths.logsFolder(), "/home/u/.local/state/Velmarune");
-}
-
-TEST(FileUserDefaults, PersistsAtomicallyWithPrivateMode) {
-    testing::TempDir dir;
-    const auto file = dir / "config/velmarune/settings.json";
-    {
-        FileUserDefaults defaults(file);
-        EXPECT_FALSE(defaults.boolValue("DiagnosticPasteLog"));
-        defaults.setBool("DiagnosticPasteLog", true);
-        defaults.setInteger("pttDwellMs", 40);
-        defaults.setString("pttLanguage", "he");
-        defaults.setDictionary("pttBinding", nlohmann::json{{"modifiers", 393216}});
-    }
-    struct stat info {};
-    ASSERT_EQ(stat(file.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-
-    FileUserDefaults reread(file);
-    EXPECT_EQ(reread.boolValue("DiagnosticPasteLog"), true);
-    EXPECT_EQ(reread.integerValue("pttDwellMs"), 40);
-    EXPECT_EQ(reread.doubleValue("pttDwellMs"), 40.0);
-    EXPECT_EQ(reread.stringValue("pttLanguage"), "he");
-    EXPECT_EQ(reread.stringValue("pttDwellMs"), std::nullopt);
-    EXPECT_EQ((*reread.dictionaryValue("pttBinding"))["modifiers"], 393216);
-    reread.remove("pttLanguage");
-    EXPECT_EQ(FileUserDefaults(file).stringValue("pttLanguage"), std::nullopt);
-
-    // An edit by hand is seen on the next read.
-    testing::writeFile(file, R"({"pttLanguage": "en"})");
-    EXPECT_EQ(reread.stringValue("pttLanguage"), "en");
 }
 
 }  // namespace

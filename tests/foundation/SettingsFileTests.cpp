@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -23,10 +24,36 @@ std::vector<std::string> asideFiles(const fs::path& folder) {
 class SettingsFileTest : public ::testing::Test {
   protected:
     testing::TempDir dir;
-    fs::path file = dir / "settings.json";
+    fs::path file = dir / "velmarune/settings.json";  // the folder is made on the first save
     std::vector<std::string> problems;
     FileUserDefaults defaults{file, [this](const std::string& p) { problems.push_back(p); }};
 };
+
+TEST_F(SettingsFileTest, PersistsAtomicallyWithPrivateMode) {
+    EXPECT_FALSE(defaults.boolValue("DiagnosticPasteLog"));
+    defaults.setBool("DiagnosticPasteLog", true);
+    defaults.setInteger("pttDwellMs", 40);
+    defaults.setString("pttLanguage", "he");
+    defaults.setDictionary("pttBinding", nlohmann::json{{"modifiers", 393216}});
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    FileUserDefaults reread(file);
+    EXPECT_EQ(reread.boolValue("DiagnosticPasteLog"), true);
+    EXPECT_EQ(reread.integerValue("pttDwellMs"), 40);
+    EXPECT_EQ(reread.doubleValue("pttDwellMs"), 40.0);
+    EXPECT_EQ(reread.stringValue("pttLanguage"), "he");
+    EXPECT_EQ(reread.stringValue("pttDwellMs"), std::nullopt);
+    EXPECT_EQ((*reread.dictionaryValue("pttBinding"))["modifiers"], 393216);
+    reread.remove("pttLanguage");
+    EXPECT_EQ(defaults.stringValue("pttLanguage"), std::nullopt);
+
+    // An edit by hand is seen on the next read.
+    testing::writeFile(file, R"({"pttLanguage": "en"})");
+    EXPECT_EQ(reread.stringValue("pttLanguage"), "en");
+    EXPECT_TRUE(problems.empty());
+}
 
 // Something that exists but cannot be read as a file (as root, a folder is
 // the one thing a permission cannot stand in for).
@@ -44,7 +71,7 @@ TEST_F(SettingsFileTest, AFileThatCannotBeReadIsReportedOnceAndNeverOverwritten)
     EXPECT_TRUE(problems[1].starts_with("did not save the setting pttLanguage: the settings file "))
         << problems[1];
     EXPECT_TRUE(fs::is_directory(file / "inside"));
-    EXPECT_TRUE(asideFiles(dir.path()).empty());
+    EXPECT_TRUE(asideFiles(file.parent_path()).empty());
 }
 
 TEST_F(SettingsFileTest, ANestedOrBrokenFileIsMovedAsideAndReported) {
@@ -53,7 +80,7 @@ TEST_F(SettingsFileTest, ANestedOrBrokenFileIsMovedAsideAndReported) {
         problems.clear();
         testing::writeFile(file, text);
         EXPECT_EQ(defaults.stringValue("pttLanguage"), std::nullopt);
-        const auto aside = asideFiles(dir.path());
+        const auto aside = asideFiles(file.parent_path());
         ASSERT_EQ(aside.size(), 1u);
         EXPECT_EQ(testing::readFile(aside[0]), text);
         ASSERT_EQ(problems.size(), 1u);

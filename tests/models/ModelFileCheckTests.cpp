@@ -177,31 +177,34 @@ TEST(ModelFileCheck, TheTypeTableMatchesGgml) {
 
 TEST(ModelFileCheck, AFileNamesItselfAndMustHaveTheCatalogueSize) {
     TempDir folder;
-    const auto file = folder / "model.bin";
-    writeFile(file, smallModel());
-    EXPECT_EQ(checkModelFile(file, static_cast<int64_t>(smallModel().size())).tensors, 50);
-
-    const std::pair<std::function<void()>, std::string> cases[] = {
-        {[&] { checkModelFile(file, 574041195); },
-         "model file is damaged: " + file.string() + ": " + std::to_string(smallModel().size()) +
+    const auto model = folder / "model.bin";
+    const auto wave = folder / "sound.wav";
+    writeFile(model, smallModel());
+    writeFile(wave, "RIFF....WAVE");
+    EXPECT_EQ(checkModelFile(model, static_cast<int64_t>(smallModel().size())).tensors, 50);
+    const std::string size = std::to_string(smallModel().size());
+    struct Case {
+        std::filesystem::path file;
+        std::optional<int64_t> size;
+        std::string text;
+    };
+    const Case cases[] = {
+        {model, 574041195,
+         "model file is damaged: " + model.string() + ": " + size +
              " bytes instead of 574041195 (re-download it)"},
-        {[&] {
-             writeFile(file, "RIFF....WAVE");
-             checkModelFile(file);
-         },
-         file.string() + " is not a whisper model"},
-        {[&] { checkModelFile(folder / "missing.bin"); }, "cannot read the model file " +
-                                                              (folder / "missing.bin").string() +
-                                                              ": No such file or directory"},
-        {[&] { checkModelFile(folder.path()); },
+        {wave, std::nullopt, wave.string() + " is not a whisper model"},
+        {folder / "missing.bin", std::nullopt,
+         "cannot read the model file " + (folder / "missing.bin").string() +
+             ": No such file or directory"},
+        {folder.path(), std::nullopt,
          "cannot read the model file " + folder.path().string() + ": not a regular file"},
     };
-    for (const auto& [run, text] : cases) {
+    for (const Case& c : cases) {
         try {
-            run();
-            ADD_FAILURE() << "accepted: " << text;
+            checkModelFile(c.file, c.size);
+            ADD_FAILURE() << "accepted: " << c.text;
         } catch (const ModelFileError& error) {
-            EXPECT_EQ(std::string(error.what()), text);
+            EXPECT_EQ(std::string(error.what()), c.text);
         }
     }
 }

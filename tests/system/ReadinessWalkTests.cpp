@@ -28,11 +28,11 @@ class RecordingExplainer : public ReadinessExplainer {
 
 class ReadinessWalkTest : public ::testing::Test {
   protected:
-    void start() {
-        walk = std::make_shared<ReadinessWalk>(
-            ReadinessWalk::Dependencies{&queue, &prober, [this] { return now; }, &explainer,
-                                        [] { return std::string("Ctrl+Alt"); }});
-        walk->run(true, [this] { ++completions; });
+    void start(bool firstRun = true) {
+        walk = std::make_shared<ReadinessWalk>(ReadinessWalk::Dependencies{
+            &queue, &prober, [this] { return now; }, &explainer,
+            [] { return std::string("Ctrl+Alt"); }, [this] { return controlUsed; }});
+        walk->run(firstRun, [this] { ++completions; });
         settle();
     }
     // Runs the probe and its answer on the main queue.
@@ -49,6 +49,7 @@ class ReadinessWalkTest : public ::testing::Test {
     Readiness now = ready();
     std::shared_ptr<ReadinessWalk> walk;
     int completions = 0;
+    bool controlUsed = false;
 };
 
 TEST_F(ReadinessWalkTest, ExplainsOnlyWhatIsMissingInOrder) {
@@ -94,6 +95,32 @@ TEST_F(ReadinessWalkTest, ContinueChecksAgainAndStaysWhileStillMissing) {
     settle();
     EXPECT_EQ(explainer.shown.size(), 2u);
     EXPECT_EQ(completions, 1);
+}
+
+// Someone who bound `velmarune ptt` in the compositor chose not to let
+// Velmarune read the keyboards: after the first run that is not asked again
+// (and does not hold start-up), while other needs still are.
+TEST_F(ReadinessWalkTest, KeysAreNotAskedForAgainOnceThePushToTalkControlServes) {
+    struct Case {
+        bool firstRun, controlUsed;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        {true, true, {"Push-to-Talk Keys"}},
+        {false, false, {"Push-to-Talk Keys"}},
+        {false, true, {"Pasting Text"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.firstRun << c.controlUsed);
+        explainer.shown.clear();
+        now.keyListening = now.pasteKeystroke = false;
+        controlUsed = c.controlUsed;
+        start(c.firstRun);
+        EXPECT_EQ(explainer.shown, c.shown);
+    }
+    now.pasteKeystroke = true;
+    start(false);
+    EXPECT_EQ(completions, 1) << "nothing else missing: start-up goes on at once";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -21,18 +22,6 @@ using Kind = CaptureSessionEvent::Kind;
 template <typename Predicate>
 bool eventually(ManualMainQueue& mainQueue, double seconds, Predicate done) {
     return testing::waitUntil([&] { return mainQueue.runPending(), done(); }, seconds, 0.01);
-}
-
-double maxWindowRms(const std::vector<float>& samples, size_t window) {
-    double best = 0;
-    for (size_t first = 0; first + window <= samples.size(); first += window / 2) {
-        double sum = 0;
-        for (size_t i = first; i < first + window; ++i) {
-            sum += static_cast<double>(samples[i]) * samples[i];
-        }
-        best = std::max(best, std::sqrt(sum / static_cast<double>(window)));
-    }
-    return best;
 }
 
 // Mean absolute value per 30 ms frame.
@@ -83,16 +72,11 @@ class PulseCaptureTest : public ::testing::Test {
     }
 
     bool sawEvent(Kind kind, const std::string& detail) const {
-        for (const auto& e : seen) {
-            if (e.kind == kind && (detail.empty() || e.detail == detail)) {
-                return true;
-            }
-        }
-        return false;
+        return std::ranges::any_of(seen, [&](const CaptureSessionEvent& e) {
+            return e.kind == kind && (detail.empty() || e.detail == detail);
+        });
     }
 
-    std::shared_ptr<CapturingLogSink> sink = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scopedSink{sink};
     testing::PulseRig rig;
     ManualMainQueue mainQueue;
     PulseCaptureSession session{mainQueue, rig.serverAddress()};
@@ -111,41 +95,27 @@ TEST_F(PulseCaptureTest, ListsSourcesWithoutMonitorsAndTheDefault) {
     EXPECT_FALSE(devices[0].isNoiseSuppressionFilter);
     EXPECT_EQ(session.defaultDeviceID(), "virtmic");
     EXPECT_EQ(session.device("nullsink.monitor"), std::nullopt);
-    EXPECT_EQ(session.device("nothing"), std::nullopt);
-}
-
-TEST_F(PulseCaptureTest, CaptureFillsTheRingWithThePlayedTone) {
-    const auto tone = rig.makeTone("tone", 48000, 2, 1000, 0.6, 0.5);
-    ASSERT_TRUE(engine.startSession());
-    EXPECT_EQ(engine.deviceName(), "Virtual Microphone");
-    // Always on: the idle microphone delivers silence before anything plays.
-    ASSERT_TRUE(eventually(mainQueue, 3.0, [&] { return engine.statsSnapshot().converted >= 5; }));
-    const int64_t before = ring->totalFramesWritten();
-    ASSERT_TRUE(testing::PulseRig::waitForExit(rig.play(tone, "virtmic_out"), 5.0));
-    ASSERT_TRUE(
-        eventually(mainQueue, 2.0, [&] { return ring->totalFramesWritten() - before >= 16000; }));
-
-    const auto captured = ring->samples(before);
-    // A 0.5 sine has an rms of 0.354; the converter must keep it.
-    EXPECT_NEAR(maxWindowRms(captured, 1600), 0.5 / std::sqrt(2.0), 0.04);
-    EXPECT_EQ(engine.statsSnapshot().dropped, 0);
-    engine.stop();
-    EXPECT_FALSE(engine.isRunning());
 }
 
 TEST_F(PulseCaptureTest, CapturedSpeechFollowsTheSpokenFile) {
     const auto speech = rig.makeSpeech("speech", "Hold the keys and speak, then let go.");
-    const auto reference = WAVDecoder::decode(speech);
+    const auto reference = envelope(WAVDecoder::decode(speech));
     ASSERT_TRUE(engine.startSession());
+    EXPECT_EQ(engine.deviceName(), "Virtual Microphone");
+    // Always on: the idle microphone delivers silence before anything plays.
     ASSERT_TRUE(eventually(mainQueue, 3.0, [&] { return engine.statsSnapshot().converted >= 3; }));
     const int64_t before = ring->totalFramesWritten();
     ASSERT_TRUE(testing::PulseRig::waitForExit(rig.play(speech, "virtmic_out"), 8.0));
-    const auto wanted = static_cast<int64_t>(reference.size()) + 8000;
+    const auto wanted = static_cast<int64_t>(reference.size()) * 480 + 8000;
     ASSERT_TRUE(
         eventually(mainQueue, 3.0, [&] { return ring->totalFramesWritten() - before >= wanted; }));
-    // The words arrive whole and in order: the loudness contour of the
-    // capture matches the file's somewhere in the ring.
-    EXPECT_GT(bestCorrelation(envelope(reference), envelope(ring->samples(before))), 0.95);
+    // The words arrive whole, in order and as loud as in the file: the
+    // loudness contour of the capture matches the file's somewhere in the ring.
+    const auto captured = envelope(ring->samples(before));
+    EXPECT_GT(bestCorrelation(reference, captured), 0.95);
+    EXPECT_NEAR(*std::ranges::max_element(captured) / *std::ranges::max_element(reference), 1.0,
+                0.15);
+    EXPECT_EQ(engine.statsSnapshot().dropped, 0);
 }
 
 // Blocks arrive 100 ms at a time between dictations and within about 20 ms
@@ -193,29 +163,6 @@ TEST_F(PulseCaptureTest, BlocksShortenWhileRecordingAndLengthenAfter) {
     EXPECT_TRUE(stream->isRunning());
     stream->close();
     queue.stop();
-}
-
-TEST_F(PulseCaptureTest, SourceFormatIsLoggedOnceAndASecondSourceIsANewFormat) {
-    rig.addVirtualMic("slowmic", 22050, 1, "s16le", "Slow Microphone");
-    ASSERT_TRUE(announced("slowmic"));
-    ASSERT_TRUE(engine.startSession());
-    ASSERT_TRUE(eventually(mainQueue, 3.0, [&] { return engine.statsSnapshot().converted >= 4; }));
-    EXPECT_EQ(sink->count("source format: rate=48000.000000 channels=2 type=float32 "
-                          "interleaved=true change=false"),
-              1u);
-
-    engine.reconfigure("slowmic");
-    ASSERT_TRUE(eventually(mainQueue, 3.0,
-                           [&] { return engine.statsSnapshot().sourceSampleRate == 22050; }));
-    const auto converted = engine.statsSnapshot().converted;
-    ASSERT_TRUE(eventually(mainQueue, 3.0,
-                           [&] { return engine.statsSnapshot().converted >= converted + 4; }));
-    EXPECT_EQ(engine.statsSnapshot().dropped, 0);
-    // A device switch starts the converter afresh: a first format, not a change.
-    EXPECT_EQ(
-        sink->count(
-            "source format: rate=22050.000000 channels=1 type=int16 interleaved=true change=false"),
-        1u);
 }
 
 // The fallback rules themselves are the engine's and the level monitor's

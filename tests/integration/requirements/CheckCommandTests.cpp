@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -10,102 +11,80 @@ namespace velmarune {
 namespace {
 
 using nlohmann::json;
-using testing::TempDir;
+using ::testing::HasSubstr;
 
 struct CheckRun {
     int exitCode = -1;
     std::string output;
-    json report;
-
-    std::string outcomeOf(const std::string& item) const {
-        for (const json& line : report.value("lines", json::array())) {
-            if (line.value("item", "") == item) {
-                return line.value("outcome", "");
-            }
-        }
-        return "missing";
-    }
+    std::map<std::string, std::string> outcomes;  // by item, from the JSON report
+    int expectedExit = -1;                        // by the overall outcome: 0 pass, 1 warn, 2 block
 };
 
 // The real program, with its own folders and only the display and sound
 // server the test gives it.
-class CheckCommandTest : public ::testing::Test {
-  protected:
-    CheckRun check(const std::map<std::string, std::string>& extraEnv, bool json = true) {
-        std::vector<std::string> argv = {"env",
-                                         "-u",
-                                         "DISPLAY",
-                                         "-u",
-                                         "WAYLAND_DISPLAY",
-                                         "XDG_SESSION_TYPE=",
-                                         "XDG_CURRENT_DESKTOP=",
-                                         "XDG_DATA_HOME=" + dataHome.string(),
-                                         "XDG_CONFIG_HOME=" + (home / "config").string()};
-        for (const auto& [key, value] : extraEnv) {
-            argv.push_back(key + "=" + value);
-        }
-        argv.push_back(std::string(VELMARUNE_BINARY_DIR) + "/src/shell/velmarune");
-        argv.push_back("check");
-        if (json) {
-            argv.push_back("--json");
-        }
-        CheckRun run;
-        const auto result = testing::runCommand(argv, 30.0);
-        run.exitCode = result.exitCode;
-        run.output = result.output;
-        const auto open = run.output.find('{');
-        const auto close = run.output.rfind('}');
-        if (json && open != std::string::npos && close != std::string::npos) {
-            run.report = json::parse(run.output.substr(open, close - open + 1), nullptr, false);
-        }
-        return run;
+CheckRun check(const std::string& display, const std::string& pulseServer, bool asJson = true) {
+    const testing::TempDir home;
+    const std::string folders = home.path().string();
+    std::vector<std::string> argv = {"env", "-u", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP="};
+    argv.push_back("XDG_SESSION_TYPE=" + std::string(display.empty() ? "tty" : ""));
+    argv.push_back("DISPLAY=" + display);
+    argv.push_back("XDG_DATA_HOME=" + folders);
+    argv.push_back("XDG_CONFIG_HOME=" + folders);
+    argv.push_back("PULSE_SERVER=" + pulseServer);
+    argv.push_back(std::string(VELMARUNE_BINARY_DIR) + "/src/shell/velmarune");
+    argv.push_back("check");
+    if (asJson) {
+        argv.push_back("--json");
     }
-
-    // Exit status by the overall outcome: 0 pass, 1 warn, 2 block.
-    static int statusFor(const json& report) {
+    const auto result = testing::runCommand(argv, 30.0);
+    CheckRun run;
+    run.exitCode = result.exitCode;
+    run.output = result.output;
+    const auto open = run.output.find('{');
+    const auto close = run.output.rfind('}');
+    if (asJson && open != std::string::npos && close != std::string::npos) {
+        const json report = json::parse(run.output.substr(open, close - open + 1), nullptr, false);
+        for (const json& line : report.value("lines", json::array())) {
+            run.outcomes[line.value("item", "")] = line.value("outcome", "");
+        }
         const std::string outcome = report.value("outcome", "");
-        return outcome == "pass" ? 0 : outcome == "warn" ? 1 : 2;
+        run.expectedExit = outcome == "pass" ? 0 : outcome == "warn" ? 1 : 2;
     }
+    return run;
+}
 
-    TempDir home;
-    std::filesystem::path dataHome = home / "data";
-};
-
-TEST_F(CheckCommandTest, DisplayAndSoundServerDecideTheirLines) {
+TEST(CheckCommandTest, DisplayAndSoundServerDecideTheirLines) {
     testing::XRig x({.windowManager = false});
     ASSERT_TRUE(x.ok());
     testing::PulseRig pulse;
     pulse.start();
 
     // The rig's server has only an output's monitor: no microphone yet.
-    CheckRun run = check({{"DISPLAY", x.display()}, {"PULSE_SERVER", pulse.serverAddress()}});
-    EXPECT_EQ(run.outcomeOf("session"), "pass") << run.output;
-    EXPECT_EQ(run.outcomeOf("microphone"), "warn") << run.output;
-    EXPECT_NE(run.output.find("No microphone found"), std::string::npos) << run.output;
+    CheckRun run = check(x.display(), pulse.serverAddress());
+    EXPECT_EQ(run.outcomes["session"], "pass") << run.output;
+    EXPECT_EQ(run.outcomes["microphone"], "warn") << run.output;
+    EXPECT_THAT(run.output, HasSubstr("No microphone found"));
 
     pulse.addVirtualMic("virtmic", 48000, 1, "float32le", "Test Microphone");
     pulse.setDefaultSource("virtmic");
-    run = check({{"DISPLAY", x.display()}, {"PULSE_SERVER", pulse.serverAddress()}});
-    EXPECT_EQ(run.outcomeOf("microphone"), "pass") << run.output;
-    EXPECT_NE(run.output.find("\"Test Microphone\""), std::string::npos) << run.output;
-    EXPECT_EQ(run.exitCode, statusFor(run.report)) << run.output;
+    run = check(x.display(), pulse.serverAddress());
+    EXPECT_EQ(run.outcomes["microphone"], "pass") << run.output;
+    EXPECT_THAT(run.output, HasSubstr("\"Test Microphone\""));
+    EXPECT_EQ(run.exitCode, run.expectedExit) << run.output;
 
     // Without a sound server the line warns: at least exit 1.
-    run = check({{"DISPLAY", x.display()}, {"PULSE_SERVER", "unix:/nonexistent/native"}});
-    EXPECT_EQ(run.outcomeOf("microphone"), "warn") << run.output;
-    EXPECT_NE(run.output.find("No sound server"), std::string::npos) << run.output;
+    run = check(x.display(), "unix:/nonexistent/native");
+    EXPECT_EQ(run.outcomes["microphone"], "warn") << run.output;
+    EXPECT_THAT(run.output, HasSubstr("No sound server"));
     EXPECT_GE(run.exitCode, 1);
-    EXPECT_EQ(run.exitCode, statusFor(run.report)) << run.output;
-}
+    EXPECT_EQ(run.exitCode, run.expectedExit) << run.output;
 
-TEST_F(CheckCommandTest, WithoutADisplayItBlocksInPlainWords) {
-    const CheckRun run =
-        check({{"PULSE_SERVER", "unix:/nonexistent/native"}, {"XDG_SESSION_TYPE", "tty"}}, false);
+    // Without a display it blocks, in plain words.
+    run = check("", "unix:/nonexistent/native", false);
     EXPECT_EQ(run.exitCode, 2) << run.output;
-    EXPECT_NE(run.output.find("Velmarune can't start yet"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("BLOCK  Desktop session  No display"), std::string::npos)
-        << run.output;
-    EXPECT_NE(run.output.find("Models for this computer:"), std::string::npos) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("Velmarune can't start yet"));
+    EXPECT_THAT(run.output, HasSubstr("BLOCK  Desktop session  No display"));
+    EXPECT_THAT(run.output, HasSubstr("Models for this computer:"));
 }
 
 }  // namespace

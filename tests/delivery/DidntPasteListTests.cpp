@@ -5,15 +5,19 @@
 namespace velmarune {
 namespace {
 
+std::string joined(const std::vector<DidntPastePrompt>& prompts) {
+    std::string texts;
+    for (const auto& prompt : prompts) texts += (texts.empty() ? "" : ",") + prompt.text;
+    return texts;
+}
+
 struct RecordingPresenter : DidntPastePresenter {
     std::vector<std::string> events;
     std::function<void(size_t)> paste;
     std::function<void()> close;
     void show(const std::vector<DidntPastePrompt>& prompts, std::function<void(size_t)> pasteAction,
               std::function<void()> closeAction) override {
-        std::string texts;
-        for (const auto& prompt : prompts) texts += (texts.empty() ? "" : ",") + prompt.text;
-        events.push_back("show " + texts);
+        events.push_back("show " + joined(prompts));
         paste = std::move(pasteAction);
         close = std::move(closeAction);
     }
@@ -34,11 +38,7 @@ struct ListRig {
                     actions.push_back("close " + text + " after " + presenter.events.back());
                 }};
     }
-    std::string texts() const {
-        std::string result;
-        for (const auto& p : list->prompts()) result += (result.empty() ? "" : ",") + p.text;
-        return result;
-    }
+    std::string texts() const { return joined(list->prompts()); }
 };
 
 TEST(DidntPasteList, KeepsTheLastFiveAndRestoresClosedPromptsInFront) {

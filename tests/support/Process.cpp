@@ -145,30 +145,29 @@ CommandResult runCommand(const std::vector<std::string>& argv, double timeoutSec
     return result;
 }
 
-std::string findProgram(const std::string& name) {
+namespace {
+// Why a test cannot run without `name`, or empty when it is on PATH.
+std::string missing(const std::string& name, const std::string& debianPackage) {
     const char* path = std::getenv("PATH");
     std::stringstream dirs(path ? path : "/usr/bin:/bin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-        auto candidate = std::filesystem::path(dir) / name;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate.string();
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        if (access((std::filesystem::path(dir) / name).c_str(), X_OK) == 0)
+            return {};
     }
-    return {};
+    return "'" + name + "' is missing: install the Debian package " + debianPackage +
+           " (scripts/install-deps does)";
 }
+}  // namespace
 
 bool requireProgram(const std::string& name, const std::string& debianPackage) {
-    if (!findProgram(name).empty())
-        return true;
-    ADD_FAILURE() << "'" << name << "' is missing: install the Debian package " << debianPackage
-                  << " (scripts/install-deps does)";
-    return false;
+    const auto problem = missing(name, debianPackage);
+    EXPECT_TRUE(problem.empty()) << problem;
+    return problem.empty();
 }
 
 void requireTool(const std::string& name, const std::string& debianPackage) {
-    if (findProgram(name).empty()) {
-        throw std::runtime_error("'" + name + "' is missing: install the Debian package " +
-                                 debianPackage + " (scripts/install-deps does)");
+    if (const auto problem = missing(name, debianPackage); !problem.empty()) {
+        throw std::runtime_error(problem);
     }
 }
 

@@ -50,9 +50,6 @@ struct CommandResult {
 // Runs a program (looked up on PATH) and waits at most `timeoutSeconds`.
 CommandResult runCommand(const std::vector<std::string>& argv, double timeoutSeconds = 10.0);
 
-// The path of a program on PATH, or empty.
-std::string findProgram(const std::string& name);
-
 // Fails the current test with a message naming the Debian package when a
 // tool is missing.
 bool requireProgram(const std::string& name, const std::string& debianPackage);

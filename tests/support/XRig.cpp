@@ -3,18 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 namespace velmarune::testing {
-
-namespace {
-
-int run(const std::string& command) {
-    return std::system(command.c_str());
-}
-}  // namespace
 
 XRig::XRig() : XRig(Options{}) {}
 
@@ -44,15 +35,8 @@ XRig::XRig(Options options) {
         ADD_FAILURE() << "Xvfb did not start within 10 s";
         return;
     }
-    std::string number = readFile(displayFile);
-    while (!number.empty() && (number.back() == '\n' || number.back() == ' ')) number.pop_back();
-    m_display = ":" + number;
-
-    if (const char* old = std::getenv("DISPLAY")) {
-        m_hadDisplay = true;
-        m_savedDisplay = old;
-    }
-    setenv("DISPLAY", m_display.c_str(), 1);
+    m_display = ":" + std::to_string(std::stoi(readFile(displayFile)));
+    m_displayEnv.emplace("DISPLAY", m_display);
     setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
 
     if (options.windowManager) {
@@ -60,9 +44,8 @@ XRig::XRig(Options options) {
         // openbox announces itself through _NET_SUPPORTING_WM_CHECK on the root.
         if (!waitUntil(
                 [&] {
-                    return run("xprop -display " + m_display +
-                               " -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window "
-                               "id'") == 0;
+                    return runCommand({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, 2.0)
+                               .output.find("window id") != std::string::npos;
                 },
                 10.0)) {
             ADD_FAILURE() << "openbox did not start within 10 s";
@@ -75,11 +58,6 @@ XRig::XRig(Options options) {
 XRig::~XRig() {
     m_wm.stop();
     m_xvfb.stop();
-    if (m_hadDisplay) {
-        setenv("DISPLAY", m_savedDisplay.c_str(), 1);
-    } else {
-        unsetenv("DISPLAY");
-    }
 }
 
 }  // namespace velmarune::testing

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <memory>
+#include <optional>
 #include <string>
 
 #include "support/Process.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace velmarune::testing {
@@ -31,8 +32,7 @@ class XRig {
     ChildProcess m_xvfb;
     ChildProcess m_wm;
     std::string m_display;
-    std::string m_savedDisplay;
-    bool m_hadDisplay = false;
+    std::optional<ScopedEnv> m_displayEnv;
     bool m_ok = false;
 };
 

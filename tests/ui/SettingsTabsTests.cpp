@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "app/AppState.h"
 #include "foundation/ManualMainQueue.h"
 #include "foundation/NotificationCenter.h"
@@ -150,20 +148,6 @@ TEST_F(ModelsTabTest, RowRightHandSideFollowsTheDownloadStateAndTheFiles) {
     EXPECT_EQ(model.slotLine(ModelSlot::hebrew).size, "(5 bytes)");
     EXPECT_FALSE(model.slotLine(ModelSlot::multilingual).chosen);
     EXPECT_EQ(model.slotLine(ModelSlot::multilingual).fileName, "Not chosen");
-}
-
-TEST_F(ModelsTabTest, SetAsMovesTheCheckmarkAndReloadsTheEngines) {
-    choose("he-large", ModelSlot::hebrew);
-    install("he-turbo");
-    int reloads = 0;
-    state.reloadEngine = [&] { ++reloads; };
-    EXPECT_EQ(model.setActive(*locator.catalog().entry("he-turbo"), ModelSlot::hebrew),
-              std::nullopt);
-    EXPECT_EQ(reloads, 1);
-    EXPECT_EQ(row(ModelSlot::hebrew, "he-turbo").action, Action::active);
-    EXPECT_EQ(row(ModelSlot::hebrew, "he-large").action, Action::setAs);
-    EXPECT_EQ(defaults.stringValue("hebrewModelPath"),
-              locator.installPath(*locator.catalog().entry("he-turbo")).string());
 }
 
 TEST_F(ModelsTabTest, TestTranscriptionUsesTheSlotsEngineOrSaysWhatIsMissing) {

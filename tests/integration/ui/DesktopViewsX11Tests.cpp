@@ -185,7 +185,7 @@ TEST_F(DesktopViewsX11, PanelsStackAtTheTopRightOfTheWorkAreaAndTheFocusedWindow
     EXPECT_LE(longHud->height(), 3 * QFontMetrics(longHud->font()).lineSpacing() + 2 * 12 + 12);
 }
 
-TEST_F(DesktopViewsX11, PasteButtonPastesIntoTheFocusedWindowWithoutTakingTheFocus) {
+TEST_F(DesktopViewsX11, PanelButtonsPasteAndCopyWithoutTakingTheFocus) {
     PasteTarget target("UiTarget");
     ASSERT_TRUE(target.waitUntilActive(5.0));
     // A queue panel came and went where the prompt shows next.
@@ -209,6 +209,18 @@ TEST_F(DesktopViewsX11, PasteButtonPastesIntoTheFocusedWindowWithoutTakingTheFoc
     EXPECT_FALSE(shownWindow("Didn't paste"));
     EXPECT_FALSE(closed);
     EXPECT_TRUE(target.waitUntilActive(0.5)) << "the click moved the focus";
+
+    // The heads-up display's Copy button, while that paste still waits to
+    // give the clipboard back: the copy must survive the restore.
+    views->hud().show("keep this copy", true, 30.0);
+    QWidget* hud = nullptr;
+    ASSERT_TRUE(pumpUntil([&] { return (hud = shownWindow("keep this copy")) != nullptr; }, 5.0));
+    pumpFor(0.3);
+    click(QPoint(hud->frameGeometry().right() - 16 - 15, hud->frameGeometry().center().y()));
+    ASSERT_TRUE(pumpUntil([&] { return !shownWindow("keep this copy"); }, 5.0))
+        << "Copy did nothing";
+    pumpFor(ClipboardPaster::kRestoreWithoutReadSeconds + 0.5);
+    EXPECT_EQ(runCommand({"xsel", "-b", "-o"}).output, "keep this copy");
 }
 
 }  // namespace

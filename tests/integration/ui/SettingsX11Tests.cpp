@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 
 #include "QtDesktop.h"
 #include "app/AppState.h"
+#include "audio/AudioCaptureEngine.h"
 #include "delivery/X11TestClients.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Paths.h"
@@ -21,8 +24,14 @@
 #include "models/ModelLocator.h"
 #include "models/Sha256.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
+#include "platform/pulse/PulseCaptureSession.h"
 #include "platform/x11/X11HotKeyService.h"
+#include "shell/SettingsTabs.h"
+#include "support/PulseRig.h"
+#include "support/ScriptedRecognizer.h"
 #include "support/TempDir.h"
+#include "ui/AboutTab.h"
+#include "ui/AudioTab.h"
 #include "ui/HotkeysTab.h"
 #include "ui/SettingsWindow.h"
 
@@ -79,22 +88,29 @@ class SettingsWindowX11 : public QtDesktop {
         QtDesktop::TearDown();
     }
 
-    // Two Hebrew models on the server and a multilingual one.
+    // Hebrew models on the server (one whose bytes do not match the catalogue,
+    // one sent slowly) and a multilingual one.
     ModelCatalog catalog() {
         auto entry = [&](const std::string& id, const std::string& tag) {
-            const std::string body = "model " + id;
-            writeFile(served / (id + ".bin"), body);
+            const fs::path file = served / (id + ".bin");
+            writeFile(file, id == "he-slow" ? std::string(400'000, 'x') : "model " + id);
+            const std::string digest = sha256HexOfFile(file);
+            if (id == "he-damaged") {
+                writeFile(file, "MODEL " + id);
+            }
+            const std::string route = id == "he-slow" ? "slow/" : "files/";
             return ModelEntry{id,
                               id,
                               "A test model",
-                              server.url("files/" + id + ".bin"),
-                              sha256HexOfFile(served / (id + ".bin")),
-                              static_cast<int64_t>(body.size()),
+                              server.url(route + id + ".bin"),
+                              digest,
+                              static_cast<int64_t>(fs::file_size(file)),
                               tag,
                               id + ".bin"};
         };
-        return ModelCatalog(
-            {entry("he-old", "he"), entry("he-new", "he"), entry("multi", "multilingual")});
+        return ModelCatalog({entry("he-old", "he"), entry("he-new", "he"),
+                             entry("he-damaged", "he"), entry("he-slow", "he"),
+                             entry("multi", "multilingual")});
     }
     void install(const std::string& id, ModelSlot slot) {
         const ModelEntry entry = *locator->catalog().entry(id);
@@ -174,9 +190,25 @@ TEST_F(SettingsWindowX11, ModelDownloadedThroughTheModelsTabIsUsedAfterSetAs) {
     EXPECT_EQ(reloads, 1);
     EXPECT_EQ(locator->activeEntry(ModelSlot::hebrew)->id, "he-new");
     EXPECT_TRUE(shows(tab, "he-new.bin"));
+
+    // A download that fails its check says why and offers itself again.
+    QWidget* damaged = tab->findChild<QWidget*>("he-damaged");
+    button(damaged, "Download")->click();
+    EXPECT_TRUE(pumpUntil([&] { return shows(damaged, "verification failed"); }, 20.0));
+    EXPECT_TRUE(button(damaged, "Download"));
+    // A slow one shows its progress until it is cancelled.
+    QWidget* slow = tab->findChild<QWidget*>("he-slow");
+    button(slow, "Download")->click();
+    ASSERT_TRUE(pumpUntil([&] { return shows(slow, "%") && button(slow, "Cancel"); }, 10.0));
+    button(slow, "Cancel")->click();
+    EXPECT_TRUE(pumpUntil([&] { return button(slow, "Download") != nullptr; }, 5.0));
+    // The test sample goes to the slot's engine and its text is shown.
+    state->multilingualEngine = std::make_shared<ScriptedRecognizer>("hello");
+    button(tab, "Transcribe test sample")->click();
+    EXPECT_TRUE(pumpUntil([&] { return shows(tab, "Result: hello"); }, 10.0));
 }
 
-// Each tab as the user meets it, saved for a look.
+// Each tab as the user meets it, saved for a look, and what only its widgets do.
 TEST_F(SettingsWindowX11, EveryTabDrawsItsContent) {
     install("multi", ModelSlot::multilingual);
     state->engineStatus.set(WhisperStatus::loading());
@@ -192,7 +224,21 @@ TEST_F(SettingsWindowX11, EveryTabDrawsItsContent) {
     // time the tab is shown it reads the new value.
     writeFile(paths.settingsFile(), R"({"pttLanguage": "en"})");
     settings->tabs()->setCurrentIndex(0);
-    EXPECT_EQ(settings->tabs()->widget(0)->findChild<QComboBox*>()->currentText(), "English only");
+    QWidget* general = settings->tabs()->widget(0);
+    EXPECT_TRUE(shows(general, "Last reset: 5 minutes ago"));
+    EXPECT_EQ(general->findChild<QComboBox*>()->currentText(), "English only");
+    // The autostart entry cannot be written: the switch stays off and says why.
+    writeFile(paths.autostartFolder(), "");
+    general->findChild<QCheckBox*>()->click();
+    EXPECT_FALSE(general->findChild<QCheckBox*>()->isChecked());
+    EXPECT_TRUE(shows(general, "could not be added to the programs started at login"));
+
+    auto* about = static_cast<AboutTab*>(settings->tabs()->widget(4));
+    about->showAcknowledgements();
+    ASSERT_TRUE(pumpUntil([&] { return about->acknowledgementsWindow()->isVisible(); }, 5.0));
+    EXPECT_TRUE(
+        about->acknowledgementsWindow()->findChild<QPlainTextEdit*>()->toPlainText().contains(
+            "Permission is hereby granted"));
 }
 
 using SettingsTabsX11 = QtDesktop;
@@ -271,6 +317,37 @@ TEST_F(SettingsTabsX11, NothingIsRecordedWhileAnotherApplicationHoldsTheKeyboard
     // Once it lets go, recording works again.
     button(&w.tab, "Record New Hotkey")->click();
     EXPECT_EQ(w.tab.model().recording(), HotkeysTabModel::Recording::dictation);
+}
+
+// The Audio tab's widgets over a real sound server: the picker lists its
+// sources, and choosing one moves capture there.
+TEST_F(SettingsTabsX11, ChoosingAnotherSourceInThePickerMovesCapture) {
+    PulseRig rig;
+    rig.start();
+    rig.addVirtualMic("deskmic", 48000, 2, "float32le", "Desk Microphone");
+    rig.addVirtualMic("headset", 44100, 1, "s16le", "Headset Microphone");
+    rig.setDefaultSource("deskmic");
+    MemoryUserDefaults defaults;
+    PulseCaptureSession session(*queue, rig.serverAddress());
+    session.start();
+    ASSERT_TRUE(session.waitUntilConnected(5.0));
+    auto state = std::make_shared<AppState>();
+    state->captureEngine = std::make_shared<AudioCaptureEngine>(
+        std::make_shared<AudioRingBuffer>(16000, 65.0), session, defaults,
+        AudioCaptureEngine::Control::ownThread);
+    ASSERT_TRUE(state->captureEngine->startSession());
+    SerialQueue soundQueue{"test.sound"};
+    std::unique_ptr<QWidget> widget(makeAudioTab(state, defaults, *queue, soundQueue, session));
+    auto& tab = dynamic_cast<AudioTab&>(*widget);
+    showAndWait(tab);
+    ASSERT_TRUE(pumpUntil([&] { return tab.devicePicker()->count() == 2; }, 5.0));
+    EXPECT_EQ(tab.devicePicker()->itemText(0), "Desk Microphone (Default)");
+    emit tab.devicePicker()->activated(1);
+    EXPECT_TRUE(pumpUntil([&] { return state->captureEngine->deviceID() == "headset"; }, 5.0));
+    screenshot("ui-settings-audio");
+    tab.hide();
+    state->captureEngine->stop();
+    soundQueue.stop();
 }
 
 }  // namespace

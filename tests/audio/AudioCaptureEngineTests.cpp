@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "audio/AudioCaptureEngine.h"
+#include "audio/AudioLevelMonitor.h"
+#include "foundation/ManualMainQueue.h"
 #include "platform/fake/FakeCaptureSession.h"
 #include "support/Process.h"
 
@@ -209,6 +211,117 @@ TEST_F(AudioCaptureEngineTest, RestartOnTheControlThreadLeavesCaptureRunning) {
     owned.restart();
     EXPECT_TRUE(testing::waitUntil(
         [&] { return session.openedDeviceIDs().size() == 2 && owned.isRunning(); }, 5.0));
+}
+
+// The level monitor over the same engine, as the settings' audio tab runs it:
+// no permission to ask, the server's answer decides.
+class AudioLevelMonitorTest : public AudioCaptureEngineTest {
+  protected:
+    void SetUp() override {
+        AudioCaptureEngineTest::SetUp();
+        monitor.setCaptureEngine(&engine);
+    }
+
+    ManualMainQueue mainQueue;
+    AudioLevelMonitor monitor{mainQueue, session, defaults, {}};
+};
+
+TEST(AudioLevelMonitor, MeterReadings) {
+    struct Case {
+        std::vector<float> samples;
+        float db;
+        float level;
+    };
+    std::vector<float> square(1600);
+    for (size_t i = 0; i < square.size(); ++i) {
+        square[i] = i % 2 == 0 ? 1.0f : -1.0f;
+    }
+    const std::vector<Case> cases{
+        {{}, -160.0f, 0.0f},
+        {std::vector<float>(1600, 0.0f), -160.0f, 0.001f},
+        {square, 0.0f, 1.0f},
+        {std::vector<float>(1600, 0.1f), -20.0f, 0.1f},
+        {std::vector<float>(1600, 0.0001f), -80.0f, 0.001f},
+    };
+    for (const auto& c : cases) {
+        const auto [db, level] = AudioLevelMonitor::meterReading(c.samples);
+        EXPECT_NEAR(db, c.db, 1e-3);
+        EXPECT_NEAR(level, c.level, 1e-5);
+    }
+}
+
+TEST_F(AudioLevelMonitorTest, StartEnumeratesSelectsAndRunsTheMeter) {
+    defaults.setString(kSelectedAudioInputDeviceIDKey, "usb");
+    monitor.start();
+    EXPECT_EQ(
+        monitor.availableDevices().get(),
+        (std::vector<AudioInputDevice>{{"builtin", "Built-in Microphone", true},
+                                       {"usb", "USB Headset", false},
+                                       {"rnnoise_source", "Noise Suppression Source", false}}));
+    EXPECT_EQ(monitor.selectedDeviceID().get(), "usb");
+    EXPECT_EQ(monitor.permissionState().get(), AudioLevelMonitor::PermissionState::authorized);
+    EXPECT_TRUE(sink->contains("AudioLevelMonitor started (RMS reader)"));
+
+    mainQueue.advance(0.1);
+    EXPECT_EQ(monitor.peakLevel().get(), 0.0f);  // nothing captured yet
+
+    ASSERT_TRUE(engine.startSession());
+    session.deliverFloats(std::vector<float>(3200, 0.1f), 16000, 1, 320);
+    mainQueue.advance(1.0 / 30.0);
+    EXPECT_NEAR(monitor.peakDb().get(), -20.0f, 1e-3);
+
+    monitor.stop();
+    EXPECT_EQ(monitor.peakLevel().get(), 0.0f);
+    EXPECT_EQ(monitor.peakDb().get(), -160.0f);
+    mainQueue.advance(1.0);
+    EXPECT_EQ(mainQueue.pendingCount(), 0u);
+}
+
+TEST_F(AudioLevelMonitorTest, StoredDeviceMissingAtOpenShowsDefaultWithoutMessage) {
+    defaults.setString(kSelectedAudioInputDeviceIDKey, "gone");
+    monitor.start();
+    EXPECT_EQ(monitor.selectedDeviceID().get(), "builtin");
+    EXPECT_EQ(monitor.deviceFallbackReason().get(), std::nullopt);
+    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey), "gone");
+}
+
+TEST_F(AudioLevelMonitorTest, SelectedDeviceVanishingFallsBackOnNotification) {
+    ASSERT_TRUE(engine.startSession());
+    monitor.start();
+    monitor.select("usb");
+    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey), "usb");
+    EXPECT_EQ(engine.deviceID(), "usb");
+
+    session.setDevices({{"builtin", "Built-in Microphone", false}});
+    session.emit({CaptureSessionEvent::Kind::sourceRemoved, "usb"});
+    mainQueue.runPending();
+    EXPECT_EQ(monitor.deviceFallbackReason().get(),
+              "Previously-selected device unavailable. Falling back to Built-in Microphone.");
+    EXPECT_EQ(monitor.selectedDeviceID().get(), "builtin");
+    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey), "builtin");
+    EXPECT_EQ(engine.deviceID(), "builtin");
+
+    // Selecting clears the message; picking the same device again still reconfigures.
+    monitor.select("builtin");
+    EXPECT_EQ(monitor.deviceFallbackReason().get(), std::nullopt);
+    EXPECT_EQ(sink->count("reconfigure -> Built-in Microphone"), 2u);
+
+    // With no default left to fall back on, the choice is kept for its return.
+    session.setDevices({});
+    session.setDefaultDeviceID(std::nullopt);
+    monitor.refreshDevices();
+    EXPECT_EQ(monitor.deviceFallbackReason().get(),
+              "Previously-selected device unavailable. Falling back to system default.");
+    EXPECT_EQ(monitor.selectedDeviceID().get(), std::nullopt);
+    EXPECT_EQ(defaults.stringValue(kSelectedAudioInputDeviceIDKey), "builtin");
+}
+
+TEST_F(AudioLevelMonitorTest, MonitorGoneBeforeItsTickIsHarmless) {
+    auto other = std::make_unique<AudioLevelMonitor>(mainQueue, session, defaults, nullptr);
+    other->start();
+    other.reset();
+    session.emit({CaptureSessionEvent::Kind::sourceAdded, "x"});
+    mainQueue.advance(1.0);
 }
 
 }  // namespace

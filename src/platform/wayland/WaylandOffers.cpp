@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <set>
 
 #include "foundation/Log.h"
 
@@ -16,51 +15,10 @@ namespace {
 const Logger log{"WaylandPasteboard"};
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kPasswordHint = "x-kde-passwordManagerHint";
-
 Clock::duration seconds(double value) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(value));
 }
 }  // namespace
-
-std::vector<PasteboardOffer> buildOffers(std::vector<PasteboardItem> items) {
-    std::vector<PasteboardOffer> result;
-    if (items.empty()) {
-        return result;
-    }
-    if (items.size() > 1) {
-        log.info("the clipboard holds one item; %{public}ld more dropped",
-                 static_cast<int64_t>(items.size() - 1));
-    }
-    auto& item = items.front();
-    std::set<std::string> names;
-    auto add = [&](PasteboardOffer offer) {
-        if (names.insert(offer.name).second) {
-            result.push_back(std::move(offer));
-        }
-    };
-    bool transient = false;
-    for (auto& [type, data] : item.data) {
-        transient = transient || type == kTransientPasteboardType;
-        add(PasteboardOffer{type, data, nullptr, {}});
-    }
-    for (const auto& type : item.promisedTypes) {
-        if (type == "text/plain;charset=utf-8") {
-            // Every text type a client may ask for, each one a read.
-            for (const char* name :
-                 {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "STRING", "TEXT"}) {
-                add(PasteboardOffer{name, std::nullopt, item.provider, type});
-            }
-        } else {
-            add(PasteboardOffer{type, std::nullopt, item.provider, type});
-        }
-    }
-    if (transient) {
-        // The hint Linux clipboard managers honour.
-        add(PasteboardOffer{kPasswordHint, PasteboardBytes("secret"), nullptr, {}});
-    }
-    return result;
-}
 
 std::optional<PasteboardBytes> readPipe(int fd, const std::function<bool()>& stop,
                                         double replySeconds, double chunkSeconds) {

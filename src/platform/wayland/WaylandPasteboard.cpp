@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 
+#include "delivery/ClipboardOffers.h"
 #include "ext-data-control-v1-client.h"
 #include "foundation/Log.h"
 #include "platform/wayland/WaylandEventLoop.h"
@@ -349,7 +350,7 @@ struct WaylandPasteboard::Impl : std::enable_shared_from_this<Impl> {
         if (!device) {
             return;
         }
-        auto offers = buildOffers(std::move(items));
+        auto offers = buildOffers(std::move(items), "text/plain;charset=utf-8");
         std::unique_ptr<Source> source;
         if (!offers.empty()) {
             static const SourceListener listener{&Impl::onSend, &Impl::onCancelled};

@@ -9,8 +9,8 @@
 #include <list>
 #include <map>
 #include <mutex>
-#include <set>
 
+#include "delivery/ClipboardOffers.h"
 #include "foundation/Log.h"
 #include "platform/PasteboardOffer.h"
 #include "platform/x11/X11EventLoop.h"
@@ -25,7 +25,6 @@ namespace {
 const Logger log{"X11Pasteboard"};
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kPasswordHint = "x-kde-passwordManagerHint";
 // Large transfers are abandoned when the requestor stops taking chunks.
 constexpr double kOutgoingIdleSeconds = 5.0;
 // One target we answer while we own the selection.
@@ -143,51 +142,14 @@ struct X11Pasteboard::Impl {
         takeOwnership(std::move(items), command->deadline);
     }
 
+    // TEXT is answered as UTF8_STRING; every other target as itself.
     std::vector<Offer> buildOffers(std::vector<PasteboardItem> items) {
         std::vector<Offer> result;
-        if (items.empty()) {
-            return result;
-        }
-        if (items.size() > 1) {
-            log.info("the clipboard holds one item; %{public}ld more dropped",
-                     static_cast<int64_t>(items.size() - 1));
-        }
-        auto& item = items.front();
-        std::set<std::string> names;
-        auto add = [&](Offer offer) {
-            if (names.insert(offer.name).second) {
-                offer.target = atom(offer.name);
-                if (offer.type == XCB_ATOM_NONE) {
-                    offer.type = offer.target;
-                }
-                result.push_back(std::move(offer));
-            }
-        };
-        bool transient = false;
-        for (auto& [type, data] : item.data) {
-            transient = transient || type == kTransientPasteboardType;
-            add(Offer{type, XCB_ATOM_NONE, type == "TEXT" ? utf8 : kNoAtom, data, nullptr, {}});
-        }
-        for (const auto& type : item.promisedTypes) {
-            if (type == "UTF8_STRING") {
-                // Every text target a client may ask for, each one a read.
-                for (const char* name :
-                     {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "STRING", "TEXT"}) {
-                    add(Offer{name, XCB_ATOM_NONE, std::strcmp(name, "TEXT") == 0 ? utf8 : kNoAtom,
-                              std::nullopt, item.provider, type});
-                }
-            } else {
-                add(Offer{type, XCB_ATOM_NONE, XCB_ATOM_NONE, std::nullopt, item.provider, type});
-            }
-        }
-        if (transient) {
-            // The hint Linux clipboard managers honour.
-            add(Offer{kPasswordHint,
-                      XCB_ATOM_NONE,
-                      XCB_ATOM_NONE,
-                      PasteboardBytes("secret"),
-                      nullptr,
-                      {}});
+        for (auto& offer : velmarune::buildOffers(std::move(items), "UTF8_STRING")) {
+            const xcb_atom_t target = atom(offer.name);
+            result.push_back(Offer{offer.name, target, offer.name == "TEXT" ? utf8 : target,
+                                   std::move(offer.data), std::move(offer.provider),
+                                   std::move(offer.providerType)});
         }
         return result;
     }

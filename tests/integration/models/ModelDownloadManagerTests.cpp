@@ -201,19 +201,22 @@ TEST_F(ModelDownloadTest, ACancelWhileTransferringOrVerifyingInstallsNothing) {
 
             // Another start of the same model (here: another process) keeps
             // away from the running transfer's file.
-            MemoryUserDefaults otherDefaults;
-            ModelLocator otherLocator(otherDefaults, paths);
-            ManualMainQueue otherQueue;
-            NotificationCenter otherCenter(otherQueue);
-            ModelDownloadManager other(otherQueue, otherCenter, otherLocator,
-                                       [](const fs::path&) { return std::nullopt; });
-            const auto before = leftovers();
-            ASSERT_EQ(before.size(), 1u);
-            ModelEntry unreachable = entry;
-            unreachable.downloadURL = "https://127.0.0.1:1/never";
-            other.start(unreachable);
-            EXPECT_EQ(leftovers().front(), before.front());
-            other.cancel(unreachable);
+            {
+                MemoryUserDefaults otherDefaults;
+                ModelLocator otherLocator(otherDefaults, paths);
+                ManualMainQueue otherQueue;
+                NotificationCenter otherCenter(otherQueue);
+                ModelDownloadManager other(otherQueue, otherCenter, otherLocator,
+                                           [](const fs::path&) { return std::nullopt; });
+                const auto before = leftovers();
+                ASSERT_EQ(before.size(), 1u);
+                ModelEntry unreachable = entry;
+                unreachable.downloadURL = "https://127.0.0.1:1/never";
+                other.start(unreachable);
+                EXPECT_EQ(leftovers().front(), before.front());
+                other.cancel(unreachable);
+            }
+            sink->clear();  // what the other start logged before it was cancelled
         }
 
         manager.cancel(entry);
@@ -228,7 +231,6 @@ TEST_F(ModelDownloadTest, ACancelWhileTransferringOrVerifyingInstallsNothing) {
         for (const std::string& line : sink->messages("ModelDownloadManager")) {
             EXPECT_EQ(line, "Download started: " + entry.id);
         }
-        sink->clear();
     }
 }
 

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -11,13 +12,11 @@
 namespace velmarune {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 class ModelsCommandTest : public ::testing::Test {
   protected:
@@ -62,9 +61,9 @@ class ModelsCommandTest : public ::testing::Test {
 TEST_F(ModelsCommandTest, DownloadsWithProgressThenUsesTheModel) {
     ASSERT_EQ(run({"download", "multi-test"}), 0) << err.str();
     const std::string log = out.str();
-    EXPECT_TRUE(contains(log, "100%  200 kB of 200 kB")) << log;
-    EXPECT_TRUE(contains(log, "Verifying the SHA-256 digest…")) << log;
-    EXPECT_TRUE(contains(log, "Use it with: velmarune models use multi-test")) << log;
+    EXPECT_THAT(log, HasSubstr("100%  200 kB of 200 kB"));
+    EXPECT_THAT(log, HasSubstr("Verifying the SHA-256 digest…"));
+    EXPECT_THAT(log, HasSubstr("Use it with: velmarune models use multi-test"));
     EXPECT_EQ(readFile(paths.modelsFolder() / "multi-test.bin"), std::string(200'000, 'm'));
     // Downloading never changes the slots.
     EXPECT_FALSE(defaults.stringValue("multilingualModelPath"));
@@ -75,13 +74,11 @@ TEST_F(ModelsCommandTest, DownloadsWithProgressThenUsesTheModel) {
 
     ASSERT_EQ(run({}), 0);
     const std::string listing = out.str();
-    EXPECT_TRUE(contains(listing, "  multi-test   200 kB   installed      Multilingual\n"))
-        << listing;
-    EXPECT_TRUE(contains(listing, "  hebrew-test  300 kB   not installed  -\n")) << listing;
-    EXPECT_TRUE(
-        contains(listing, "Still needing a model:\n  Hebrew: No model assigned to Hebrew slot.\n"))
-        << listing;
-    EXPECT_FALSE(contains(listing, "  Multilingual: No model")) << listing;
+    EXPECT_THAT(listing, HasSubstr("  multi-test   200 kB   installed      Multilingual\n"));
+    EXPECT_THAT(listing, HasSubstr("  hebrew-test  300 kB   not installed  -\n"));
+    EXPECT_THAT(listing,
+                HasSubstr("Still needing a model:\n  Hebrew: No model assigned to Hebrew slot.\n"));
+    EXPECT_THAT(listing, Not(HasSubstr("  Multilingual: No model")));
 }
 
 TEST_F(ModelsCommandTest, FailuresAndMistakesExitNonZeroWithAClearMessage) {
@@ -111,7 +108,7 @@ TEST_F(ModelsCommandTest, FailuresAndMistakesExitNonZeroWithAClearMessage) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.front());
         EXPECT_EQ(run(c.args), c.status);
-        EXPECT_TRUE(contains(err.str(), c.message)) << err.str();
+        EXPECT_THAT(err.str(), HasSubstr(c.message));
     }
     EXPECT_FALSE(std::filesystem::exists(paths.modelsFolder() / "broken-test.bin"));
     EXPECT_FALSE(defaults.stringValue("hebrewModelPath"));
@@ -123,7 +120,7 @@ TEST_F(ModelsCommandTest, DownloadsFromAMirrorAndStillVerifies) {
     const std::string mirror = server.url("files");
     ASSERT_EQ(run({"download", "hebrew-test", "--from", "http://127.0.0.1:1"}), 1);
     ASSERT_EQ(run({"download", "multi-test", "--from", mirror}), 0) << err.str();
-    EXPECT_TRUE(contains(out.str(), "from " + mirror + "/multi-test.bin to ")) << out.str();
+    EXPECT_THAT(out.str(), HasSubstr("from " + mirror + "/multi-test.bin to "));
     EXPECT_EQ(readFile(paths.modelsFolder() / "multi-test.bin"), std::string(200'000, 'm'));
 }
 

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "foundation/Log.h"
+#include "foundation/ManualMainQueue.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/UserDefaults.h"
+#include "models/ModelDownloadManager.h"
 #include "models/ModelLocator.h"
 #include "support/TempDir.h"
 
@@ -54,36 +57,26 @@ TEST_F(ModelLocatorTest, CatalogueFilesHaveASizeAndAMirrorAddress) {
         }
         EXPECT_EQ(locator.downloadURL(multi), url);
     }
-    locator.useMirror("https://other.example");
-    EXPECT_EQ(locator.downloadURL(multi), "https://other.example/ggml-large-v3-turbo-q5_0.bin");
 }
 
-TEST_F(ModelLocatorTest, AbsentAndEmptyPathsBothMeanUnassigned) {
-    for (bool storeEmpty : {false, true}) {
-        SCOPED_TRACE(storeEmpty ? "empty string" : "absent key");
-        if (storeEmpty) {
-            defaults.setString("hebrewModelPath", "");
-            defaults.setString("multilingualModelPath", "");
-        }
-        EXPECT_FALSE(locator.assignedPath(ModelSlot::hebrew));
-        EXPECT_FALSE(locator.activeEntry(ModelSlot::hebrew));
-        EXPECT_EQ(locator.slotsNeedingModels(),
-                  (std::vector<ModelSlot>{ModelSlot::hebrew, ModelSlot::multilingual}));
-        const auto e = resolveError(locator, ModelSlot::multilingual);
-        EXPECT_EQ(e.kind(), ModelLocatorError::Kind::slotUnassigned);
-        EXPECT_STREQ(e.what(), "No model assigned to Multilingual slot.");
-    }
-}
+TEST_F(ModelLocatorTest, ASlotResolvesOnceItsFileExists) {
+    // Absent and empty paths both mean unassigned.
+    defaults.setString("hebrewModelPath", "");
+    EXPECT_FALSE(locator.assignedPath(ModelSlot::hebrew));
+    EXPECT_FALSE(locator.activeEntry(ModelSlot::hebrew));
+    auto e = resolveError(locator, ModelSlot::hebrew);
+    EXPECT_EQ(e.kind(), ModelLocatorError::Kind::slotUnassigned);
+    EXPECT_STREQ(e.what(), "No model assigned to Hebrew slot.");
+    EXPECT_EQ(resolveError(locator, ModelSlot::multilingual).kind(),
+              ModelLocatorError::Kind::slotUnassigned);
 
-TEST_F(ModelLocatorTest, ResolvesAnExistingFileAndLogsIt) {
     auto sink = std::make_shared<CapturingLogSink>();
     ScopedLogSink scoped(sink);
     locator.assign(multi, ModelSlot::multilingual);
     EXPECT_EQ(defaults.stringValue("multilingualModelPath"), locator.installPath(multi).string());
     EXPECT_EQ(locator.slotsNeedingModels(),
               (std::vector<ModelSlot>{ModelSlot::hebrew, ModelSlot::multilingual}));
-
-    const auto e = resolveError(locator, ModelSlot::multilingual);
+    e = resolveError(locator, ModelSlot::multilingual);
     EXPECT_EQ(e.kind(), ModelLocatorError::Kind::fileMissing);
     EXPECT_EQ(e.path(), locator.installPath(multi).string());
     EXPECT_EQ(std::string(e.what()),
@@ -165,6 +158,73 @@ TEST_F(ModelLocatorTest, SeedingFillsOnlyUnassignedSlots) {
     locator.seedUnassignedSlots(turbo.id, "no-such-model");
     EXPECT_EQ(locator.activeEntry(ModelSlot::hebrew)->id, turbo.id);
     EXPECT_EQ(locator.activeEntry(ModelSlot::multilingual)->id, multi.id);
+}
+
+// Refusals happen before any transfer, so no server is needed: whatever the
+// address, nothing may be fetched.
+class ModelDownloadRefusalTest : public ModelLocatorTest {
+  protected:
+    ModelEntry entryAt(const std::string& url) {
+        ModelEntry entry = multi;
+        entry.downloadURL = url;
+        return entry;
+    }
+    std::optional<DownloadState> state(const ModelEntry& entry) {
+        auto it = manager.states().get().find(entry.id);
+        return it == manager.states().get().end() ? std::nullopt : std::optional(it->second);
+    }
+
+    ManualMainQueue queue;
+    NotificationCenter center{queue};
+    std::shared_ptr<CapturingLogSink> sink = std::make_shared<CapturingLogSink>();
+    ScopedLogSink scopedSink{sink};
+    std::optional<int64_t> reportedFreeSpace;
+    ModelDownloadManager manager{
+        queue, center, locator, [this](const std::filesystem::path&) { return reportedFreeSpace; }};
+};
+
+TEST_F(ModelDownloadRefusalTest, InsecureOrInvalidAddressesAreNeverFetched) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"http://huggingface.co/model.bin",
+         "Refusing to download over an insecure connection: http://huggingface.co/model.bin"},
+        {"ftp://127.0.0.1/model.bin",
+         "Refusing to download over an insecure connection: ftp://127.0.0.1/model.bin"},
+        {"http://127.0.0.1.example.com/m.bin",
+         "Refusing to download over an insecure connection: http://127.0.0.1.example.com/m.bin"},
+        {"not a url", "Invalid download address: not a url"},
+    };
+    for (const auto& [url, error] : cases) {
+        const ModelEntry entry = entryAt(url);
+        manager.start(entry);
+        EXPECT_EQ(state(entry), (DownloadState{0.0, false, false, error})) << url;
+    }
+    EXPECT_TRUE(sink->messages("ModelDownloadManager").empty());
+}
+
+TEST_F(ModelDownloadRefusalTest, ReportedFreeSpaceBelowTheSizeRefusesToStart) {
+    ModelEntry entry = entryAt("https://127.0.0.1:1/model.bin");
+    entry.fileSizeBytes = 3095033483;
+    reportedFreeSpace = entry.fileSizeBytes - 1;
+    manager.start(entry);
+    EXPECT_EQ(state(entry),
+              (DownloadState{0.0, false, false, "Not enough disk space. Need 3.1 GB."}));
+    EXPECT_TRUE(sink->messages("ModelDownloadManager").empty());
+
+    reportedFreeSpace = entry.fileSizeBytes;
+    manager.start(entry);
+    EXPECT_TRUE(state(entry)->isActive);
+    manager.cancel(entry);
+}
+
+TEST_F(ModelDownloadRefusalTest, AModelsFolderThatCannotBeCreatedFailsTheStart) {
+    // A plain file where the application-support folder should be.
+    writeFile(paths.applicationSupport(), "not a folder");
+    const ModelEntry entry = entryAt("https://127.0.0.1:1/model.bin");
+    manager.start(entry);
+    ASSERT_TRUE(state(entry) && state(entry)->error);
+    EXPECT_EQ(*state(entry)->error, "Could not create the folder " +
+                                        locator.modelsFolder().string() + ": Not a directory");
+    EXPECT_FALSE(state(entry)->isActive);
 }
 
 }  // namespace

@@ -45,13 +45,6 @@ void XTestKeyboard::send(const std::string& keysymName, bool down) {
     XSync(m_display, False);
 }
 
-void XTestKeyboard::press(const std::string& keysymName) {
-    send(keysymName, true);
-}
-void XTestKeyboard::release(const std::string& keysymName) {
-    send(keysymName, false);
-}
-
 void XTestKeyboard::tap(const std::vector<std::string>& modifiers, const std::string& key) {
     for (const auto& m : modifiers) press(m);
     press(key);

@@ -19,8 +19,8 @@ class XTestKeyboard {
     XTestKeyboard& operator=(const XTestKeyboard&) = delete;
 
     bool ok() const { return m_display != nullptr; }
-    void press(const std::string& keysymName);
-    void release(const std::string& keysymName);
+    void press(const std::string& keysymName) { send(keysymName, true); }
+    void release(const std::string& keysymName) { send(keysymName, false); }
     unsigned keycode(const std::string& keysymName) const;
     // Presses the modifiers in order, then taps the key and lets go in reverse.
     void tap(const std::vector<std::string>& modifiers, const std::string& key);

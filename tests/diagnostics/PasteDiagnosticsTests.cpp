@@ -45,10 +45,6 @@ TEST_F(PasteDiagnosticsTest, PressWithoutPasteLeavesPasteColumnsEmpty) {
 
     ASSERT_EQ(rows.size(), 1u);
     const CsvRow row = lastRow();
-    EXPECT_EQ(row.columns, 68u);
-    EXPECT_EQ(row["build"], "0.1.0(7)");
-    EXPECT_EQ(row["press"], "1");
-    EXPECT_EQ(row["key_down"], "2026-01-01 00:00:00 +0000");
     EXPECT_EQ(row["key_up_ms"], "40");
     EXPECT_EQ(row["outcome"], "tap");
     EXPECT_EQ(row["paste_attempted"], "no");

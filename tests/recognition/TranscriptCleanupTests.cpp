@@ -34,6 +34,8 @@ TEST(TranscriptCleanup, CollapsesRunsOfAWordOrPhrase) {
         {"keeps first spelling and the tail", "So Yes, yes. YES yes yes yes yes yes! Done.",
          "So Yes! Done.", 7},
         {"hebrew word", repeat("שלום", 9), "שלום", 8},
+        {"points belong to the word", repeat("שָׁלוֹם", 8, "-"), "שָׁלוֹם", 7},
+        {"malformed bytes only separate", repeat("ok", 8, "\xFF\xFE"), "ok", 7},
         {"digits are words", repeat("12", 8, ", "), "12", 7},
         {"a doubled word is no pair unit", repeat("la", 6), repeat("la", 6), 0},
         {"two runs in two passes", repeat("go", 8) + " then " + repeat("a b", 3), "go then a b",
@@ -91,17 +93,6 @@ TEST(TranscriptCleanup, LabelsLoopsInPriorityOrder) {
         EXPECT_EQ(cleanUpTranscript(c.text, c.seconds, c.segments).loop, c.label) << c.name;
     }
     EXPECT_LE(transcript::compressionRatio(lowRatioPhrases), 2.4);
-}
-
-TEST(TranscriptCleanup, WordsFoldCaseAndSplitOnPunctuation) {
-    const auto w = transcript::words("Yes, YES… שָׁלוֹם-עולם 42x");
-    ASSERT_EQ(w.size(), 5U);
-    EXPECT_EQ(w[0].folded, "yes");
-    EXPECT_EQ(w[1].folded, "yes");
-    EXPECT_EQ(w[4].folded, "42x");
-    EXPECT_EQ(w[0].endOffset, 3U);
-    EXPECT_EQ(transcript::words("").size(), 0U);
-    EXPECT_EQ(transcript::words("\xFF\xFE ok").size(), 1U);  // malformed bytes only separate
 }
 
 TEST(TranscriptCleanup, CompressionRatioMeasuresTheWorstWindow) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <ggml.h>
+#include <whisper.h>
 
 namespace velmarune::testmodel {
 
@@ -30,17 +31,13 @@ constexpr int32_t kAudioCtx = 1500;
 constexpr int32_t kFftBins = 201;
 constexpr int32_t kQ5FileType = 8;  // whisper's "mostly Q5_0"
 
-// The loader's order of language ids (the start of it; more are not needed here).
+// whisper.cpp's id for a language code.
 int languageId(const std::string& code) {
-    static const char* const codes[] = {"en", "zh", "de", "es", "ru", "ko", "fr",
-                                        "ja", "pt", "tr", "pl", "ca", "nl", "ar",
-                                        "sv", "it", "id", "hi", "fi", "vi", "he"};
-    for (size_t i = 0; i < std::size(codes); ++i) {
-        if (code == codes[i]) {
-            return static_cast<int>(i);
-        }
+    const int id = whisper_lang_id(code.c_str());
+    if (id < 0) {
+        throw std::runtime_error("make-test-model: unsupported language " + code);
     }
-    throw std::runtime_error("make-test-model: unsupported language " + code);
+    return id;
 }
 
 // Binary output; a file that cannot be written throws.

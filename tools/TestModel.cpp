@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
 #include <ggml.h>
+#include <whisper.h>
 
 namespace velmarune::testmodel {
 
@@ -29,33 +31,14 @@ constexpr int32_t kAudioCtx = 1500;
 constexpr int32_t kFftBins = 201;
 constexpr int32_t kQ5FileType = 8;  // whisper's "mostly Q5_0"
 
-// The loader's order of language ids (the start of it; more are not needed here).
+// whisper.cpp's id for a language code.
 int languageId(const std::string& code) {
-    static const char* const codes[] = {"en", "zh", "de", "es", "ru", "ko", "fr",
-                                        "ja", "pt", "tr", "pl", "ca", "nl", "ar",
-                                        "sv", "it", "id", "hi", "fi", "vi", "he"};
-    for (size_t i = 0; i < std::size(codes); ++i) {
-        if (code == codes[i]) {
-            return static_cast<int>(i);
-        }
+    const int id = whisper_lang_id(code.c_str());
+    if (id < 0) {
+        throw std::runtime_error("make-test-model: unsupported language " + code);
     }
-    throw std::runtime_error("make-test-model: unsupported language " + code);
+    return id;
 }
-
-// A small deterministic generator (xorshift), identical on every platform.
-class Random {
-  public:
-    explicit Random(uint32_t seed) : m_state(seed * 2654435761U + 1) {}
-    float uniform(float scale) {
-        m_state ^= m_state << 13;
-        m_state ^= m_state >> 17;
-        m_state ^= m_state << 5;
-        return (static_cast<float>(m_state) / 4294967296.0F * 2.0F - 1.0F) * scale;
-    }
-
-  private:
-    uint32_t m_state;
-};
 
 // Binary output; a file that cannot be written throws.
 struct Writer {
@@ -87,7 +70,7 @@ enum class Storage { f32, f16, matrix };
 struct TensorWriter {
     Writer& out;
     const Options& options;
-    Random random;
+    std::minstd_rand random;  // fully specified: the same weights on every platform
     bool known;
 
     // `ne` in ggml order (fastest first). Written a few rows at a time: the
@@ -120,7 +103,7 @@ struct TensorWriter {
             values.assign(size_t(n), fill == Fill::one ? 1.0F : 0.0F);
             if (fill == Fill::random && !known) {
                 for (float& v : values) {
-                    v = random.uniform(scale);
+                    v = (static_cast<float>(random() - 1) / 1073741823.0F - 1.0F) * scale;
                 }
             }
             for (auto it = overrides.lower_bound(first);
@@ -218,7 +201,7 @@ void writeModel(const std::filesystem::path& file, const Options& options) {
         out.bytes(word.data(), word.size());
     }
 
-    TensorWriter t{out, options, Random(options.seed), known};
+    TensorWriter t{out, options, std::minstd_rand(options.seed + 1), known};
     const int32_t s = d.nState;
     t.tensor("encoder.positional_embedding", {s, kAudioCtx}, Storage::f32, Fill::random);
     t.tensor("encoder.conv1.weight", {3, d.nMels, s}, Storage::f16, Fill::random);

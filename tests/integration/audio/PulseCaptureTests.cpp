@@ -177,10 +177,19 @@ TEST_F(PulseCaptureTest, VanishedStoredDeviceFallsBackToDefaultAndEventsArrive) 
     ASSERT_TRUE(engine.startSession());
     EXPECT_EQ(engine.deviceID(), "virtmic");
 
-    rig.addVirtualMic("othermic", 16000, 1);
+    // A new default of another rate and sample type: capture moves there
+    // and converts it without losses.
+    rig.addVirtualMic("othermic", 22050, 1, "s16le", "Other Microphone");
     rig.setDefaultSource("othermic");
-    EXPECT_TRUE(eventually(mainQueue, 3.0,
+    ASSERT_TRUE(eventually(mainQueue, 3.0,
                            [&] { return sawEvent(Kind::defaultSourceChanged, "othermic"); }));
+    engine.reconfigure("othermic");
+    ASSERT_TRUE(eventually(mainQueue, 3.0,
+                           [&] { return engine.statsSnapshot().sourceSampleRate == 22050; }));
+    const int64_t before = ring->totalFramesWritten();
+    ASSERT_TRUE(
+        eventually(mainQueue, 3.0, [&] { return ring->totalFramesWritten() > before + 1600; }));
+    EXPECT_EQ(engine.statsSnapshot().dropped, 0);
 }
 
 TEST_F(PulseCaptureTest, SourceThatDeliversNothingNeitherHangsNorCounts) {

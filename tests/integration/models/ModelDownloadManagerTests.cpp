@@ -101,7 +101,7 @@ TEST_F(ModelDownloadTest, AVerifiedFileIsInstalledAndAnnouncedOnce) {
     // Without an announced length there is no progress until the file arrives.
     for (const std::string route : {"files", "redirect", "nolength"}) {
         SCOPED_TRACE(route);
-        const std::string body = std::string(3'000'000, 'b');
+        const std::string body(3'000'000, 'b');
         const ModelEntry entry = serve(route, body);
         watched = entry.id;
         seen.clear();

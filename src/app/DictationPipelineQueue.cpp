@@ -4,20 +4,11 @@
 #include "app/FrontChange.h"
 #include "delivery/RecentDictations.h"
 #include "diagnostics/PasteDiagnostics.h"
+#include "foundation/Utf8.h"
 
 // The queue side of the pipeline: one transcription at a time, results,
 // and the paste loop that keeps spoken order.
 namespace velmarune {
-
-namespace {
-
-// Characters as the user sees them counted: UTF-8 code points.
-int64_t characterCount(const std::string& text) {
-    return std::count_if(text.begin(), text.end(),
-                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
-}
-
-}  // namespace
 
 // Follows one dictation's paste for the pipeline, which it holds weakly.
 class DictationPipeline::PasteWatch : public PasteObserver {
@@ -94,12 +85,12 @@ void DictationPipeline::startNextTranscription() {
             outcome.cleaned = cleanUpTranscript(raw, seconds, outcome.transcription.segments);
             log.error(
                 "Transcription returned length=%{public}ld, loop=%{public}s, collapsed=%{public}ld",
-                characterCount(raw), outcome.cleaned.loop.value_or("pass"),
+                utf8Characters(raw), outcome.cleaned.loop.value_or("pass"),
                 outcome.cleaned.collapsedWords);
             if (token.isCancelled()) {
                 log.info(
                     "transcribe Task cancelled mid-flight, discarding result length=%{public}ld",
-                    characterCount(raw));
+                    utf8Characters(raw));
                 return;
             }
             mainQueue->post([weak, serial, outcome = std::move(outcome)]() mutable {
@@ -162,7 +153,7 @@ void DictationPipeline::deliverResult(int64_t serial, DecodeOutcome outcome) {
             t.route ? std::optional(t.route->slot) : std::nullopt, decode, trim,
             t.route ? std::optional(t.route->trimMs) : std::nullopt,
             t.route ? t.route->detectMs : std::nullopt, t.encodeMs);
-        m_deps.diagnostics->setLength(job->diag, characterCount(text));
+        m_deps.diagnostics->setLength(job->diag, utf8Characters(text));
     }
     if (text.empty()) {
         const auto diag = job->diag;
@@ -319,12 +310,17 @@ void DictationPipeline::keystrokeDue(std::function<void()> post) {
 void DictationPipeline::afterPaste(int64_t serial, const std::string& text, bool alreadyRead) {
     auto it = std::find_if(m_jobs.begin(), m_jobs.end(),
                            [&](const Job& job) { return job.serial == serial; });
+    std::optional<int64_t> diag;
     if (it != m_jobs.end()) {
+        diag = it->diag;
         m_jobs.erase(it);
     }
     m_pasteInFlight = false;
     m_log.info("-> paste complete");
     m_deps.display.showTranscript(text);
+    if (m_deps.diagnostics) {
+        m_deps.diagnostics->markHudShown(diag);
+    }
     if (!alreadyRead) {
         m_awaitingReadSerial = serial;
         std::weak_ptr<DictationPipeline> weak = weak_from_this();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "foundation/Utf8.h"
+
 namespace velmarune {
 
 ClipboardPaster::ClipboardPaster(Dependencies deps) : m_deps(std::move(deps)) {}
@@ -48,6 +50,8 @@ void ClipboardPaster::insert(const std::string& text, bool diagnose,
     std::optional<int64_t> pressID;
     if (diagnose && m_deps.recorder.currentPressID) {
         pressID = m_deps.recorder.currentPressID();
+    } else if (!diagnose && m_deps.recorder.pasteWithoutPress) {
+        m_deps.recorder.pasteWithoutPress(utf8Characters(text));
     }
     if (m_activePress && pressID != m_activePress && m_deps.recorder.pasteEnd) {
         m_deps.recorder.pasteEnd(*m_activePress, "superseded",

@@ -19,6 +19,9 @@ struct PasteRecorder {
     std::function<void(int64_t id, int64_t reads)> read;
     std::function<void(int64_t id, const std::string& restoreResult, const std::string& outcome)>
         pasteEnd;
+    // A paste made without a press (Paste Last Dictation, the didn't-paste
+    // prompt): recorded on a row of its own, with the text's length.
+    std::function<void(int64_t characters)> pasteWithoutPress;
 };
 
 }  // namespace velmarune

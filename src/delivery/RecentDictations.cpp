@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "foundation/Log.h"
+#include "foundation/Utf8.h"
 
 namespace velmarune {
 
@@ -13,12 +14,6 @@ bool isBlank(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](unsigned char c) {
         return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
     });
-}
-
-// Number of UTF-8 code points; the title limit counts characters, not bytes.
-size_t characterCount(const std::string& text) {
-    return static_cast<size_t>(std::count_if(text.begin(), text.end(),
-                                             [](unsigned char c) { return (c & 0xC0) != 0x80; }));
 }
 
 // The first `count` code points.
@@ -144,7 +139,7 @@ std::string RecentDictations::menuTitle(const std::string& text) {
         }
         title += words[i];
     }
-    if (characterCount(title) > kTitleCharacters) {
+    if (utf8Characters(title) > static_cast<int64_t>(kTitleCharacters)) {
         title = firstCharacters(title, kTitleCharacters);
         const auto last = title.find_last_not_of(" \t");
         title = last == std::string::npos ? std::string() : title.substr(0, last + 1);

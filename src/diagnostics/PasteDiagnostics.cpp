@@ -198,24 +198,6 @@ std::optional<int64_t> PasteDiagnostics::currentPressID() const {
     return enabledLocked() ? pasteTarget() : std::nullopt;
 }
 
-void PasteDiagnostics::recordPasteboardWrite(std::optional<int64_t> changeCountBefore,
-                                             std::optional<int64_t> changeCountAfterWrite,
-                                             std::optional<bool> snapshotComplete,
-                                             std::optional<std::string> snapshotSkipped) {
-    std::lock_guard lock(m_mutex);
-    if (Press* press = openRecord(pasteTarget())) {
-        press->pasteboardWrite = nowLocked();
-        press->changeCountBefore = changeCountBefore;
-        press->changeCountAfterWrite = changeCountAfterWrite;
-        if (snapshotComplete) {
-            press->snapshotComplete = snapshotComplete;
-        }
-        if (snapshotSkipped) {
-            press->snapshotSkipped = std::move(snapshotSkipped);
-        }
-    }
-}
-
 void PasteDiagnostics::recordPasteboardWrite(std::optional<int64_t> id, int64_t changeCountBefore,
                                              int64_t changeCountAfterWrite) {
     std::lock_guard lock(m_mutex);
@@ -235,36 +217,15 @@ void PasteDiagnostics::recordSnapshot(std::optional<int64_t> id, bool complete,
     }
 }
 
-void PasteDiagnostics::recordKeystroke(uint64_t flagsCombined, uint64_t flagsHID,
-                                       std::optional<std::string> frontAtCmdV) {
-    std::lock_guard lock(m_mutex);
-    keystrokeLocked(pasteTarget(), flagsCombined, flagsHID, std::move(frontAtCmdV));
-}
-
 void PasteDiagnostics::recordKeystroke(std::optional<int64_t> id, uint64_t flagsCombined,
                                        uint64_t flagsHID, std::optional<std::string> frontAtCmdV) {
     std::lock_guard lock(m_mutex);
-    keystrokeLocked(id, flagsCombined, flagsHID, std::move(frontAtCmdV));
-}
-
-void PasteDiagnostics::keystrokeLocked(std::optional<int64_t> id, uint64_t flagsCombined,
-                                       uint64_t flagsHID, std::optional<std::string> frontAtCmdV) {
     if (Press* press = openRecord(id)) {
         press->cmdV = nowLocked();
         press->pasteAttempted = true;
         press->flagsCombined = flagNames(flagsCombined);
         press->flagsHID = flagNames(flagsHID);
         press->frontAtCmdV = frontAtCmdV ? std::move(frontAtCmdV) : frontmostLocked();
-    }
-}
-
-void PasteDiagnostics::recordRead() {
-    std::lock_guard lock(m_mutex);
-    if (Press* press = openRecord(pasteTarget())) {
-        press->reads += 1;
-        if (!press->firstRead) {
-            press->firstRead = nowLocked();
-        }
     }
 }
 
@@ -278,22 +239,10 @@ void PasteDiagnostics::recordRead(std::optional<int64_t> id, int64_t readsSoFar)
     }
 }
 
-void PasteDiagnostics::recordPasteEnd(std::optional<std::string> restoreResult,
-                                      const std::string& outcome) {
-    std::lock_guard lock(m_mutex);
-    pasteEndLocked(pasteTarget(), std::move(restoreResult), outcome);
-}
-
 void PasteDiagnostics::recordPasteEnd(std::optional<int64_t> id,
                                       std::optional<std::string> restoreResult,
                                       const std::string& outcome) {
     std::lock_guard lock(m_mutex);
-    pasteEndLocked(id, std::move(restoreResult), outcome);
-}
-
-void PasteDiagnostics::pasteEndLocked(std::optional<int64_t> id,
-                                      std::optional<std::string> restoreResult,
-                                      const std::string& outcome) {
     if (Press* press = openRecord(id)) {
         press->restored = nowLocked();
         press->restoreResult = std::move(restoreResult);

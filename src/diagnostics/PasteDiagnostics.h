@@ -119,21 +119,11 @@ class PasteDiagnostics {
     // `latestID`; absent while recording is off.
     std::optional<int64_t> currentPressID() const;
 
-    // Paster setters: they address `pastingID` if set, else `latestID`.
-    // Snapshot figures that are absent leave the record's as they are.
-    void recordPasteboardWrite(std::optional<int64_t> changeCountBefore,
-                               std::optional<int64_t> changeCountAfterWrite,
-                               std::optional<bool> snapshotComplete,
-                               std::optional<std::string> snapshotSkipped);
-    // Flags in the modifier layout (ctrl 0x40000, shift 0x20000, opt 0x80000,
-    // cmd 0x100000, fn 0x800000). An absent front application is sampled here.
-    void recordKeystroke(uint64_t flagsCombined, uint64_t flagsHID,
-                         std::optional<std::string> frontAtCmdV);
-    void recordRead();
-    void recordPasteEnd(std::optional<std::string> restoreResult, const std::string& outcome);
-
-    // The same for an explicit press: a paste keeps the id it started with,
-    // so a paste superseded by the next one still ends its own record.
+    // Paster setters, each for the press its paste started with (from
+    // currentPressID), so a paste superseded by the next one still ends its
+    // own record. Flags in the modifier layout (ctrl 0x40000, shift 0x20000,
+    // opt 0x80000, cmd 0x100000, fn 0x800000); an absent front application is
+    // sampled here.
     void recordSnapshot(std::optional<int64_t> id, bool complete, const std::string& skipped);
     void recordPasteboardWrite(std::optional<int64_t> id, int64_t changeCountBefore,
                                int64_t changeCountAfterWrite);
@@ -178,10 +168,6 @@ class PasteDiagnostics {
     std::optional<int64_t> pasteTarget() const;
     void endLocked(int64_t id, const std::string& outcome);
     void writeLocked(const Press& press);
-    void keystrokeLocked(std::optional<int64_t> id, uint64_t flagsCombined, uint64_t flagsHID,
-                         std::optional<std::string> frontAtCmdV);
-    void pasteEndLocked(std::optional<int64_t> id, std::optional<std::string> restoreResult,
-                        const std::string& outcome);
     Press newPressLocked(TimePoint now);
 
     Dependencies m_deps;

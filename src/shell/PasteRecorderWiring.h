@@ -30,6 +30,9 @@ inline PasteRecorder makePasteRecorder(PasteDiagnostics& diagnostics, ModifierSt
                                        const std::string& outcome) {
         diagnostics.recordPasteEnd(id, result, outcome);
     };
+    recorder.pasteWithoutPress = [&diagnostics](int64_t characters) {
+        diagnostics.recordWindowPaste(characters);
+    };
     return recorder;
 }
 

@@ -48,6 +48,7 @@ TEST_F(PipelineDiagnostics, AWholeDictationLeavesOneCompleteRow) {
     EXPECT_EQ(splitCsvLine(row).size(), 68u) << row;
     EXPECT_EQ(column(row, "key_up_ms"), "1000");
     EXPECT_EQ(column(row, "transcribed_ms"), "1250");
+    EXPECT_EQ(column(row, "hud_ms"), "1250");  // shown as the keystroke went out
     EXPECT_EQ(column(row, "outcome"), "pasted");
     EXPECT_EQ(column(row, "restore"), "restored");
     EXPECT_EQ(column(row, "device"), "USB; Mic");

@@ -58,6 +58,9 @@ struct PasterRig {
         recorder.pasteEnd = [note](int64_t id, const std::string& result, const std::string& end) {
             note(id, "end " + result + " / " + end);
         };
+        recorder.pasteWithoutPress = [this](int64_t characters) {
+            recorded.push_back("row of its own, " + std::to_string(characters) + " characters");
+        };
         // Unit tests never block: an unfinished snapshot is claimed at once.
         paster = std::make_shared<ClipboardPaster>(ClipboardPaster::Dependencies{
             pasteboard, clock, snapshotQueue, [this] { keystroke.post(PasteChord::controlV); },
@@ -231,12 +234,14 @@ TEST(ClipboardPaster, EveryRestoredItemCarriesTheMarkerOnceAndNothingStaysNothin
     PasterRig rig;
     rig.pasteOver(
         {{{"UTF8_STRING", "a"}, {kTransientPasteboardType, ""}}, {{"UTF8_STRING", "b"}}, {}},
-        "hello", false);
+        "שלום", false);
     rig.clock.advance(10);
     EXPECT_EQ(rig.pasteboard.types(),
               (std::vector<std::vector<std::string>>{{"UTF8_STRING", kTransientPasteboardType},
                                                      {"UTF8_STRING", kTransientPasteboardType}}));
-    EXPECT_TRUE(rig.recorded.empty());  // not a recorded paste
+    // A paste without a press (Paste Last Dictation, the didn't-paste prompt)
+    // is recorded on a row of its own, its length in characters.
+    EXPECT_EQ(rig.recorded, std::vector<std::string>{"row of its own, 4 characters"});
 
     PasterRig empty;
     empty.pasteOver({});

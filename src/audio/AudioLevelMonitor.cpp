@@ -216,18 +216,6 @@ void AudioLevelMonitor::select(const std::string& deviceID) {
     }
 }
 
-void AudioLevelMonitor::permissionResult(bool granted) {
-    m_permissionState.set(granted ? PermissionState::authorized : PermissionState::denied);
-    if (!granted) {
-        return;
-    }
-    startMeter();
-    startObserving();
-    if (m_captureEngine != nullptr && !m_captureEngine->isRunning()) {
-        m_captureEngine->startSession();
-    }
-}
-
 std::pair<float, float> AudioLevelMonitor::meterReading(const std::vector<float>& samples) {
     if (samples.empty()) {
         return {kSilentDb, 0.0f};

@@ -61,8 +61,6 @@ class AudioLevelMonitor {
     void refreshDevices();
     // The user picked a device.
     void select(const std::string& deviceID);
-    // The answer to the microphone request made from the tab.
-    void permissionResult(bool granted);
 
     // One meter reading from the newest 100 ms of the ring.
     void readMeter();

@@ -43,14 +43,4 @@ std::optional<PasteShortcut> recordedPasteShortcut(uint16_t keyCode, uint64_t fl
     return PasteShortcut{keyCode, modifiers};
 }
 
-PasteShortcutVerdict commitPasteShortcut(const PasteShortcut& shortcut, UserDefaults& defaults,
-                                         const std::vector<SystemShortcut>& systemShortcuts) {
-    auto verdict = checkPasteShortcut(shortcut.keyCode, shortcut.modifiers,
-                                      HotkeyBindings::load(defaults).pushToTalk, systemShortcuts);
-    if (verdict.kind == PasteShortcutVerdict::Kind::accepted) {
-        PasteShortcut::save(defaults, shortcut);
-    }
-    return verdict;
-}
-
 }  // namespace velmarune

@@ -42,11 +42,4 @@ std::optional<std::string> commitDictationCombo(ModifierCombo candidate, UserDef
 // The shortcut a key-down records: nullopt when it cancels (Escape alone).
 std::optional<PasteShortcut> recordedPasteShortcut(uint16_t keyCode, uint64_t flags);
 
-// Runs the check against the stored chord and the given desktop shortcuts and
-// stores the shortcut when accepted (the caller then registers it again). A
-// warning stores nothing: the caller saves with PasteShortcut::save after
-// "Save Anyway".
-PasteShortcutVerdict commitPasteShortcut(const PasteShortcut& shortcut, UserDefaults& defaults,
-                                         const std::vector<SystemShortcut>& systemShortcuts);
-
 }  // namespace velmarune

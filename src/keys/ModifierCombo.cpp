@@ -59,17 +59,4 @@ std::string ModifierCombo::spelledNames() const {
     return out.empty() ? "None" : out;
 }
 
-uint32_t ModifierCombo::hotKeyModifiers() const {
-    uint32_t out = 0;
-    if (rawValue & kModifierCommand)
-        out |= kHotKeyCommand;
-    if (rawValue & kModifierShift)
-        out |= kHotKeyShift;
-    if (rawValue & kModifierOption)
-        out |= kHotKeyOption;
-    if (rawValue & kModifierControl)
-        out |= kHotKeyControl;
-    return out;
-}
-
 }  // namespace velmarune

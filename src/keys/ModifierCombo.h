@@ -18,12 +18,6 @@ inline constexpr uint32_t kModifierOption = 0x80000;
 inline constexpr uint32_t kModifierCommand = 0x100000;
 inline constexpr uint32_t kModifierMask = 0x1E0000;
 
-// Modifier words of the global hot-key service (what GlobalHotKey registers).
-inline constexpr uint32_t kHotKeyCommand = 0x100;
-inline constexpr uint32_t kHotKeyShift = 0x200;
-inline constexpr uint32_t kHotKeyOption = 0x800;
-inline constexpr uint32_t kHotKeyControl = 0x1000;
-
 // A set of modifier keys. Only the four modifier bits are ever taken from
 // outside: everything read from settings or events goes through fromFlags.
 struct ModifierCombo {
@@ -41,8 +35,6 @@ struct ModifierCombo {
     std::string symbols() const;
     // "Control + Alt + Shift + Super" order; "None" when empty.
     std::string spelledNames() const;
-    // The hot-key service's modifier word (cmdKey, shiftKey, optionKey, controlKey).
-    uint32_t hotKeyModifiers() const;
 
     bool operator==(const ModifierCombo&) const = default;
 };

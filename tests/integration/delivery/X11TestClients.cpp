@@ -18,15 +18,12 @@ namespace velmarune::testing {
 using namespace x11;
 
 namespace {
-xcb_window_t createWindow(xcb_connection_t* conn, bool mapped, uint32_t eventMask) {
+xcb_window_t createWindow(xcb_connection_t* conn, uint32_t eventMask) {
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(conn)).data;
     const xcb_window_t window = xcb_generate_id(conn);
     xcb_create_window(conn, XCB_COPY_FROM_PARENT, window, screen->root, 10, 10, 300, 200, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_EVENT_MASK,
                       &eventMask);
-    if (mapped) {
-        xcb_map_window(conn, window);
-    }
     xcb_flush(conn);
     return window;
 }
@@ -44,6 +41,29 @@ xcb_timestamp_t takeClipboard(xcb_connection_t* conn, xcb_window_t window) {
     xcb_flush(conn);
     return time;
 }
+
+xcb_window_t focusOf(xcb_connection_t* conn) {
+    XcbPtr<xcb_get_input_focus_reply_t> focus(
+        xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
+    return focus ? focus->focus : XCB_NONE;
+}
+
+// The first element of `queue` once there is one, waiting at most `seconds`.
+template <typename T>
+std::optional<T> takeFirst(std::mutex& mutex, std::vector<T>& queue, double seconds) {
+    std::optional<T> first;
+    waitUntil(
+        [&] {
+            std::lock_guard lock(mutex);
+            if (!queue.empty()) {
+                first = queue.front();
+                queue.erase(queue.begin());
+            }
+            return first.has_value();
+        },
+        seconds, 0.01);
+    return first;
+}
 }  // namespace
 
 PasteTarget::PasteTarget(const std::string& wmClass) {
@@ -51,8 +71,7 @@ PasteTarget::PasteTarget(const std::string& wmClass) {
     // An XKB-aware client: its key events carry the keyboard group.
     XcbPtr<xcb_xkb_use_extension_reply_t> xkb(
         xcb_xkb_use_extension_reply(m_conn, xcb_xkb_use_extension(m_conn, 1, 0), nullptr));
-    m_window =
-        createWindow(m_conn, false, XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_PROPERTY_CHANGE);
+    m_window = createWindow(m_conn, XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_PROPERTY_CHANGE);
     const std::string classHint = "target" + std::string(1, '\0') + wmClass + std::string(1, '\0');
     xcb_change_property(m_conn, XCB_PROP_MODE_REPLACE, m_window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING,
                         8, static_cast<uint32_t>(classHint.size()), classHint.data());
@@ -78,9 +97,7 @@ bool PasteTarget::waitUntilActive(double seconds) {
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(conn)).data->root;
     // The window manager names it active and has given it the focus.
     const auto active = [&] {
-        XcbPtr<xcb_get_input_focus_reply_t> focus(
-            xcb_get_input_focus_reply(conn, xcb_get_input_focus(conn), nullptr));
-        return activeWindow(conn, root) == m_window && focus && focus->focus == m_window;
+        return activeWindow(conn, root) == m_window && focusOf(conn) == m_window;
     };
     bool done = waitUntil(active, std::min(seconds, 0.5));
     if (!done && seconds > 0.5) {
@@ -92,19 +109,25 @@ bool PasteTarget::waitUntilActive(double seconds) {
     return done;
 }
 
-std::optional<std::string> PasteTarget::waitForPaste(double seconds) {
-    std::optional<std::string> text;
-    waitUntil(
+bool PasteTarget::takeFocus(double seconds) {
+    xcb_connection_t* conn = xcb_connect(nullptr, nullptr);
+    // Refused until the window is mapped: tried again until it holds.
+    const bool done = waitUntil(
         [&] {
-            std::lock_guard lock(m_mutex);
-            if (!m_pasted.empty()) {
-                text = m_pasted.front();
-                m_pasted.erase(m_pasted.begin());
-            }
-            return text.has_value();
+            xcb_set_input_focus(conn, XCB_INPUT_FOCUS_PARENT, m_window, XCB_CURRENT_TIME);
+            return focusOf(conn) == m_window;
         },
-        seconds, 0.01);
-    return text;
+        seconds);
+    xcb_disconnect(conn);
+    return done;
+}
+
+std::optional<PasteTarget::Press> PasteTarget::nextPress(double seconds) {
+    return takeFirst(m_mutex, m_presses, seconds);
+}
+
+std::optional<std::string> PasteTarget::waitForPaste(double seconds) {
+    return takeFirst(m_mutex, m_pasted, seconds);
 }
 
 void PasteTarget::run() {
@@ -115,6 +138,10 @@ void PasteTarget::run() {
             [this](const xcb_generic_event_t* event) {
                 if (eventType(event) == XCB_KEY_PRESS) {
                     auto key = reinterpret_cast<const xcb_key_press_event_t*>(event);
+                    {
+                        std::lock_guard lock(m_mutex);
+                        m_presses.push_back({key->detail, key->state});
+                    }
                     if (key->detail == m_v && (key->state & XCB_MOD_MASK_CONTROL)) {
                         m_shift = (key->state & XCB_MOD_MASK_SHIFT) != 0;
                         m_group = (key->state >> 13) & 3;  // XKB puts the group here
@@ -159,7 +186,7 @@ void lockKeyboardGroup(int group) {
 
 RogueOwner::RogueOwner(Mode mode) : m_mode(mode) {
     m_conn = xcb_connect(nullptr, nullptr);
-    m_window = createWindow(m_conn, false, XCB_EVENT_MASK_PROPERTY_CHANGE);
+    m_window = createWindow(m_conn, XCB_EVENT_MASK_PROPERTY_CHANGE);
     takeClipboard(m_conn, m_window);
     m_thread = std::thread([this] { run(); });
 }

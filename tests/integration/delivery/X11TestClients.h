@@ -11,15 +11,25 @@
 
 namespace velmarune::testing {
 
-// A mapped window on its own connection and thread that pastes the CLIPBOARD
-// (as UTF8_STRING) when it receives Control+V, as a text field would.
+// A mapped window on its own connection and thread that records the key
+// presses it receives and pastes the CLIPBOARD (as UTF8_STRING) when it
+// receives Control+V, as a text field would.
 class PasteTarget {
   public:
+    struct Press {
+        xcb_keycode_t keycode;
+        uint16_t state;
+    };
+
     explicit PasteTarget(const std::string& wmClass);
     ~PasteTarget();
 
     // Waits until the window manager made it the active window.
     bool waitUntilActive(double seconds);
+    // Gives it the focus where no window manager does.
+    bool takeFocus(double seconds);
+    // The next key press it received, waiting at most `seconds`.
+    std::optional<Press> nextPress(double seconds);
     // The text of the next paste, waiting at most `seconds`.
     std::optional<std::string> waitForPaste(double seconds);
     // Whether Shift was held with the last Control+V.
@@ -40,6 +50,7 @@ class PasteTarget {
     std::atomic<int> m_group{-1};
     std::mutex m_mutex;
     std::vector<std::string> m_pasted;
+    std::vector<Press> m_presses;
     std::thread m_thread;
 };
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "XTestKeyboard.h"
+#include "delivery/X11TestClients.h"
 #include "foundation/UserDefaults.h"
 #include "hotkeys/GlobalHotKey.h"
 #include "hotkeys/HotkeyConflictScanner.h"
@@ -94,8 +95,8 @@ TEST_F(X11Keys, AShortcutWithinTheDwellPassesThroughUnchanged) {
     // A generous dwell keeps this stable on a loaded machine; the exact
     // timing rule is covered by the unit tests.
     defaults.setInteger("pttDwellMs", 250);
-    KeyWindow window;
-    ASSERT_TRUE(window.ok());
+    PasteTarget window("Keys");
+    ASSERT_TRUE(window.takeFocus(5.0));
     ASSERT_TRUE(manager->start());
 
     keys.press("Control_L");
@@ -108,7 +109,8 @@ TEST_F(X11Keys, AShortcutWithinTheDwellPassesThroughUnchanged) {
         press = window.nextPress(kEventTimeoutSeconds);
     }
     ASSERT_TRUE(press.has_value());
-    EXPECT_EQ(press->state & (kShiftMask | kControlMask), kShiftMask | kControlMask);
+    constexpr uint16_t both = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL;
+    EXPECT_EQ(press->state & both, both);
 
     queue.runFor(0.5);
     EXPECT_EQ(manager->matcher()->state(), ModifierMatcher::State::passthrough);
@@ -120,8 +122,8 @@ TEST_F(X11Keys, AShortcutWithinTheDwellPassesThroughUnchanged) {
 }
 
 TEST_F(X11Keys, TheHotKeyFiresOncePerPressAndIsConsumed) {
-    KeyWindow window;
-    ASSERT_TRUE(window.ok());
+    PasteTarget window("Keys");
+    ASSERT_TRUE(window.takeFocus(5.0));
     hotKey->set(PasteShortcut{});  // Ctrl+Shift+Super+V
     ASSERT_TRUE(hotKey->registered());
 

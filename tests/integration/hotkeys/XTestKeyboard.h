@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,33 +27,6 @@ class XTestKeyboard {
     void send(const std::string& keysymName, bool down);
     Display* m_display = nullptr;
 };
-
-// A small focused window that records the key presses it receives.
-class KeyWindow {
-  public:
-    struct Press {
-        unsigned keycode;
-        unsigned state;
-    };
-
-    KeyWindow();
-    ~KeyWindow();
-    KeyWindow(const KeyWindow&) = delete;
-    KeyWindow& operator=(const KeyWindow&) = delete;
-
-    bool ok() const { return m_display != nullptr && m_mapped; }
-    // The next key press delivered to the window within `timeoutSeconds`.
-    std::optional<Press> nextPress(double timeoutSeconds);
-
-  private:
-    Display* m_display = nullptr;
-    unsigned long m_window = 0;
-    bool m_mapped = false;
-};
-
-// Core modifier masks as a window sees them in a key press's state.
-inline constexpr unsigned kShiftMask = 1;
-inline constexpr unsigned kControlMask = 4;
 
 // Another client holding a grab on the root window: of Ctrl+Shift+Super plus
 // the key; with no key, of the whole keyboard, as another application's open

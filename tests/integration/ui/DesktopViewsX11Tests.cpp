@@ -162,7 +162,6 @@ TEST_F(DesktopViewsX11, PanelsStackAtTheTopRightOfTheWorkAreaAndTheFocusedWindow
     }
     EXPECT_EQ(hud->frameGeometry().top(), queuePanel->frameGeometry().bottom() + 1 + 8);
     EXPECT_EQ(prompts->frameGeometry().top(), hud->frameGeometry().bottom() + 1 + 8);
-    screenshot("ui-panels");
 
     // The window the user types in still has the focus and gets the keys.
     EXPECT_TRUE(target.waitUntilActive(0.5));

@@ -301,7 +301,6 @@ TEST_F(SettingsTabsX11, RecordedShortcutsAreStoredAndUsedAtOnce) {
     pumpFor(0.2);
     keys.tap({"Control_L", "Super_L"}, "k");
     EXPECT_TRUE(pumpUntil([&] { return w.pastes == 1; }, 3.0));
-    screenshot("ui-settings-hotkeys");
 }
 
 TEST_F(SettingsTabsX11, NothingIsRecordedWhileAnotherApplicationHoldsTheKeyboard) {
@@ -344,7 +343,6 @@ TEST_F(SettingsTabsX11, ChoosingAnotherSourceInThePickerMovesCapture) {
     EXPECT_EQ(tab.devicePicker()->itemText(0), "Desk Microphone (Default)");
     emit tab.devicePicker()->activated(1);
     EXPECT_TRUE(pumpUntil([&] { return state->captureEngine->deviceID() == "headset"; }, 5.0));
-    screenshot("ui-settings-audio");
     tab.hide();
     state->captureEngine->stop();
     soundQueue.stop();

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "hotkeys/XTestKeyboard.h"
+#include "delivery/X11TestClients.h"
 #include "support/CsvRow.h"
 #include "support/TestModels.h"
 

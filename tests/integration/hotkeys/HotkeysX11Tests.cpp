@@ -5,7 +5,6 @@
 #include <memory>
 #include <vector>
 
-#include "XTestKeyboard.h"
 #include "delivery/X11TestClients.h"
 #include "foundation/UserDefaults.h"
 #include "hotkeys/GlobalHotKey.h"

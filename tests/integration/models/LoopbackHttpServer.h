@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <string>
 
+#include "models/ModelEntry.h"
+#include "models/Sha256.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
@@ -15,7 +17,8 @@ namespace velmarune::testing {
 class LoopbackHttpServer {
   public:
     explicit LoopbackHttpServer(const std::filesystem::path& folder)
-        : m_process(
+        : m_folder(folder),
+          m_process(
               {"python3",
                std::string(VELMARUNE_SOURCE_DIR) + "/tests/integration/models/loopback_server.py",
                folder.string()},
@@ -34,8 +37,19 @@ class LoopbackHttpServer {
     std::string url(const std::string& path) const {
         return "http://127.0.0.1:" + std::to_string(m_port) + "/" + path;
     }
+    // A catalogue entry whose file `<id>.bin` holds `body` and is sent the way
+    // `route` says; its digest and size match the body.
+    ModelEntry serve(const std::string& id, const std::string& body,
+                     const std::string& route = "files", const std::string& tag = "he") const {
+        const std::string name = id + ".bin";
+        const auto file = m_folder / name;
+        writeFile(file, body);
+        return {id,  id,  "", url(route + "/" + name), sha256HexOfFile(file), std::ssize(body),
+                tag, name};
+    }
 
   private:
+    std::filesystem::path m_folder;
     TempDir m_dir{"velmarune-http"};
     ChildProcess m_process;
     int m_port = 0;

@@ -10,7 +10,6 @@
 #include "foundation/UserDefaults.h"
 #include "integration/models/LoopbackHttpServer.h"
 #include "models/ModelDownloadManager.h"
-#include "models/Sha256.h"
 #include "support/TempDir.h"
 
 namespace velmarune {
@@ -25,13 +24,8 @@ class ModelDownloadTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(server.running()); }
 
-    // An entry served from the loopback server whose digest matches `body`.
     ModelEntry serve(const std::string& route, const std::string& body) {
-        const std::string name = "model-" + std::to_string(++m_served);
-        writeFile(served / name, body);
-        const auto size = static_cast<int64_t>(body.size());
-        const std::string url = server.url(route + "/" + name);
-        return {name, name, "", url, sha256HexOfFile(served / name), size, "he", name + ".bin"};
+        return server.serve("model-" + std::to_string(++m_served), body, route);
     }
 
     bool waitFor(const std::function<bool()>& condition, double seconds = 15.0) {

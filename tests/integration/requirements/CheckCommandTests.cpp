@@ -63,7 +63,6 @@ TEST(CheckCommandTest, DisplayAndSoundServerDecideTheirLines) {
     CheckRun run = check(x.display(), pulse.serverAddress());
     EXPECT_EQ(run.outcomes["session"], "pass") << run.output;
     EXPECT_EQ(run.outcomes["microphone"], "warn") << run.output;
-    EXPECT_THAT(run.output, HasSubstr("No microphone found"));
 
     pulse.addVirtualMic("virtmic", 48000, 1, "float32le", "Test Microphone");
     pulse.setDefaultSource("virtmic");
@@ -75,14 +74,12 @@ TEST(CheckCommandTest, DisplayAndSoundServerDecideTheirLines) {
     // Without a sound server the line warns: at least exit 1.
     run = check(x.display(), "unix:/nonexistent/native");
     EXPECT_EQ(run.outcomes["microphone"], "warn") << run.output;
-    EXPECT_THAT(run.output, HasSubstr("No sound server"));
     EXPECT_GE(run.exitCode, 1);
     EXPECT_EQ(run.exitCode, run.expectedExit) << run.output;
 
     // Without a display it blocks, in plain words.
     run = check("", "unix:/nonexistent/native", false);
     EXPECT_EQ(run.exitCode, 2) << run.output;
-    EXPECT_THAT(run.output, HasSubstr("Velmarune can't start yet"));
     EXPECT_THAT(run.output, HasSubstr("BLOCK  Desktop session  No display"));
     EXPECT_THAT(run.output, HasSubstr("Models for this computer:"));
 }

@@ -28,10 +28,6 @@ constexpr const char* kMySession = "/org/freedesktop/login1/session/c7";
 constexpr const char* kOtherSession = "/org/freedesktop/login1/session/c8";
 constexpr double kWaitSeconds = 5.0;
 
-bool waitFor(const std::function<bool()>& done) {
-    return testing::waitUntil(done, kWaitSeconds, 0.005);
-}
-
 // A connection of the test's own to the private bus.
 class Connection {
   public:
@@ -163,10 +159,12 @@ class SessionEventsTest : public ::testing::Test {
 
     void startListening() {
         m_events.start();
-        ASSERT_TRUE(waitFor([&] {
-            m_services->serve();
-            return m_events.waitUntilListening(0.005);
-        }));
+        ASSERT_TRUE(testing::waitUntil(
+            [&] {
+                m_services->serve();
+                return m_events.waitUntilListening(0.005);
+            },
+            kWaitSeconds, 0.005));
     }
 
     // Pumps the main queue until `count` events arrived (or time runs out).
@@ -187,9 +185,7 @@ class SessionEventsTest : public ::testing::Test {
         m_events.observe([this](SessionEvent event) { m_seen.push_back(event); });
 };
 
-TEST_F(SessionEventsTest, DeliversTheMappedEventsInOrderToEveryObserver) {
-    Events second;
-    auto secondSubscription = m_events.observe([&](SessionEvent e) { second.push_back(e); });
+TEST_F(SessionEventsTest, DeliversTheMappedEventsInOrder) {
     startListening();
 
     // The system and session buses are separate connections with no order
@@ -227,13 +223,6 @@ TEST_F(SessionEventsTest, DeliversTheMappedEventsInOrderToEveryObserver) {
         SessionEvent::sessionActive,  SessionEvent::willPowerOff,
     };
     EXPECT_EQ(waitForEvents(expected.size()), expected);
-    EXPECT_EQ(second, expected);
-
-    // An ended subscription hears nothing more; the others still do.
-    secondSubscription.reset();
-    services.sleep(true);
-    EXPECT_EQ(waitForEvents(expected.size() + 1).back(), SessionEvent::willSleep);
-    EXPECT_EQ(second.size(), expected.size());
 }
 
 TEST_F(SessionEventsTest, IgnoresSignalsNotSentByTheServiceOwner) {

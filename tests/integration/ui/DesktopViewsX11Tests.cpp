@@ -12,7 +12,6 @@
 #include "delivery/X11TestClients.h"
 #include "foundation/SerialQueue.h"
 #include "foundation/UserDefaults.h"
-#include "hotkeys/XTestKeyboard.h"
 #include "platform/x11/X11Keyboard.h"
 #include "platform/x11/X11Pasteboard.h"
 #include "ui/DesktopViews.h"

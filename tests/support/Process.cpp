@@ -89,18 +89,14 @@ int ChildProcess::stop(double graceSeconds) {
     kill(-m_pid, SIGTERM);
     kill(m_pid, SIGTERM);
     int status = -1;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(graceSeconds);
-    for (;;) {
-        pid_t r = waitpid(m_pid, &status, WNOHANG);
-        if (r == m_pid || r < 0)
-            break;
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(-m_pid, SIGKILL);
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const auto ended = [&] {
+        const pid_t r = waitpid(m_pid, &status, WNOHANG);
+        return r == m_pid || r < 0;
+    };
+    if (!waitUntil(ended, graceSeconds, 0.01)) {
+        kill(-m_pid, SIGKILL);
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, &status, 0);
     }
     m_pid = -1;
     return status;

@@ -36,7 +36,6 @@ class PulseRig {
 
     // "unix:<runtime>/native"
     std::string serverAddress() const;
-    const std::filesystem::path& directory() const { return m_dir.path(); }
 
     // pactl with these arguments; throws on failure.
     std::string pactl(const std::vector<std::string>& args);

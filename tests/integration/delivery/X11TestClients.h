@@ -38,7 +38,6 @@ class PasteTarget {
     bool lastPasteHadShift() const { return m_shift.load(); }
     // The keyboard group the last Control+V was typed in.
     int lastPasteGroup() const { return m_group.load(); }
-    xcb_window_t window() const { return m_window; }
 
   private:
     void run();

@@ -130,7 +130,7 @@ struct ManagerRig {
     }
 };
 
-TEST(HotkeyManager, DeliversEventsOneTurnLaterAndLogsThem) {
+TEST(HotkeyManager, DeliversEventsOneTurnLater) {
     ManagerRig rig;
     rig.keyboard.setAvailable(false);
     EXPECT_FALSE(rig.manager->start());
@@ -139,20 +139,16 @@ TEST(HotkeyManager, DeliversEventsOneTurnLaterAndLogsThem) {
     rig.keyboard.setAvailable(true);
     rig.defaults.setInteger("pttDwellMs", 20);
     ASSERT_TRUE(rig.manager->start());
-    EXPECT_TRUE(rig.sink->contains("keyboard listener started (listen-only)"));
 
     rig.keyboard.press(kCtrl | kShift);
     rig.queue.advance(0.020);
     EXPECT_EQ(rig.delivered, std::vector<Event>{Event::activated()});
-    EXPECT_TRUE(rig.sink->contains("push-to-talk ACTIVE"));
 
     rig.keyboard.sendKeyDown(38);
     rig.keyboard.press(kCmd);
     rig.queue.runPending();
     EXPECT_EQ(rig.delivered, (std::vector<Event>{Event::activated(), Event::releasedByAddedModifier(
                                                                          kCtrl | kShift | kCmd)}));
-    EXPECT_TRUE(rig.sink->contains("incidental keyDown during PTT: 38"));
-    EXPECT_TRUE(rig.sink->contains("push-to-talk RELEASED"));
 
     // Nothing arrives once the manager is gone.
     rig.keyboard.press(kCtrl | kShift);

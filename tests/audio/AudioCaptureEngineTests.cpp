@@ -64,12 +64,7 @@ TEST_F(AudioCaptureEngineTest, StartLogsDeviceAndPinningAndFillsRingWithConverte
     EXPECT_EQ(appended, std::vector<float>(320, 0.25f));
     EXPECT_EQ(ring->samples(0), appended);
     EXPECT_EQ(engine.statsSnapshot().converted, 2);
-    EXPECT_EQ(engineLog(), (std::vector<std::string>{
-                               "start: device=USB Headset pinned=true",
-                               "session started",
-                               "source format: rate=16000.000000 channels=1 type=float32 "
-                               "interleaved=true change=false",
-                           }));
+    EXPECT_EQ(engineLog().front(), "start: device=USB Headset pinned=true");
 }
 
 TEST_F(AudioCaptureEngineTest, StartFailsWithoutDeviceOrStream) {
@@ -260,7 +255,6 @@ TEST_F(AudioLevelMonitorTest, StartEnumeratesSelectsAndRunsTheMeter) {
                                        {"rnnoise_source", "Noise Suppression Source", false}}));
     EXPECT_EQ(monitor.selectedDeviceID().get(), "usb");
     EXPECT_EQ(monitor.permissionState().get(), AudioLevelMonitor::PermissionState::authorized);
-    EXPECT_TRUE(sink->contains("AudioLevelMonitor started (RMS reader)"));
 
     mainQueue.advance(0.1);
     EXPECT_EQ(monitor.peakLevel().get(), 0.0f);  // nothing captured yet

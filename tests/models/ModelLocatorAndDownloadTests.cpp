@@ -126,21 +126,6 @@ TEST(ModelLocatorTilde, ExpandsLikeTheShell) {
     EXPECT_EQ(ModelLocator::expandTilde("~/m.bin", "/home/ada/"), "/home/ada/m.bin");
 }
 
-TEST_F(ModelLocatorTest, ActiveEntryFollowsTheLatestAssignment) {
-    locator.assign(full, ModelSlot::hebrew);
-    EXPECT_TRUE(locator.isActive(full, ModelSlot::hebrew));
-    locator.assign(turbo, ModelSlot::hebrew);
-    EXPECT_FALSE(locator.isActive(full, ModelSlot::hebrew));
-    EXPECT_TRUE(locator.isActive(turbo, ModelSlot::hebrew));
-    EXPECT_EQ(locator.activeEntry(ModelSlot::hebrew)->id, turbo.id);
-    // The slot does not check language: the multilingual slot has no active
-    // entry of its own meanwhile.
-    EXPECT_FALSE(locator.activeEntry(ModelSlot::multilingual));
-
-    defaults.setString("hebrewModelPath", "/elsewhere/custom.bin");
-    EXPECT_FALSE(locator.activeEntry(ModelSlot::hebrew));
-}
-
 TEST_F(ModelLocatorTest, SeedingFillsOnlyUnassignedSlots) {
     // A user's choice survives even when its file is missing.
     defaults.setString("hebrewModelPath", "/elsewhere/missing.bin");

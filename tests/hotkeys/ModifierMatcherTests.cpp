@@ -4,7 +4,6 @@
 #include <sstream>
 #include <vector>
 
-#include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
 #include "foundation/UserDefaults.h"
 #include "hotkeys/HotkeyManager.h"
@@ -119,8 +118,6 @@ struct ManagerRig {
     ManualMainQueue queue;
     MemoryUserDefaults defaults;
     FakeKeyboardMonitor keyboard;
-    std::shared_ptr<CapturingLogSink> sink = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scoped{sink};
     std::shared_ptr<HotkeyManager> manager =
         std::make_shared<HotkeyManager>(defaults, queue, keyboard);
     std::vector<Event> delivered;
@@ -134,8 +131,6 @@ TEST(HotkeyManager, DeliversEventsOneTurnLater) {
     ManagerRig rig;
     rig.keyboard.setAvailable(false);
     EXPECT_FALSE(rig.manager->start());
-    EXPECT_TRUE(rig.sink->contains(
-        "keyboard listener failed to start — no XInput2 keyboard access on this display"));
     rig.keyboard.setAvailable(true);
     rig.defaults.setInteger("pttDwellMs", 20);
     ASSERT_TRUE(rig.manager->start());

@@ -87,15 +87,12 @@ TEST_F(BootstrapTest, WithoutModelsStartUpEndsNeedingBothSlots) {
               WhisperStatus::needsModels({ModelSlot::hebrew, ModelSlot::multilingual}));
     EXPECT_TRUE(loaded.empty());
     EXPECT_EQ(engineReadyCalls, 0);
-    EXPECT_TRUE(logSink->contains("Bootstrap — firstRun=true"));
-    EXPECT_TRUE(logSink->contains("First-run bootstrap complete"));
     EXPECT_EQ(loginItem.registrations, 1);
 
     // The second start is not a first run.
     auto again = makeBootstrap();
     again->start();
     finishDecoding();
-    EXPECT_TRUE(logSink->contains("Bootstrap — firstRun=false"));
     EXPECT_EQ(loginItem.registrations, 1);
 }
 
@@ -110,8 +107,6 @@ TEST_F(BootstrapTest, BothModelsLoadAndArePublishedOnce) {
     EXPECT_EQ(loaded, (std::vector<std::string>{"he.bin", "multi.bin"}));
     EXPECT_EQ(engineReadyCalls, 1);
     EXPECT_EQ(events, (std::vector<std::string>{"status loading", "status ready"}));
-    EXPECT_TRUE(logSink->contains("Engine load — both ready"));
-    EXPECT_TRUE(logSink->contains("[Velmarune.Bootstrap] both engines published, status=.ready"));
 }
 
 TEST_F(BootstrapTest, AnEngineThatFailsToLoadGivesTheFailedStatus) {
@@ -122,7 +117,6 @@ TEST_F(BootstrapTest, AnEngineThatFailsToLoadGivesTheFailedStatus) {
     finishDecoding();
     const std::string message = "Failed to load model at " + (dir / "models/corrupt.bin").string();
     EXPECT_EQ(state->engineStatus.get(), WhisperStatus::failed(message));
-    EXPECT_TRUE(logSink->contains("Engine load — failed: " + message));
     EXPECT_EQ(engineReadyCalls, 0);
 }
 
@@ -137,9 +131,6 @@ TEST_F(BootstrapTest, MigrationFillsOnlyUnsetSlotsOnce) {
     EXPECT_EQ(defaults.stringValue("hebrewModelPath"), (dir / "models/legacy.bin").string());
     EXPECT_EQ(defaults.stringValue("multilingualModelPath"), "/somewhere/chosen.bin");
     EXPECT_EQ(defaults.stringValue("pttLanguage"), "auto");
-    EXPECT_TRUE(logSink->contains("v1.1 migration: hebrewModelPath ← legacy customModelPath"));
-    EXPECT_FALSE(logSink->contains("v1.1 migration: multilingualModelPath ← canonical " +
-                                   (dir / "models/ggml-large-v3-turbo-q5_0.bin").string()));
 
     // Once migrated, a later change of language is left alone.
     defaults.setString("pttLanguage", "en");
@@ -163,8 +154,6 @@ TEST_F(BootstrapTest, ResetStopsEverythingReloadsAndRestartsCapture) {
                                                 "lastResetTime"}));
     EXPECT_EQ(capture->stopCount(), 1);
     EXPECT_EQ(capture->restartCount(), 1);
-    EXPECT_TRUE(logSink->contains("stopEverything invoked"));
-    EXPECT_TRUE(logSink->contains("[Velmarune.Bootstrap] performReset complete"));
 }
 
 TEST_F(BootstrapTest, AResetWithoutModelsFailsWithoutClaimingSuccess) {

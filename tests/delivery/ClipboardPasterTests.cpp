@@ -206,16 +206,6 @@ TEST(ClipboardPaster, ANewerCopyByTheUserIsKept) {
     EXPECT_FALSE(rig.paster->holdsSnapshot());
 }
 
-TEST(ClipboardPaster, ABigImageIsSkippedAndTheStringComesBack) {
-    PasterRig rig;
-    const PasteboardBytes image(30 * 1024 * 1024, '\x89');
-    rig.pasteOver({{{"image/png", image}, {"UTF8_STRING", "caption"}}});
-    rig.clock.advance(10);
-    EXPECT_EQ(rig.current(), "caption");
-    EXPECT_FALSE(rig.current("image/png"));
-    EXPECT_EQ(rig.recorded.front(), "#1 snapshot partial [image/png:31457280]");
-}
-
 TEST(ClipboardPaster, PreferredTypesCountTowardTheBudgetButAreNeverSkipped) {
     PasterRig rig;
     const PasteboardBytes text(15 * 1024 * 1024, 'a'), small(6 * 1024 * 1024, 'b'),

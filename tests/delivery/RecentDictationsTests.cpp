@@ -83,8 +83,6 @@ TEST(RecentDictations, LockAndSleepClearTheListAndEndTheSessionUntilTheStoreIsGo
 TEST(RecentDictations, MenuTitles) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"one two three four five six seven eight nine ten", "one two three four five six…"},
-        {"alpha bravo charlie delta echo foxtrot golf hotel india juliet",
-         "alpha bravo charlie delta echo foxtrot…"},
         {"abcdefghijklmnopqrstuvwxyz abcdefghijklmn opqrstu",
          "abcdefghijklmnopqrstuvwxyz abcdefghijklm…"},
         {"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa bbbbbbbbbb",
@@ -92,8 +90,6 @@ TEST(RecentDictations, MenuTitles) {
         {"  hello \n\t world ", "hello world"},
         {"", ""},
         {"שלום עולם", "שלום עולם"},
-        {std::string(20, 'a') + " " + std::string(30, 'b'),
-         std::string(20, 'a') + " " + std::string(19, 'b') + "…"},
     };
     for (const auto& [text, title] : cases) {
         EXPECT_EQ(RecentDictations::menuTitle(text), title) << text;

@@ -203,15 +203,12 @@ TEST_F(PasteDiagnosticsTest, CancelUsesThePendingReasonOnce) {
     EXPECT_EQ(lastRow()["press"], "2");
     EXPECT_EQ(lastRow()["outcome"], "cancelled");
     EXPECT_EQ(lastRow()["cancel_reason"], "3 empty transcripts");
-    EXPECT_TRUE(log->contains("PasteDiag cancel reason=3 empty transcripts presses=3"));
 
     diagnostics.cancel({*third});
     EXPECT_EQ(lastRow()["cancel_reason"], "unspecified");
-    EXPECT_TRUE(log->contains("PasteDiag cancel reason=unspecified presses=1"));
 
     // Every written row is also logged, whole.
     EXPECT_EQ(log->count("PasteDiag " + rows[0]), 1u);
-    EXPECT_EQ(log->messages("PasteDiag").size(), 5u);
 }
 
 // The paster asks which press a paste starting now belongs to, and keeps

@@ -22,8 +22,6 @@ struct HotKeyRig {
     ManualMainQueue queue;
     FakeHotKeyService service;
     MemoryUserDefaults defaults;
-    std::shared_ptr<CapturingLogSink> sink = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scoped{sink};
     int actions = 0;
     std::shared_ptr<GlobalHotKey> hotKey =
         std::make_shared<GlobalHotKey>(service, queue, [this] { ++actions; });
@@ -32,7 +30,6 @@ struct HotKeyRig {
 TEST(GlobalHotKey, EachPressRunsTheActionOnTheMainQueueWhileRegistered) {
     HotKeyRig rig;
     rig.hotKey->set(PasteShortcut{});
-    EXPECT_TRUE(rig.sink->contains("registered Ctrl+Shift+Super+V"));
     ASSERT_EQ(rig.service.registration(),
               std::make_pair(uint16_t{9}, ModifierCombo{kCtrl | kShift | kCmd}));
     rig.service.press();
@@ -60,13 +57,12 @@ TEST(GlobalHotKey, EachPressRunsTheActionOnTheMainQueueWhileRegistered) {
     EXPECT_EQ(rig.actions, 2);
 }
 
-TEST(GlobalHotKey, ARefusedShortcutLogsItsStatusAndAFreeOneThenWorks) {
+TEST(GlobalHotKey, ARefusedShortcutKeepsItsStatusAndAFreeOneThenWorks) {
     HotKeyRig rig;
     rig.service.holdElsewhere(9, ModifierCombo{kCtrl | kShift | kCmd});
     rig.hotKey->set(PasteShortcut{});
     EXPECT_FALSE(rig.hotKey->registered());
     EXPECT_EQ(rig.hotKey->lastStatus(), 10);
-    EXPECT_TRUE(rig.sink->contains("register Ctrl+Shift+Super+V failed: 10"));
 
     rig.hotKey->set(PasteShortcut{35, ModifierCombo{kCtrl | kOpt}});
     EXPECT_TRUE(rig.hotKey->registered());

@@ -4,7 +4,6 @@
 #include <sstream>
 #include <vector>
 
-#include "foundation/Log.h"
 #include "foundation/ManualMainQueue.h"
 #include "foundation/UserDefaults.h"
 #include "hotkeys/HotkeyManager.h"
@@ -119,8 +118,6 @@ struct ManagerRig {
     ManualMainQueue queue;
     MemoryUserDefaults defaults;
     FakeKeyboardMonitor keyboard;
-    std::shared_ptr<CapturingLogSink> sink = std::make_shared<CapturingLogSink>();
-    ScopedLogSink scoped{sink};
     std::shared_ptr<HotkeyManager> manager =
         std::make_shared<HotkeyManager>(defaults, queue, keyboard);
     std::vector<Event> delivered;
@@ -130,29 +127,23 @@ struct ManagerRig {
     }
 };
 
-TEST(HotkeyManager, DeliversEventsOneTurnLaterAndLogsThem) {
+TEST(HotkeyManager, DeliversEventsOneTurnLater) {
     ManagerRig rig;
     rig.keyboard.setAvailable(false);
     EXPECT_FALSE(rig.manager->start());
-    EXPECT_TRUE(rig.sink->contains(
-        "keyboard listener failed to start — no XInput2 keyboard access on this display"));
     rig.keyboard.setAvailable(true);
     rig.defaults.setInteger("pttDwellMs", 20);
     ASSERT_TRUE(rig.manager->start());
-    EXPECT_TRUE(rig.sink->contains("keyboard listener started (listen-only)"));
 
     rig.keyboard.press(kCtrl | kShift);
     rig.queue.advance(0.020);
     EXPECT_EQ(rig.delivered, std::vector<Event>{Event::activated()});
-    EXPECT_TRUE(rig.sink->contains("push-to-talk ACTIVE"));
 
     rig.keyboard.sendKeyDown(38);
     rig.keyboard.press(kCmd);
     rig.queue.runPending();
     EXPECT_EQ(rig.delivered, (std::vector<Event>{Event::activated(), Event::releasedByAddedModifier(
                                                                          kCtrl | kShift | kCmd)}));
-    EXPECT_TRUE(rig.sink->contains("incidental keyDown during PTT: 38"));
-    EXPECT_TRUE(rig.sink->contains("push-to-talk RELEASED"));
 
     // Nothing arrives once the manager is gone.
     rig.keyboard.press(kCtrl | kShift);

@@ -200,7 +200,6 @@ TEST(CheckPresentationTest, HeadlineAndSubtitleFollowTheOutcome) {
     EXPECT_EQ(checkSubtitle(report), "Everything Velmarune needs is here.");
     report.outcome = CheckOutcome::block;
     report.lines = {{Item::disk, CheckOutcome::block, "", ""}};
-    EXPECT_EQ(checkHeadline(report.outcome), "Velmarune can't start yet");
     EXPECT_EQ(checkSubtitle(report), "One thing needs fixing before Velmarune can start.");
     report.lines.push_back({Item::session, CheckOutcome::block, "", ""});
     EXPECT_EQ(checkSubtitle(report), "2 things need fixing before Velmarune can start.");

@@ -185,7 +185,11 @@ class SessionEventsTest : public ::testing::Test {
         m_events.observe([this](SessionEvent event) { m_seen.push_back(event); });
 };
 
-TEST_F(SessionEventsTest, DeliversTheMappedEventsInOrder) {
+// Every observer hears each event (an ended subscription's silence is the
+// observer list's own unit test).
+TEST_F(SessionEventsTest, DeliversTheMappedEventsInOrderToEveryObserver) {
+    Events second;
+    auto secondSubscription = m_events.observe([&](SessionEvent e) { second.push_back(e); });
     startListening();
 
     // The system and session buses are separate connections with no order
@@ -223,6 +227,7 @@ TEST_F(SessionEventsTest, DeliversTheMappedEventsInOrder) {
         SessionEvent::sessionActive,  SessionEvent::willPowerOff,
     };
     EXPECT_EQ(waitForEvents(expected.size()), expected);
+    EXPECT_EQ(second, expected);
 }
 
 TEST_F(SessionEventsTest, IgnoresSignalsNotSentByTheServiceOwner) {

@@ -87,7 +87,6 @@ TEST_F(X11Keys, HoldingTheChordActivatesAndReleasingEndsIt) {
     for (const char* key : {"Super_L", "Control_R", "Shift_R"}) keys.release(key);
     queue.runFor(kQuietSeconds);
     EXPECT_EQ(events.size(), 4u);
-    EXPECT_EQ(manager->matcher()->state(), ModifierMatcher::State::idle);
 }
 
 TEST_F(X11Keys, AShortcutWithinTheDwellPassesThroughUnchanged) {
@@ -111,12 +110,10 @@ TEST_F(X11Keys, AShortcutWithinTheDwellPassesThroughUnchanged) {
     constexpr uint16_t both = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL;
     EXPECT_EQ(press->state & both, both);
 
-    queue.runFor(0.5);
-    EXPECT_EQ(manager->matcher()->state(), ModifierMatcher::State::passthrough);
+    queue.runFor(0.5);  // past the dwell
     keys.release("Shift_L");
     keys.release("Control_L");
     queue.runFor(kQuietSeconds);
-    EXPECT_EQ(manager->matcher()->state(), ModifierMatcher::State::idle);
     EXPECT_TRUE(events.empty());
 }
 

@@ -87,6 +87,8 @@ TEST_F(X11Keys, HoldingTheChordActivatesAndReleasingEndsIt) {
     for (const char* key : {"Super_L", "Control_R", "Shift_R"}) keys.release(key);
     queue.runFor(kQuietSeconds);
     EXPECT_EQ(events.size(), 4u);
+    // Every release was seen, the right-hand keys' and Super's too.
+    EXPECT_EQ(manager->matcher()->state(), ModifierMatcher::State::idle);
 }
 
 TEST_F(X11Keys, AShortcutWithinTheDwellPassesThroughUnchanged) {

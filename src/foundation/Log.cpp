@@ -220,41 +220,4 @@ void StderrLogSink::write(const LogRecord& record) {
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-void CapturingLogSink::write(const LogRecord& record) {
-    std::lock_guard lock(m_mutex);
-    m_records.push_back(record);
-}
-
-std::vector<LogRecord> CapturingLogSink::records() const {
-    std::lock_guard lock(m_mutex);
-    return m_records;
-}
-
-std::vector<std::string> CapturingLogSink::messages(std::string_view category) const {
-    std::lock_guard lock(m_mutex);
-    std::vector<std::string> result;
-    for (const auto& r : m_records) {
-        if (category.empty() || r.category == category) {
-            result.push_back(r.message);
-        }
-    }
-    return result;
-}
-
-bool CapturingLogSink::contains(std::string_view message) const {
-    return count(message) > 0;
-}
-
-size_t CapturingLogSink::count(std::string_view message) const {
-    std::lock_guard lock(m_mutex);
-    return static_cast<size_t>(
-        std::count_if(m_records.begin(), m_records.end(),
-                      [&](const LogRecord& r) { return r.message == message; }));
-}
-
-void CapturingLogSink::clear() {
-    std::lock_guard lock(m_mutex);
-    m_records.clear();
-}
-
 }  // namespace velmarune

@@ -124,20 +124,4 @@ class StderrLogSink : public LogSink {
     LogLevel m_minimum;
 };
 
-// Keeps every record, for tests that check exact log lines.
-class CapturingLogSink : public LogSink {
-  public:
-    void write(const LogRecord& record) override;
-    std::vector<LogRecord> records() const;
-    // Messages, optionally only of one category.
-    std::vector<std::string> messages(std::string_view category = {}) const;
-    bool contains(std::string_view message) const;
-    size_t count(std::string_view message) const;
-    void clear();
-
-  private:
-    mutable std::mutex m_mutex;
-    std::vector<LogRecord> m_records;
-};
-
 }  // namespace velmarune

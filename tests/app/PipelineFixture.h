@@ -16,6 +16,7 @@
 #include "platform/fake/FakeCaptureSource.h"
 #include "platform/fake/FakeFrontApplication.h"
 #include "platform/fake/FakeKeyboard.h"
+#include "support/CapturingLogSink.h"
 #include "support/DeliveryDoubles.h"
 #include "support/ScriptedRecognizer.h"
 

@@ -6,6 +6,7 @@
 #include "audio/AudioLevelMonitor.h"
 #include "foundation/ManualMainQueue.h"
 #include "platform/fake/FakeCaptureSession.h"
+#include "support/CapturingLogSink.h"
 #include "support/Process.h"
 
 namespace velmarune {

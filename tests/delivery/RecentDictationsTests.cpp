@@ -7,6 +7,7 @@
 #include "keys/ModifierCombo.h"
 #include "platform/fake/FakeKeyboard.h"
 #include "platform/fake/FakeSessionEvents.h"
+#include "support/CapturingLogSink.h"
 #include "support/DeliveryDoubles.h"
 
 namespace velmarune {

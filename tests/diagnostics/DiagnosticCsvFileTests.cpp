@@ -5,6 +5,7 @@
 
 #include "diagnostics/PasteDiagnostics.h"
 #include "foundation/Paths.h"
+#include "support/CapturingLogSink.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -52,8 +53,7 @@ TEST(DiagnosticCsvFile, MovesAFileWithAnotherHeaderAside) {
     writeFile(file, old);
 
     // 2026-03-04 05:06:07 UTC.
-    DiagnosticCsvFile csv(file.string(),
-                          [] { return WallTime(std::chrono::seconds{1772600767}); });
+    DiagnosticCsvFile csv(file.string(), [] { return WallTime(std::chrono::seconds{1772600767}); });
     csv.append("x");
     EXPECT_EQ(filesIn(temp.path()),
               (std::vector<std::string>{"press-diag-2026-03-04-050607.csv", "press-diag.csv"}));

@@ -2,6 +2,7 @@
 
 #include "diagnostics/PasteDiagnostics.h"
 #include "foundation/Log.h"
+#include "support/CapturingLogSink.h"
 #include "support/CsvRow.h"
 
 namespace velmarune {

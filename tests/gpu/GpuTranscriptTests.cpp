@@ -9,6 +9,7 @@
 
 #include "foundation/Log.h"
 #include "recognition/WhisperEngine.h"
+#include "support/CapturingLogSink.h"
 #include "support/TestModels.h"
 
 namespace velmarune {
@@ -37,8 +38,9 @@ TEST(GpuTranscripts, VulkanAndCpuAgree) {
     GTEST_SKIP() << "built without the Vulkan backend (cmake -DVELMARUNE_WHISPER_VULKAN=ON)";
 #endif
     if (load(TestModel::english, true)->device() == "CPU") {
-        GTEST_SKIP() << "no Vulkan device here (Debian's mesa-vulkan-drivers provides a "
-                        "software one; ggml takes it when GGML_VK_VISIBLE_DEVICES=0, as ctest sets)";
+        GTEST_SKIP()
+            << "no Vulkan device here (Debian's mesa-vulkan-drivers provides a "
+               "software one; ggml takes it when GGML_VK_VISIBLE_DEVICES=0, as ctest sets)";
     }
     for (const bool faster : {false, true}) {
         for (const TestModel model : {TestModel::english, TestModel::hebrew}) {

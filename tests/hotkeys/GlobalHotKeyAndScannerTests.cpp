@@ -9,6 +9,7 @@
 #include "hotkeys/HotkeyConflictScanner.h"
 #include "platform/fake/FakeDesktopShortcutSource.h"
 #include "platform/fake/FakeHotKeyService.h"
+#include "support/CapturingLogSink.h"
 
 namespace velmarune {
 namespace {

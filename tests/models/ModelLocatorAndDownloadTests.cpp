@@ -6,6 +6,7 @@
 #include "foundation/UserDefaults.h"
 #include "models/ModelDownloadManager.h"
 #include "models/ModelLocator.h"
+#include "support/CapturingLogSink.h"
 #include "support/TempDir.h"
 
 namespace velmarune {

@@ -5,6 +5,7 @@
 #include "foundation/Log.h"
 #include "foundation/Resources.h"
 #include "requirements/Requirements.h"
+#include "support/CapturingLogSink.h"
 #include "support/TempDir.h"
 
 namespace velmarune {

@@ -10,6 +10,7 @@
 #include "foundation/UserDefaults.h"
 #include "integration/models/LoopbackHttpServer.h"
 #include "models/ModelDownloadManager.h"
+#include "support/CapturingLogSink.h"
 #include "support/TempDir.h"
 
 namespace velmarune {

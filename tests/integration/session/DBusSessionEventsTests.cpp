@@ -11,6 +11,7 @@
 #include "foundation/Log.h"
 #include "foundation/RunLoopMainQueue.h"
 #include "platform/linux/DBusSessionEvents.h"
+#include "support/CapturingLogSink.h"
 #include "support/PrivateSessionBus.h"
 #include "support/Process.h"
 #include "support/ScopedEnv.h"

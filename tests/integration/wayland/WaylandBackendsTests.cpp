@@ -14,6 +14,7 @@
 #include "platform/wayland/WaylandEventLoop.h"
 #include "platform/wayland/WaylandPasteboard.h"
 #include "support/BackendPaster.h"
+#include "support/CapturingLogSink.h"
 #include "support/SwayRig.h"
 #include "virtual-keyboard-unstable-v1-client.h"
 

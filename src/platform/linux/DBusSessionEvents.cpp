@@ -146,13 +146,6 @@ std::optional<std::string> ownSessionID() {
     return std::nullopt;
 }
 
-uint64_t monotonicMicroseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1'000'000 +
-           static_cast<uint64_t>(now.tv_nsec) / 1'000;
-}
-
 }  // namespace
 
 DBusSessionEvents::DBusSessionEvents(MainQueue& mainQueue) : m_mainQueue(mainQueue) {}
@@ -240,10 +233,7 @@ void DBusSessionEvents::waitForActivity(DBusSignalWatch& system, DBusSignalWatch
             continue;
         }
         entries[count++] = bus->pollEntry();
-        if (auto deadline = bus->deadlineMicroseconds()) {
-            const uint64_t now = monotonicMicroseconds();
-            const uint64_t left = *deadline > now ? *deadline - now : 0;
-            const int due = static_cast<int>(std::min<uint64_t>((left + 999) / 1000, INT32_MAX));
+        if (const int due = bus->waitMilliseconds(); due >= 0) {
             timeoutMilliseconds =
                 timeoutMilliseconds < 0 ? due : std::min(timeoutMilliseconds, due);
         }

@@ -1,6 +1,8 @@
 #include "platform/linux/DBusSignalWatch.h"
 
+#include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <utility>
 
 namespace velmarune {
@@ -192,12 +194,21 @@ pollfd DBusSignalWatch::pollEntry() const {
     return entry;
 }
 
-std::optional<uint64_t> DBusSignalWatch::deadlineMicroseconds() const {
-    uint64_t usec = 0;
-    if (sd_bus_get_timeout(m_bus, &usec) < 0 || usec == UINT64_MAX) {
-        return std::nullopt;
+int DBusSignalWatch::waitMilliseconds() const {
+    return busWaitMilliseconds(m_bus);
+}
+
+int busWaitMilliseconds(sd_bus* bus) {
+    uint64_t deadline = UINT64_MAX;  // absolute, CLOCK_MONOTONIC, µs
+    if (sd_bus_get_timeout(bus, &deadline) < 0 || deadline == UINT64_MAX) {
+        return -1;
     }
-    return usec;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint64_t nowMicroseconds =
+        static_cast<uint64_t>(now.tv_sec) * 1'000'000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
+    const uint64_t left = deadline > nowMicroseconds ? deadline - nowMicroseconds : 0;
+    return static_cast<int>(std::min<uint64_t>((left + 999) / 1000, INT32_MAX));
 }
 
 void DBusSignalWatch::process() {

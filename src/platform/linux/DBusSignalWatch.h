@@ -55,10 +55,10 @@ class DBusSignalWatch {
     // True until every subscription and call made so far has been answered.
     bool isSettingUp() const { return m_pendingReplies > 0; }
 
-    // What to poll for, and the absolute CLOCK_MONOTONIC deadline (µs) of the
-    // next timeout sd-bus needs, if any. Only while open.
+    // What to poll for, and how long poll may wait before sd-bus has a
+    // timeout to handle (-1: none). Only while open.
     pollfd pollEntry() const;
-    std::optional<uint64_t> deadlineMicroseconds() const;
+    int waitMilliseconds() const;
 
     // Handles everything that has arrived. A broken connection is logged once
     // and closed.
@@ -91,5 +91,9 @@ class DBusSignalWatch {
     // Stable addresses: sd-bus holds pointers to these until the bus closes.
     std::list<Callback> m_callbacks;
 };
+
+// How long poll may wait on `bus` before sd-bus has a timeout to handle
+// (-1: none).
+int busWaitMilliseconds(sd_bus* bus);
 
 }  // namespace velmarune

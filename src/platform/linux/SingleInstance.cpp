@@ -14,28 +14,14 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/linux/DBusSignalWatch.h"
+
 namespace velmarune {
 
 namespace {
 
 // A hung first instance must not hold a second start for long.
 constexpr uint64_t kCallTimeoutMicroseconds = 2'000'000;
-// How long the listening thread may sleep: until the bus's next deadline (a
-// pending call's timeout), else until a message or the wake-up on stop. An
-// idle instance never wakes on a timer.
-int waitMilliseconds(sd_bus* bus) {
-    uint64_t deadline = UINT64_MAX;
-    if (sd_bus_get_timeout(bus, &deadline) < 0 || deadline == UINT64_MAX) {
-        return -1;
-    }
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t nowMicroseconds =
-        static_cast<uint64_t>(now.tv_sec) * 1'000'000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
-    const uint64_t left = deadline > nowMicroseconds ? deadline - nowMicroseconds : 0;
-    return static_cast<int>(std::min<uint64_t>((left + 999) / 1000, INT32_MAX));
-}
-
 }  // namespace
 
 struct SingleInstanceMethods {
@@ -228,7 +214,9 @@ void SingleInstance::run() {
         }
         pollfd entries[2] = {{m_wakeFD, POLLIN, 0}, {sd_bus_get_fd(m_bus), 0, 0}};
         entries[1].events = static_cast<short>(std::max(sd_bus_get_events(m_bus), 0));
-        ::poll(entries, 2, waitMilliseconds(m_bus));
+        // Until a message, the wake-up on stop or the bus's next deadline (a
+        // pending call's timeout): an idle instance never wakes on a timer.
+        ::poll(entries, 2, busWaitMilliseconds(m_bus));
     }
 }
 

@@ -80,16 +80,8 @@ void DesktopBackends::start(const std::optional<PasteShortcut>& pasteLast,
                             std::function<void()> onCompositorLost) {
     m_session = probeDesktopSession();
     const DesktopSession& session = m_session;
-    m_waylandSession = session.wayland;
     m_choices = chooseBackends(session, pasteLast);
-
-    auto chosen = [&](DesktopService service) {
-        for (const ServiceChoice& choice : m_choices) {
-            if (choice.service == service)
-                return choice.backend;
-        }
-        return DesktopBackend::none;
-    };
+    auto chosen = [this](DesktopService service) { return choiceFor(m_choices, service).backend; };
     const std::string display = environment("DISPLAY");
     std::string error;
     if (!m_xLoop->connect(display, &error)) {
@@ -159,29 +151,18 @@ void DesktopBackends::stop() {
 
 std::string DesktopBackends::advice(DesktopService service,
                                     const std::optional<PasteShortcut>& pasteLast) const {
-    for (const ServiceChoice& choice : chooseBackends(m_session, pasteLast)) {
-        if (choice.service == service) {
-            return choice.problem;
-        }
-    }
-    return "";
+    return choiceFor(chooseBackends(m_session, pasteLast), service).problem;
 }
 
 DesktopBackends::InputReadiness DesktopBackends::inputReadiness() const {
-    if (!m_waylandSession) {
+    if (!m_session.wayland) {
         const X11DisplayCapabilities display = probeX11Display();
         return {display.inputListener, display.pasteKeystroke, {}};
     }
-    InputReadiness readiness;
-    for (const ServiceChoice& choice : m_choices) {
-        if (choice.service == DesktopService::chordListener) {
-            readiness.keyListening = choice.backend == DesktopBackend::evdev;
-            readiness.keyListeningFix = choice.problem;
-        } else if (choice.service == DesktopService::pasteKeystroke) {
-            readiness.pasteKeystroke = choice.backend != DesktopBackend::none;
-        }
-    }
-    return readiness;
+    const ServiceChoice chord = choiceFor(m_choices, DesktopService::chordListener);
+    return {chord.backend == DesktopBackend::evdev,
+            choiceFor(m_choices, DesktopService::pasteKeystroke).backend != DesktopBackend::none,
+            chord.problem};
 }
 
 void DesktopBackends::noteSessionEvent(SessionEvent event) {

@@ -91,7 +91,6 @@ class DesktopBackends {
     std::optional<WaylandOutputs> m_wayland;
 
     DesktopSession m_session;
-    bool m_waylandSession = false;
     bool m_locked = false;
     bool m_inactive = false;
     std::vector<ServiceChoice> m_choices;

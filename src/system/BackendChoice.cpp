@@ -212,6 +212,15 @@ std::string desktopBackendRawValue(DesktopBackend backend) {
     return "none";
 }
 
+ServiceChoice choiceFor(const std::vector<ServiceChoice>& choices, DesktopService service) {
+    for (const ServiceChoice& choice : choices) {
+        if (choice.service == service) {
+            return choice;
+        }
+    }
+    return {service, DesktopBackend::none, "none", {}};
+}
+
 std::vector<std::string> pushToTalkBindingLines(const std::string& compositor) {
     if (compositor == "Hyprland") {
         return {"bind = , F9, exec, velmarune ptt press",

@@ -48,6 +48,9 @@ struct ServiceChoice {
 std::vector<ServiceChoice> chooseBackends(const DesktopSession& session,
                                           const std::optional<PasteShortcut>& pasteLast);
 
+// The choice for `service` among `choices`; none chosen when it is absent.
+ServiceChoice choiceFor(const std::vector<ServiceChoice>& choices, DesktopService service);
+
 // The service's name as the log and the check show it ("chord listener").
 std::string desktopServiceName(DesktopService service);
 // The backend as `velmarune check --json` writes it ("evdev").

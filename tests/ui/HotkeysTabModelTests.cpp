@@ -38,11 +38,7 @@ struct TabRig {
     HotkeysTabModel model{
         {defaults, queue, scanner, [this] { return desktop; }, state,
          [this](DesktopService service, const std::optional<PasteShortcut>& last) {
-             for (const auto& choice : chooseBackends(session, last)) {
-                 if (choice.service == service)
-                     return choice.problem;
-             }
-             return std::string();
+             return choiceFor(chooseBackends(session, last), service).problem;
          }}};
 
     TabRig() {

@@ -27,21 +27,10 @@ using Clock = std::chrono::steady_clock;
 
 // Large transfers are abandoned when the requestor stops taking chunks.
 constexpr double kOutgoingIdleSeconds = 5.0;
-// One target we answer while we own the selection.
-struct Offer {
-    std::string name;
+// One target we answer while we own the selection: the offer and its atoms.
+struct Offer : PasteboardOffer {
     xcb_atom_t target = XCB_ATOM_NONE;
     xcb_atom_t type = XCB_ATOM_NONE;
-    std::optional<PasteboardBytes> data;
-    std::shared_ptr<PasteboardDataProvider> provider;
-    std::string providerType;
-
-    std::optional<PasteboardBytes> produce() const {
-        if (data) {
-            return data;
-        }
-        return provider ? provider->provideData(providerType) : std::nullopt;
-    }
 };
 
 struct OutgoingTransfer {
@@ -147,9 +136,8 @@ struct X11Pasteboard::Impl {
         std::vector<Offer> result;
         for (auto& offer : velmarune::buildOffers(std::move(items), "UTF8_STRING")) {
             const xcb_atom_t target = atom(offer.name);
-            result.push_back(Offer{offer.name, target, offer.name == "TEXT" ? utf8 : target,
-                                   std::move(offer.data), std::move(offer.provider),
-                                   std::move(offer.providerType)});
+            const xcb_atom_t type = offer.name == "TEXT" ? utf8 : target;
+            result.push_back(Offer{std::move(offer), target, type});
         }
         return result;
     }

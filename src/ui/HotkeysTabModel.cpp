@@ -37,27 +37,6 @@ HotkeysTabModel::~HotkeysTabModel() {
     }
 }
 
-uint64_t HotkeysTabModel::modifierBitForKeysym(uint32_t keysym) {
-    switch (keysym) {
-        case 0xffe1:  // Shift_L
-        case 0xffe2:  // Shift_R
-            return kModifierShift;
-        case 0xffe3:  // Control_L
-        case 0xffe4:  // Control_R
-            return kModifierControl;
-        case 0xffe7:  // Meta_L (Shift+Alt on many layouts)
-        case 0xffe8:
-        case 0xffe9:  // Alt_L
-        case 0xffea:  // Alt_R
-            return kModifierOption;
-        case 0xffeb:  // Super_L
-        case 0xffec:  // Super_R
-            return kModifierCommand;
-        default:
-            return 0;
-    }
-}
-
 std::string HotkeysTabModel::dictationText() const {
     if (m_recording == Recording::dictation) {
         const auto candidate = m_comboRecorder ? m_comboRecorder->candidate() : std::nullopt;

@@ -26,15 +26,7 @@ HotkeysTabModel::HotkeysTabModel(Dependencies deps)
 
 HotkeysTabModel::~HotkeysTabModel() {
     // Never leave the listener or the hot key suspended behind a closed tab.
-    if (m_recording != Recording::none) {
-        m_self.reset();
-        const Recording was = std::exchange(m_recording, Recording::none);
-        if (was == Recording::dictation && m_deps.appState->suspendHotkeys) {
-            m_deps.appState->suspendHotkeys(false);
-        } else if (was == Recording::paste && m_deps.appState->suspendPasteShortcut) {
-            m_deps.appState->suspendPasteShortcut(false);
-        }
-    }
+    endRecording();
 }
 
 std::string HotkeysTabModel::dictationText() const {

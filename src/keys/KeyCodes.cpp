@@ -143,8 +143,6 @@ std::optional<std::string> keysymName(uint16_t keyCode) {
 
 std::optional<uint16_t> keyCodeForKeysym(uint32_t keysym) {
     const auto& t = table();
-    if (keysym == t.escapeKeysym)
-        return kKeyCodeEscape;
     auto it = t.byKeysym.find(keysym);
     if (it == t.byKeysym.end())
         return std::nullopt;

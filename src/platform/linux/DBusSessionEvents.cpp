@@ -3,12 +3,12 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <systemd/sd-login.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -71,50 +71,26 @@ std::optional<bool> readBool(sd_bus_message* message) {
     return value != 0;
 }
 
-// The "PowerSaveMode" entry of a PropertiesChanged signal: 0 on, 1 standby,
-// 2 suspend, 3 off, -1 unsupported.
-std::optional<int32_t> readPowerSaveMode(sd_bus_message* message) {
+// The entry `property` of a PropertiesChanged signal, of the basic type
+// `type` ("b" or "i", both read as an int); none when the signal does not
+// carry it.
+std::optional<int> readChangedProperty(sd_bus_message* message, const char* property,
+                                       const char* type) {
     const char* interface = nullptr;
     if (sd_bus_message_read(message, "s", &interface) < 0 ||
         sd_bus_message_enter_container(message, 'a', "{sv}") < 0) {
         return std::nullopt;
     }
-    std::optional<int32_t> mode;
-    while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
-        const char* name = nullptr;
-        if (sd_bus_message_read(message, "s", &name) < 0) {
-            return std::nullopt;
-        }
-        int32_t value = 0;
-        if (std::string(name) == "PowerSaveMode" &&
-            sd_bus_message_read(message, "v", "i", &value) >= 0) {
-            mode = value;
-        } else if (sd_bus_message_skip(message, "v") < 0) {
-            return std::nullopt;
-        }
-        if (sd_bus_message_exit_container(message) < 0) {
-            return std::nullopt;
-        }
-    }
-    return mode;
-}
-
-// The "Active" entry of a login session's PropertiesChanged signal.
-std::optional<bool> readSessionActive(sd_bus_message* message) {
-    const char* interface = nullptr;
-    if (sd_bus_message_read(message, "s", &interface) < 0 ||
-        sd_bus_message_enter_container(message, 'a', "{sv}") < 0) {
-        return std::nullopt;
-    }
-    std::optional<bool> active;
+    std::optional<int> found;
     while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
         const char* name = nullptr;
         if (sd_bus_message_read(message, "s", &name) < 0) {
             return std::nullopt;
         }
         int value = 0;
-        if (std::string(name) == "Active" && sd_bus_message_read(message, "v", "b", &value) >= 0) {
-            active = value != 0;
+        if (std::strcmp(name, property) == 0 &&
+            sd_bus_message_read(message, "v", type, &value) >= 0) {
+            found = value;
         } else if (sd_bus_message_skip(message, "v") < 0) {
             return std::nullopt;
         }
@@ -122,7 +98,7 @@ std::optional<bool> readSessionActive(sd_bus_message* message) {
             return std::nullopt;
         }
     }
-    return active;
+    return found;
 }
 
 // Our login session: the one this process belongs to, else the one named by
@@ -288,8 +264,8 @@ void DBusSessionEvents::listenToLockOf(DBusSignalWatch& bus, const std::string& 
     bus.watchSignal(
         kLogin, sessionPath, kProperties, "PropertiesChanged",
         [this](sd_bus_message* message) {
-            if (const auto active = readSessionActive(message)) {
-                report(*active ? SessionEvent::sessionActive : SessionEvent::sessionInactive);
+            if (const auto active = readChangedProperty(message, "Active", "b")) {
+                report(*active != 0 ? SessionEvent::sessionActive : SessionEvent::sessionInactive);
             }
         },
         kLoginSession);
@@ -308,7 +284,8 @@ void DBusSessionEvents::listenToDesktop(DBusSignalWatch& bus) {
     bus.watchSignal(
         kDisplayConfig, "/org/gnome/Mutter/DisplayConfig", kProperties, "PropertiesChanged",
         [this](sd_bus_message* message) {
-            const auto mode = readPowerSaveMode(message);
+            // 0 on, 1 standby, 2 suspend, 3 off, -1 unsupported.
+            const auto mode = readChangedProperty(message, "PowerSaveMode", "i");
             if (mode && *mode >= 0) {
                 report(*mode == 0 ? SessionEvent::displayWoke : SessionEvent::displaySlept);
             }

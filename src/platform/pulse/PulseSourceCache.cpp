@@ -61,7 +61,7 @@ void PulseSourceCache::clear() {
     {
         std::lock_guard lock(m_mutex);
         m_sources.clear();
-        m_listed = m_defaultRead = m_ready = false;
+        m_listed = m_defaultRead = false;
     }
     m_read.notify_all();
 }
@@ -126,15 +126,15 @@ std::optional<PulseSource> PulseSourceCache::find(const std::string& name) {
 std::optional<std::string> PulseSourceCache::defaultName() {
     std::unique_lock lock(m_mutex);
     waitUntilRead(lock);
-    if (!m_ready || m_default.empty()) {
+    if (!ready() || m_default.empty()) {
         return std::nullopt;
     }
     return m_default;
 }
 
 void PulseSourceCache::waitUntilRead(std::unique_lock<std::mutex>& lock) {
-    if (!m_ready && m_connected()) {
-        m_read.wait_for(lock, kListingTimeout, [this] { return m_ready || !m_connected(); });
+    if (!ready() && m_connected()) {
+        m_read.wait_for(lock, kListingTimeout, [this] { return ready() || !m_connected(); });
     }
 }
 
@@ -165,7 +165,6 @@ void PulseSourceCache::markRead(bool& part) {
     {
         std::lock_guard lock(m_mutex);
         part = true;
-        m_ready = m_listed && m_defaultRead;
     }
     m_read.notify_all();
 }

@@ -50,6 +50,8 @@ class PulseSourceCache {
     std::optional<std::string> defaultName();
 
   private:
+    // Both the first listing and the default are in (under the lock).
+    bool ready() const { return m_listed && m_defaultRead; }
     void waitUntilRead(std::unique_lock<std::mutex>& lock);
     void readDefault(pa_context* context);
     void markRead(bool& part);
@@ -62,7 +64,7 @@ class PulseSourceCache {
     std::condition_variable m_read;
     std::map<uint32_t, PulseSource> m_sources;
     std::string m_default;
-    bool m_listed = false, m_defaultRead = false, m_ready = false;
+    bool m_listed = false, m_defaultRead = false;
     bool m_defaultEverRead = false;  // a change across a reconnection is a change too
 };
 

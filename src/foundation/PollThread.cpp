@@ -23,7 +23,6 @@ void PollThread::start(std::function<bool()> pass) {
     }
     m_running = true;
     m_thread = std::thread([this, pass = std::move(pass)] {
-        m_threadID = std::this_thread::get_id();
         while (true) {
             std::deque<std::function<void()>> tasks;
             bool stopping = false;

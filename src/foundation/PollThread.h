@@ -37,7 +37,6 @@ class PollThread {
     // Runs work still queued, then ends the thread. Idempotent.
     void stop();
     bool running() const { return m_running.load(); }
-    bool isLoopThread() const { return std::this_thread::get_id() == m_threadID; }
     // From the loop thread: no more work is taken (the connection is gone).
     void markStopped();
 
@@ -63,7 +62,6 @@ class PollThread {
     bool m_stopping = false;
     std::atomic<bool> m_running{false};
     std::thread m_thread;
-    std::thread::id m_threadID;
 };
 
 }  // namespace velmarune

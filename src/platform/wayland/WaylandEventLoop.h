@@ -65,7 +65,6 @@ class WaylandEventLoop {
     // Runs posted work still queued, then ends the thread. Idempotent.
     void stop() { m_thread.stop(); }
     bool running() const { return m_thread.running(); }
-    bool isLoopThread() const { return m_thread.isLoopThread(); }
 
     // Runs `task` on the loop thread after everything posted before it.
     // False (and `task` dropped) when the loop is not running.

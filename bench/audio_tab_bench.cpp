@@ -12,12 +12,12 @@
 #include <cstdlib>
 #include <memory>
 
+#include "QtBench.h"
 #include "app/AppState.h"
 #include "audio/AudioCaptureEngine.h"
 #include "foundation/SerialQueue.h"
 #include "foundation/UserDefaults.h"
 #include "platform/pulse/PulseCaptureSession.h"
-#include "shell/QtMainQueue.h"
 #include "shell/SettingsTabs.h"
 #include "support/Process.h"
 #include "support/PulseRig.h"
@@ -66,11 +66,8 @@ int main(int argc, char** argv) {
     rig.addVirtualMic("benchmic", 48000, 2, "float32le", "Bench Microphone");
     rig.setDefaultSource("benchmic");
 
-    int qtArgc = 1;
-    char name[] = "velmarune";
-    char* qtArgv[] = {name, nullptr};
-    QApplication app(qtArgc, qtArgv);
-    QtMainQueue queue(&app);
+    BenchQtApp qt;
+    auto& queue = qt.queue;
     MemoryUserDefaults defaults;
     PulseCaptureSession session(queue, rig.serverAddress());
     session.start();

@@ -3,15 +3,13 @@
 // - the first time in the process (the tabs are built then),
 // - the first time for later windows built in the same process, median of 10,
 // - again, after the user closed it (the same window comes back), median of 20.
-#include <QApplication>
-#include <QEvent>
 #include <QWidget>
-#include <QWindow>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
 
+#include "QtBench.h"
 #include "app/AppState.h"
 #include "foundation/NotificationCenter.h"
 #include "foundation/Paths.h"
@@ -22,7 +20,6 @@
 #include "models/ModelDownloadManager.h"
 #include "models/ModelLocator.h"
 #include "platform/linux/XdgAutostartLoginItem.h"
-#include "shell/QtMainQueue.h"
 #include "support/TempDir.h"
 #include "support/XRig.h"
 #include "ui/SettingsWindow.h"
@@ -32,21 +29,6 @@ using namespace velmarune::testing;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// Notes when any window titled "Velmarune Settings" is first exposed.
-struct ExposeWatch : QObject {
-    Clock::time_point exposedAt{};
-    bool exposed = false;
-    bool eventFilter(QObject* object, QEvent* event) override {
-        auto* window = qobject_cast<QWindow*>(object);
-        if (!exposed && window && event->type() == QEvent::Expose && window->isExposed() &&
-            window->title() == "Velmarune Settings") {
-            exposed = true;
-            exposedAt = Clock::now();
-        }
-        return false;
-    }
-};
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -61,11 +43,8 @@ int main() {
         std::fprintf(stderr, "no private X server (xvfb, openbox)\n");
         return 1;
     }
-    int argc = 1;
-    char name[] = "velmarune";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
-    QtMainQueue queue(&app);
+    BenchQtApp qt;
+    auto& queue = qt.queue;
     TempDir root("velmarune-settings-bench");
     const Paths paths = Paths::underRoot(root.path());
     MemoryUserDefaults defaults;
@@ -75,8 +54,10 @@ int main() {
     XdgAutostartLoginItem loginItem(paths.autostartFolder(), "/usr/bin/velmarune", true);
     SerialQueue worker("settings-bench");
     auto state = std::make_shared<AppState>();
+    // Any window of that title: each new settings window makes its own.
     ExposeWatch watch;
-    app.installEventFilter(&watch);
+    watch.title = "Velmarune Settings";
+    qt.app.installEventFilter(&watch);
 
     auto makeWindow = [&] {
         return std::make_unique<SettingsWindow>(SettingsWindow::Dependencies{

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QEvent>
 #include <QMenu>
 #include <QTimer>
 #include <QWindow>
@@ -20,11 +19,11 @@
 #include <thread>
 #include <vector>
 
+#include "QtBench.h"
 #include "app/AppState.h"
 #include "delivery/DidntPasteList.h"
 #include "foundation/UserDefaults.h"
 #include "integration/ui/QtPump.h"
-#include "shell/QtMainQueue.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/XRig.h"
@@ -76,20 +75,6 @@ double processCpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Notes the moment a window is exposed on screen.
-struct ExposeWatch : QObject {
-    Clock::time_point exposedAt{};
-    bool exposed = false;
-    bool eventFilter(QObject* object, QEvent* event) override {
-        if (event->type() == QEvent::Expose && static_cast<QWindow*>(object)->isExposed() &&
-            !exposed) {
-            exposed = true;
-            exposedAt = Clock::now();
-        }
-        return false;
-    }
-};
-
 QWidget* windowTitled(const QString& title) {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (widget->windowTitle() == title) {
@@ -111,11 +96,8 @@ int main() {
                        "--height", "28", "--SetDockType", "true", "--SetPartialStrut", "true"});
     std::this_thread::sleep_for(std::chrono::seconds(1));
 
-    int argc = 1;
-    char name[] = "velmarune";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
-    QtMainQueue queue(&app);
+    BenchQtApp qt;
+    auto& queue = qt.queue;
     pumpFor(0.5);
     const long baseKiB = rssKiB(getpid());
 
@@ -176,7 +158,7 @@ int main() {
                 baseKiB / 1024.0, viewsKiB / 1024.0, (viewsKiB - baseKiB) / 1024.0);
 
     const double cpuBefore = processCpuSeconds();
-    QTimer::singleShot(20000, &app, &QApplication::quit);
+    QTimer::singleShot(20000, &qt.app, &QApplication::quit);
     QApplication::exec();
     std::printf("idle with the tray icon, this process: CPU %.3f %% of one core over 20 s\n",
                 100.0 * (processCpuSeconds() - cpuBefore) / 20.0);

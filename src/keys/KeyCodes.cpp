@@ -5,6 +5,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "keys/ModifierCombo.h"
+
 namespace velmarune {
 
 namespace {
@@ -145,6 +147,27 @@ std::optional<uint16_t> keyCodeForKeysym(uint32_t keysym) {
     if (it == t.byKeysym.end())
         return std::nullopt;
     return it->second;
+}
+
+uint64_t modifierBitForKeysym(uint32_t keysym) {
+    switch (keysym) {
+        case 0xffe1:  // Shift_L
+        case 0xffe2:  // Shift_R
+            return kModifierShift;
+        case 0xffe3:  // Control_L
+        case 0xffe4:  // Control_R
+            return kModifierControl;
+        case 0xffe7:  // Meta_L (Shift+Alt on many layouts)
+        case 0xffe8:
+        case 0xffe9:  // Alt_L
+        case 0xffea:  // Alt_R
+            return kModifierOption;
+        case 0xffeb:  // Super_L
+        case 0xffec:  // Super_R
+            return kModifierCommand;
+        default:
+            return 0;
+    }
 }
 
 std::optional<uint16_t> keyCodeForKeyName(std::string_view name) {

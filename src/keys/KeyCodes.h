@@ -31,6 +31,10 @@ std::optional<std::string> keysymName(uint16_t keyCode);
 // outside the table.
 std::optional<uint16_t> keyCodeForKeysym(uint32_t keysym);
 
+// The stored-layout modifier bit of a modifier keysym (both sides of Shift,
+// Control, Alt and Meta, Super), 0 for any other key.
+uint64_t modifierBitForKeysym(uint32_t keysym);
+
 // The key code for a key as desktops spell it in their shortcut settings: an X
 // keysym name ("slash", "Return", "F5"), a KDE name ("Backspace", "Esc") or the
 // character itself ("/", "V"). Letters are matched case-insensitively.

@@ -26,36 +26,7 @@ HotkeysTabModel::HotkeysTabModel(Dependencies deps)
 
 HotkeysTabModel::~HotkeysTabModel() {
     // Never leave the listener or the hot key suspended behind a closed tab.
-    if (m_recording != Recording::none) {
-        m_self.reset();
-        const Recording was = std::exchange(m_recording, Recording::none);
-        if (was == Recording::dictation && m_deps.appState->suspendHotkeys) {
-            m_deps.appState->suspendHotkeys(false);
-        } else if (was == Recording::paste && m_deps.appState->suspendPasteShortcut) {
-            m_deps.appState->suspendPasteShortcut(false);
-        }
-    }
-}
-
-uint64_t HotkeysTabModel::modifierBitForKeysym(uint32_t keysym) {
-    switch (keysym) {
-        case 0xffe1:  // Shift_L
-        case 0xffe2:  // Shift_R
-            return kModifierShift;
-        case 0xffe3:  // Control_L
-        case 0xffe4:  // Control_R
-            return kModifierControl;
-        case 0xffe7:  // Meta_L (Shift+Alt on many layouts)
-        case 0xffe8:
-        case 0xffe9:  // Alt_L
-        case 0xffea:  // Alt_R
-            return kModifierOption;
-        case 0xffeb:  // Super_L
-        case 0xffec:  // Super_R
-            return kModifierCommand;
-        default:
-            return 0;
-    }
+    endRecording();
 }
 
 std::string HotkeysTabModel::dictationText() const {

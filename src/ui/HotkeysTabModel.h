@@ -93,10 +93,6 @@ class HotkeysTabModel {
     // The stored values may have changed by hand: show them as they are now.
     void reload();
 
-    // The stored-layout modifier bit of a modifier keysym (both sides of
-    // Shift, Control, Alt, Super), 0 for any other key.
-    static uint64_t modifierBitForKeysym(uint32_t keysym);
-
   private:
     uint64_t heldFlags() const;
     void modifierChanged();

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "keys/KeyCodes.h"
 #include "keys/ModifierCombo.h"
 
 namespace velmarune {
@@ -16,26 +17,6 @@ struct FreeDeleter {
 template <typename T>
 using Reply = std::unique_ptr<T, FreeDeleter>;
 
-uint64_t bitForKeysym(uint32_t keysym) {
-    switch (keysym) {
-        case 0xffe1:  // Shift_L
-        case 0xffe2:
-            return kModifierShift;
-        case 0xffe3:  // Control_L
-        case 0xffe4:
-            return kModifierControl;
-        case 0xffe7:  // Meta_L
-        case 0xffe8:
-        case 0xffe9:  // Alt_L
-        case 0xffea:
-            return kModifierOption;
-        case 0xffeb:  // Super_L
-        case 0xffec:
-            return kModifierCommand;
-        default:
-            return 0;
-    }
-}
 bool isModifierKeysym(uint32_t keysym) {
     return (keysym >= 0xffe1 && keysym <= 0xffee) ||  // Shift_L … Hyper_R, Caps/Shift Lock
            keysym == 0xff7e || keysym == 0xff7f ||    // Mode_switch, Num_Lock
@@ -75,7 +56,7 @@ bool X11Keymap::load(xcb_connection_t* connection) {
                 break;
             m_modifierKeys[code] = m_modifierKeys[code] || isModifierKeysym(m_keysyms[index]);
             if (!m_modifierBits[code])
-                m_modifierBits[code] = bitForKeysym(m_keysyms[index]);
+                m_modifierBits[code] = modifierBitForKeysym(m_keysyms[index]);
         }
     }
     return true;

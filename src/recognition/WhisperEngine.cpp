@@ -137,12 +137,9 @@ std::shared_ptr<WhisperEngine> WhisperEngine::create(const std::filesystem::path
     // passes the full check reaches it.
     checkModelFile(modelPath, expectedSize);
     std::optional<std::string> gpu = options.useGpu ? firstGpu() : std::nullopt;
-#ifdef VELMARUNE_GPU_BACKEND
-    if (options.useGpu && !gpu) {
-        log.info("No %{public}s device found; the speech engine runs on the CPU",
-                 std::string(VELMARUNE_GPU_BACKEND));
+    if (const auto backend = gpuBackendName(); options.useGpu && !gpu && backend) {
+        log.info("No %{public}s device found; the speech engine runs on the CPU", *backend);
     }
-#endif
     whisper_context_params params = whisper_context_default_params();
     params.use_gpu = gpu.has_value();
     params.flash_attn = options.flashAttention;

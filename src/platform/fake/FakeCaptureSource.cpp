@@ -65,16 +65,6 @@ int FakeCaptureSource::reselectCount() const {
     return m_reselects;
 }
 
-void FakeCaptureSource::setRecording(bool recording) {
-    std::lock_guard lock(m_mutex);
-    m_recording = recording;
-}
-
-bool FakeCaptureSource::recording() const {
-    std::lock_guard lock(m_mutex);
-    return m_recording;
-}
-
 bool FakeCaptureSource::isRunning() const {
     std::lock_guard lock(m_mutex);
     return m_running;

@@ -3,7 +3,6 @@
 // always-on capture from a real-time virtual microphone on a private
 // PulseAudio server (48 kHz stereo float), as a share of one core.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cmath>
@@ -12,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "ProcessCost.h"
 #include "audio/AudioCaptureEngine.h"
 #include "audio/BufferConverter.h"
 #include "audio/TrailingSilence.h"
@@ -22,6 +22,7 @@
 namespace {
 
 using namespace velmarune;
+using velmarune::bench::processCpuSeconds;
 
 std::vector<float> stereoSignal(size_t frames) {
     std::vector<float> v(frames * 2);
@@ -84,13 +85,6 @@ void BM_Trim60sRecording(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Trim60sRecording)->Unit(benchmark::kMicrosecond);
-
-double processCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 int captureCpu(double seconds) {
     testing::PulseRig rig;

@@ -3,7 +3,6 @@
 // with no tab, then with the tab on screen (the meter redrawing ~30 times a
 // second), then with the tab hidden again. Private Xvfb and PulseAudio.
 // Usage: bench_audio_tab_bench [seconds per phase, default 10]
-#include <sys/resource.h>
 
 #include <QApplication>
 #include <QWindow>
@@ -12,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "ProcessCost.h"
 #include "QtBench.h"
 #include "app/AppState.h"
 #include "audio/AudioCaptureEngine.h"
@@ -26,15 +26,9 @@
 
 using namespace velmarune;
 using namespace velmarune::testing;
+using velmarune::bench::processCpuSeconds;
 
 namespace {
-
-double processCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 bool pump(const std::function<bool()>& done, double seconds) {
     return waitUntil(

@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "ProcessCost.h"
 #include "platform/evdev/EvdevKeyboardMonitor.h"
 #include "platform/evdev/SystemInputDevices.h"
 
@@ -54,17 +55,10 @@ ThreadCost otherThreadsCost() {
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
         if (task.path().filename() == self)
             continue;
-        std::ifstream stat(task.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        // Fields after the command's closing parenthesis: utime and stime are 14th and 15th.
-        std::istringstream fields(line.substr(line.rfind(')') + 2));
-        std::string field;
-        for (int i = 3; i <= 15 && fields >> field; ++i) {
-            if (i == 14 || i == 15)
-                cost.cpuSeconds += std::stod(field) / static_cast<double>(sysconf(_SC_CLK_TCK));
-        }
+        cost.cpuSeconds += static_cast<double>(velmarune::bench::cpuTicks(task.path() / "stat")) /
+                           static_cast<double>(sysconf(_SC_CLK_TCK));
         std::ifstream status(task.path() / "status");
+        std::string line;
         while (std::getline(status, line)) {
             if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
                 line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {

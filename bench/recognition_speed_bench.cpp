@@ -10,7 +10,6 @@
 //   bench_recognition_speed_bench [--size large-v3-turbo|large-v3]
 //       [--seconds 5,2,15] [--modes en,auto-en,he,auto-he] [--runs N]
 //       [--variants full,faster,noflash,baseline,cpu]
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "ProcessCost.h"
 #include "SyntheticSpeech.h"
 #include "TestModel.h"
 #include "recognition/DecodeRouter.h"
@@ -34,6 +34,7 @@
 namespace {
 
 using namespace velmarune;
+using velmarune::bench::processCpuSeconds;
 using Clock = std::chrono::steady_clock;
 
 double msSince(Clock::time_point start) {
@@ -47,15 +48,6 @@ std::vector<std::string> split(const std::string& text) {
         parts.push_back(part);
     }
     return parts;
-}
-
-// CPU time of the whole process, user and system, in ms: with other work on
-// the machine the wall time varies, the CPU time much less.
-double cpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
 }
 
 long residentMiB() {
@@ -206,12 +198,14 @@ int main(int argc, char** argv) {
                     });
                     const std::string setting = mode.starts_with("auto") ? "auto" : mode;
                     const auto start = Clock::now();
-                    const double cpuStart = cpuMs();
+                    // With other work on the machine the wall time varies,
+                    // the CPU time much less.
+                    const double cpuStart = processCpuSeconds();
                     const Transcription t =
                         router.decode(audio, setting, MicMode::standard, 0, CancellationToken());
                     Sample s;
                     s.total = msSince(start);
-                    s.cpu = cpuMs() - cpuStart;
+                    s.cpu = (processCpuSeconds() - cpuStart) * 1000.0;
                     const Timed& engine = t.route->slot == "hebrew" ? *set.hebrew : *multilingual;
                     s.trim = static_cast<double>(t.route->trimMs);
                     s.detect = static_cast<double>(t.route->detectMs.value_or(0));

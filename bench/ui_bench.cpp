@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "ProcessCost.h"
 #include "QtBench.h"
 #include "app/AppState.h"
 #include "delivery/DidntPasteList.h"
@@ -33,47 +34,10 @@
 
 using namespace velmarune;
 using namespace velmarune::testing;
+using namespace velmarune::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-long rssKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return 0;
-}
-
-long cpuTicks(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), {});
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) {
-        return 0;
-    }
-    std::vector<std::string> fields;
-    std::string field;
-    for (char c : text.substr(close + 2)) {
-        if (c == ' ') {
-            fields.push_back(field);
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    // utime and stime are fields 14 and 15 of the whole line.
-    return fields.size() > 12 ? std::stol(fields[11]) + std::stol(fields[12]) : 0;
-}
-
-double processCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 QWidget* windowTitled(const QString& title) {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -99,7 +63,7 @@ int main() {
     BenchQtApp qt;
     auto& queue = qt.queue;
     pumpFor(0.5);
-    const long baseKiB = rssKiB(getpid());
+    const long baseKiB = residentKiB(getpid());
 
     auto state = std::make_shared<AppState>();
     MemoryUserDefaults defaults;
@@ -153,7 +117,7 @@ int main() {
     state->mode.set(AppMode::idle);
     state->queuedDictations.set(0);
     pumpFor(1.0);
-    const long viewsKiB = rssKiB(getpid());
+    const long viewsKiB = residentKiB(getpid());
     std::printf("resident memory: Qt application %.1f MiB, with the views %.1f MiB (+%.1f MiB)\n",
                 baseKiB / 1024.0, viewsKiB / 1024.0, (viewsKiB - baseKiB) / 1024.0);
 
@@ -178,7 +142,7 @@ int main() {
     std::printf(
         "idle application with the tray icon: CPU %.3f %% of one core over 30 s, RSS %.1f MiB\n",
         100.0 * static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK)) / 30.0,
-        rssKiB(application.pid()) / 1024.0);
+        residentKiB(application.pid()) / 1024.0);
     application.stop(5.0);
     return 0;
 }

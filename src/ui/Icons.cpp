@@ -6,6 +6,8 @@
 #include <QSvgRenderer>
 #include <QTimer>
 #include <algorithm>
+#include <span>
+#include <vector>
 
 namespace velmarune {
 
@@ -15,13 +17,19 @@ constexpr int kTraySizes[] = {16, 22, 24, 32, 48, 64};
 // Counts from 10 on all read "9+".
 constexpr int64_t kLargestBadge = 10;
 
-QPixmap renderSvg(const QString& path, int sizePx) {
-    QPixmap pixmap(sizePx, sizePx);
-    pixmap.fill(Qt::transparent);
+// The picture at each size, the file read once.
+std::vector<QPixmap> renderSvg(const QString& path, std::span<const int> sizesPx) {
     QSvgRenderer renderer(path);
-    QPainter painter(&pixmap);
-    renderer.render(&painter);
-    return pixmap;
+    std::vector<QPixmap> pixmaps;
+    for (int size : sizesPx) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        renderer.render(&painter);
+        painter.end();
+        pixmaps.push_back(pixmap);
+    }
+    return pixmaps;
 }
 
 QString micFile(AppMode mode) {
@@ -64,17 +72,7 @@ TrayIcons::Key TrayIcons::keyOf(AppMode mode, int64_t badgeCount) {
 const std::vector<QPixmap>& TrayIcons::microphone(AppMode mode) {
     auto it = m_microphones.find(mode);
     if (it == m_microphones.end()) {
-        QSvgRenderer renderer(micFile(mode));
-        std::vector<QPixmap> sizes;
-        for (int size : kTraySizes) {
-            QPixmap pixmap(size, size);
-            pixmap.fill(Qt::transparent);
-            QPainter painter(&pixmap);
-            renderer.render(&painter);
-            painter.end();
-            sizes.push_back(pixmap);
-        }
-        it = m_microphones.emplace(mode, std::move(sizes)).first;
+        it = m_microphones.emplace(mode, renderSvg(micFile(mode), kTraySizes)).first;
     }
     return it->second;
 }
@@ -113,22 +111,25 @@ void TrayIcons::prepareNext(QObject* context) {
 }
 
 QIcon warningIcon() {
+    constexpr int kSizes[] = {16, 22, 32};
     QIcon icon;
-    for (int size : {16, 22, 32}) {
-        icon.addPixmap(renderSvg(QStringLiteral(":/icons/warning.svg"), size));
+    for (const QPixmap& pixmap : renderSvg(QStringLiteral(":/icons/warning.svg"), kSizes)) {
+        icon.addPixmap(pixmap);
     }
     return icon;
 }
 
 QIcon symbolicIcon(const QString& name, const QColor& colour, int sizePx) {
+    // At 1x and 2x for high-resolution screens.
+    const int sizes[] = {sizePx, sizePx * 2};
     QIcon icon;
-    for (int scale : {1, 2}) {
-        QPixmap pixmap = renderSvg(QStringLiteral(":/icons/") + name, sizePx * scale);
+    int scale = 1;
+    for (QPixmap& pixmap : renderSvg(QStringLiteral(":/icons/") + name, sizes)) {
         QPainter painter(&pixmap);
         painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
         painter.fillRect(pixmap.rect(), colour);
         painter.end();
-        pixmap.setDevicePixelRatio(scale);
+        pixmap.setDevicePixelRatio(scale++);
         icon.addPixmap(pixmap);
     }
     return icon;

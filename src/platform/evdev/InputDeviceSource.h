@@ -22,7 +22,8 @@ class InputDeviceSource {
     // grabbed). Sets `problem` to an explanation in plain words when
     // keyboards exist that cannot be read, or none can be looked for.
     virtual std::vector<InputDevice> openKeyboards(std::string& problem) = 0;
-    // Readable when keyboards may have been added; -1 when none come later.
+    // Readable when keyboards may have been added since the first call; -1
+    // when none come later.
     virtual int changesFd() = 0;
     // After changesFd() was readable: the keyboards that appeared, opened.
     // A device that goes away is noticed on its own descriptor.

@@ -132,8 +132,14 @@ std::vector<InputDevice> SystemInputDevices::openKeyboards(std::string& problem)
     } else if (keyboards.empty() && denied > 0) {
         problem = accessProblem(deniedGroup);
     }
+    return keyboards;
+}
+
+int SystemInputDevices::changesFd() {
+    // Made on the listener's first ask, so that a look at which keyboards can
+    // be read (the start-up probe) subscribes to nothing it throws away.
     if (m_folder == kSystemFolder && m_monitor == nullptr) {
-        m_udev = udev_new();
+        m_udev = m_udev != nullptr ? m_udev : udev_new();
         m_monitor = m_udev ? udev_monitor_new_from_netlink(m_udev, "udev") : nullptr;
         if (m_monitor == nullptr ||
             udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "input", nullptr) < 0 ||
@@ -144,10 +150,6 @@ std::vector<InputDevice> SystemInputDevices::openKeyboards(std::string& problem)
             }
         }
     }
-    return keyboards;
-}
-
-int SystemInputDevices::changesFd() {
     return m_monitor != nullptr ? udev_monitor_get_fd(m_monitor) : -1;
 }
 

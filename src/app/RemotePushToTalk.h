@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/DictationPipeline.h"
 #include "foundation/Log.h"
 #include "foundation/MainQueue.h"
 
@@ -20,9 +21,9 @@ inline constexpr const char* kPushToTalkControlUsedKey = "pushToTalkControlUsed"
 // with the recording kept. Main thread only.
 class RemotePushToTalk : public std::enable_shared_from_this<RemotePushToTalk> {
   public:
-    // The pipeline's recording reserve (4 800 000 samples at 16 kHz): the
-    // longest dictation it is built for.
-    static constexpr double kHoldLimitSeconds = 300.0;
+    // The pipeline's recording reserve: the longest dictation it is built for.
+    static constexpr double kHoldLimitSeconds =
+        DictationPipeline::kRecordingReserveSamples / DictationPipeline::kSampleRateHz;
 
     struct Actions {
         std::function<bool()> isRecording;

@@ -49,8 +49,9 @@ std::string relativeTimeAgo(double secondsAgo) {
             return text.toUTF8String(out);
         }
     }
-    // Without the locale data: the numeric form alone.
-    return std::to_string(static_cast<int64_t>(amount)) + " seconds ago";
+    // Without the locale data: the numeric form alone, in seconds (`amount`
+    // counts `unit`s).
+    return std::to_string(static_cast<int64_t>(ago)) + " seconds ago";
 }
 
 }  // namespace velmarune

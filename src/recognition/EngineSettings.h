@@ -19,16 +19,6 @@ inline constexpr const char* kFasterEncoderTitle = "Faster on slow computers; ma
 inline constexpr const char* kUseGpuKey = "useGPU";
 inline constexpr const char* kUseGpuTitle = "Use the graphics card for speech recognition";
 
-// The engine options the settings ask for. `defaults` must outlive the
-// engines: the faster-encoder setting is read at every decode, so a change
-// applies to the next dictation.
-inline WhisperEngine::Options engineOptionsFrom(const UserDefaults& defaults) {
-    WhisperEngine::Options options;
-    options.useGpu = defaults.boolOr(kUseGpuKey, true);
-    options.fasterEncoder = [&defaults] { return defaults.boolOr(kFasterEncoderKey, false); };
-    return options;
-}
-
 // The engine's name for a GPU backend this build has ("Vulkan", "CUDA"), or
 // nothing: then the GPU switch would do nothing and is not offered.
 std::optional<std::string> gpuBackendName();
@@ -60,15 +50,28 @@ struct EngineSwitch {
     }
 };
 
+inline constexpr EngineSwitch kFasterEncoderSwitch{kFasterEncoderKey, "Faster encoder",
+                                                   kFasterEncoderTitle, false, false};
+inline constexpr EngineSwitch kUseGpuSwitch{
+    kUseGpuKey, kUseGpuTitle, "The speech engines load again when this changes.", true, true};
+
 // The switches this build offers, in the order shown.
 inline std::vector<EngineSwitch> engineSwitches() {
-    std::vector<EngineSwitch> switches{
-        {kFasterEncoderKey, "Faster encoder", kFasterEncoderTitle, false, false}};
+    std::vector<EngineSwitch> switches{kFasterEncoderSwitch};
     if (gpuBackendName()) {
-        switches.push_back({kUseGpuKey, kUseGpuTitle,
-                            "The speech engines load again when this changes.", true, true});
+        switches.push_back(kUseGpuSwitch);
     }
     return switches;
+}
+
+// The engine options the settings ask for. `defaults` must outlive the
+// engines: the faster-encoder setting is read at every decode, so a change
+// applies to the next dictation.
+inline WhisperEngine::Options engineOptionsFrom(const UserDefaults& defaults) {
+    WhisperEngine::Options options;
+    options.useGpu = kUseGpuSwitch.isOn(defaults);
+    options.fasterEncoder = [&defaults] { return kFasterEncoderSwitch.isOn(defaults); };
+    return options;
 }
 
 }  // namespace velmarune

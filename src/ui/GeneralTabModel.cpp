@@ -17,10 +17,8 @@ void GeneralTabModel::setLaunchAtLogin(bool on) {
         return;
     }
     m_loginMessage.clear();
-    m_launchAtLogin = on;
     if (on) {
         if (auto error = m_deps.loginItem->registerLoginItem()) {
-            m_launchAtLogin = false;
             // The backend's description is a bare system error ("Not a directory").
             m_loginMessage =
                 "Velmarune could not be added to the programs started at login: " + *error + ".";
@@ -29,6 +27,7 @@ void GeneralTabModel::setLaunchAtLogin(bool on) {
         // A failure is only logged: the user asked for less, not more.
         m_deps.loginItem->unregisterLoginItem();
     }
+    // The entry as it is now, whatever the call above managed.
     m_launchAtLogin = m_deps.loginItem->isRegistered();
 }
 

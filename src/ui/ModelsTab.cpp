@@ -107,13 +107,10 @@ class ModelRowWidget : public QWidget {
         m_status->setVisible(row.action == Action::verifying || row.action == Action::downloading);
         m_check->setVisible(row.action == Action::active);
         m_button->setVisible(row.action != Action::verifying && row.action != Action::active);
-        if (row.action == Action::downloading) {
-            m_status->setText(QString::fromStdString(row.actionText));
-            m_button->setText(QStringLiteral("Cancel"));
-        } else {
-            m_status->setText(QString::fromStdString(row.actionText));
-            m_button->setText(QString::fromStdString(row.actionText));
-        }
+        m_status->setText(QString::fromStdString(row.actionText));
+        m_button->setText(row.action == Action::downloading
+                              ? QStringLiteral("Cancel")
+                              : QString::fromStdString(row.actionText));
     }
 
     QPushButton* button() const { return m_button; }

@@ -70,10 +70,7 @@ AcknowledgementsWindow::AcknowledgementsWindow(const std::filesystem::path& lice
     auto* detail = new QWidget(splitter);
     auto* detailLayout = new QVBoxLayout(detail);
     detailLayout->setContentsMargins(8, 0, 0, 0);
-    auto* name = new QLabel(detail);
-    QFont bold = name->font();
-    bold.setWeight(QFont::DemiBold);
-    name->setFont(bold);
+    auto* name = boldLabel(QString(), detail);
     auto* licence = captionLabel(QString(), detail);
     auto* text = new QPlainTextEdit(detail);
     text->setReadOnly(true);

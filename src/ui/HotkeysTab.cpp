@@ -52,14 +52,6 @@ QLabel* adviceLabel(QWidget* parent) {
     return label;
 }
 
-QLabel* valueLabel(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    QFont font = label->font();
-    font.setWeight(QFont::DemiBold);
-    label->setFont(font);
-    return label;
-}
-
 void showMessage(QLabel* label, const std::optional<std::string>& text) {
     label->setVisible(text.has_value());
     label->setText(text ? QString::fromStdString(*text) : QString());
@@ -82,7 +74,7 @@ HotkeysTab::HotkeysTab(Dependencies deps, QWidget* parent)
 
     page->addWidget(sectionHeading(QStringLiteral("Dictation (Push-to-Talk)"), this));
     auto* dictationRow = new QHBoxLayout;
-    m_dictationValue = valueLabel(this);
+    m_dictationValue = boldLabel(QString(), this);
     dictationRow->addWidget(m_dictationValue, 1);
     m_recordDictation = new QPushButton(this);
     auto* resetDictation = new QPushButton(QStringLiteral("Reset to Default"), this);
@@ -101,7 +93,7 @@ HotkeysTab::HotkeysTab(Dependencies deps, QWidget* parent)
         QStringLiteral("Pastes your last dictation into the app you're in, from Recent "
                        "Dictations."),
         this));
-    m_pasteValue = valueLabel(this);
+    m_pasteValue = boldLabel(QString(), this);
     page->addWidget(m_pasteValue);
     auto* pasteButtons = new QHBoxLayout;
     m_recordPaste = new QPushButton(this);

@@ -169,11 +169,8 @@ ModelsTab::ModelsTab(Dependencies deps, QWidget* parent)
                                       palette().color(QPalette::Highlight), m_banner),
                             0, Qt::AlignTop);
     auto* bannerText = new QVBoxLayout();
-    m_bannerHeadline = new QLabel(m_banner);
+    m_bannerHeadline = boldLabel(QString(), m_banner);
     m_bannerHeadline->setWordWrap(true);
-    QFont bold = m_bannerHeadline->font();
-    bold.setWeight(QFont::DemiBold);
-    m_bannerHeadline->setFont(bold);
     m_bannerDetail = captionLabel(QString(), m_banner);
     bannerText->addWidget(m_bannerHeadline);
     bannerText->addWidget(m_bannerDetail);

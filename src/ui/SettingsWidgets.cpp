@@ -23,11 +23,16 @@ QVBoxLayout* settingsPage(QWidget* tab) {
     return column;
 }
 
-QLabel* sectionHeading(const QString& text, QWidget* parent) {
+QLabel* boldLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     QFont font = label->font();
     font.setWeight(QFont::DemiBold);
     label->setFont(font);
+    return label;
+}
+
+QLabel* sectionHeading(const QString& text, QWidget* parent) {
+    QLabel* label = boldLabel(text, parent);
     label->setContentsMargins(0, 8, 0, 0);
     return label;
 }

@@ -16,6 +16,8 @@ namespace velmarune {
 // the returned layout is the page's column.
 QVBoxLayout* settingsPage(QWidget* tab);
 QLabel* sectionHeading(const QString& text, QWidget* parent);
+// A label in the semi-bold weight of headings and chosen values.
+QLabel* boldLabel(const QString& text, QWidget* parent);
 // A wrapped explanation in the secondary colour and a smaller font.
 QLabel* captionLabel(const QString& text, QWidget* parent);
 // The colours of states the tabs show, readable on light and dark themes.

@@ -155,16 +155,11 @@ void AudioTab::refresh() {
     }
     m_devices->setCurrentIndex(index);
     m_devices->setEnabled(!m_shownRows.empty());
-    m_deviceID->setText(QString::fromStdString(m_model.deviceIDText()));
-    m_deviceID->setVisible(!m_deviceID->text().isEmpty());
-    const auto fallback = m_model.fallbackText();
-    m_fallback->setVisible(fallback.has_value());
-    m_fallback->setText(QString::fromStdString(fallback.value_or("")));
+    setTextOrHide(m_deviceID, m_model.deviceIDText());
+    setTextOrHide(m_fallback, m_model.fallbackText());
 
     m_mode->setText(QString::fromStdString(m_model.micModeText()));
-    const auto& error = m_model.soundSettingsError();
-    m_settingsError->setVisible(error.has_value());
-    m_settingsError->setText(QString::fromStdString(error.value_or("")));
+    setTextOrHide(m_settingsError, m_model.soundSettingsError());
 
     const auto line = m_model.microphoneLine();
     using State = AudioTabModel::MicrophoneLine::State;
@@ -174,8 +169,7 @@ void AudioTab::refresh() {
                                             : QStyle::SP_BrowserReload;
     m_micIcon->setPixmap(style()->standardIcon(icon).pixmap(16, 16));
     m_micStatus->setText(QString::fromStdString(line.status));
-    m_micFix->setVisible(!line.fix.empty());
-    m_micFix->setText(QString::fromStdString(line.fix));
+    setTextOrHide(m_micFix, line.fix);
     refreshLevel();
 }
 

@@ -99,17 +99,14 @@ void GeneralTab::refresh() {
     m_model.refresh();
     m_launchAtLogin->setChecked(m_model.launchAtLogin());
     m_launchAtLogin->setEnabled(m_deps.model.loginItem != nullptr);
-    m_loginMessage->setText(QString::fromStdString(m_model.loginMessage()));
-    m_loginMessage->setVisible(!m_model.loginMessage().empty());
+    setTextOrHide(m_loginMessage, m_model.loginMessage());
     m_language->setCurrentIndex(static_cast<int>(m_model.languageIndex()));
     m_checkForUpdates->setVisible(m_deps.softwareCentre && m_deps.softwareCentre());
     refreshLastReset();
 }
 
 void GeneralTab::refreshLastReset() {
-    const auto text = m_model.lastResetText();
-    m_lastReset->setText(QString::fromStdString(text.value_or("")));
-    m_lastReset->setVisible(text.has_value());
+    setTextOrHide(m_lastReset, m_model.lastResetText());
 }
 
 }  // namespace velmarune

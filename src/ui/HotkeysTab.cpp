@@ -51,11 +51,6 @@ QLabel* adviceLabel(QWidget* parent) {
     label->hide();
     return label;
 }
-
-void showMessage(QLabel* label, const std::optional<std::string>& text) {
-    label->setVisible(text.has_value());
-    label->setText(text ? QString::fromStdString(*text) : QString());
-}
 }  // namespace
 
 bool HotkeysTab::grabKeyboardOfWindow(QWidget* widget) {
@@ -210,16 +205,12 @@ void HotkeysTab::refresh() {
                                    : QStringLiteral("Record New Hotkey"));
     m_recordPaste->setText(recording == Recording::paste ? QStringLiteral("Cancel")
                                                          : QStringLiteral("Record New Shortcut"));
-    const auto hint = [](QLabel* label, const std::string& text) {
-        label->setVisible(!text.empty());
-        label->setText(QString::fromStdString(text));
-    };
-    hint(m_dictationHint, m_model.dictationHint());
-    hint(m_pasteHint, m_model.pasteHint());
-    hint(m_dictationAdvice, m_model.dictationAdvice());
-    hint(m_pasteAdvice, m_model.pasteAdvice());
-    showMessage(m_dictationMessage, m_model.dictationMessage());
-    showMessage(m_pasteMessage, m_model.pasteMessage());
+    setTextOrHide(m_dictationHint, m_model.dictationHint());
+    setTextOrHide(m_pasteHint, m_model.pasteHint());
+    setTextOrHide(m_dictationAdvice, m_model.dictationAdvice());
+    setTextOrHide(m_pasteAdvice, m_model.pasteAdvice());
+    setTextOrHide(m_dictationMessage, m_model.dictationMessage());
+    setTextOrHide(m_pasteMessage, m_model.pasteMessage());
     const auto& warning = m_model.pendingWarning();
     m_warning->setVisible(warning.has_value());
     m_warningText->setText(warning ? QString::fromStdString(warning->message) : QString());

@@ -99,8 +99,7 @@ class ModelRowWidget : public QWidget {
         font.setWeight(row.active ? QFont::DemiBold : QFont::Normal);
         m_name->setFont(font);
         m_description->setText(QString::fromStdString(row.entry.description));
-        m_error->setText(QString::fromStdString(row.error.value_or("")));
-        m_error->setVisible(row.error.has_value());
+        setTextOrHide(m_error, row.error);
         m_busy->setVisible(row.action == Action::verifying);
         m_progress->setVisible(row.action == Action::downloading);
         m_progress->setValue(static_cast<int>(row.fraction * 1000));
@@ -127,8 +126,7 @@ class ModelRowWidget : public QWidget {
                 break;
             case Action::setAs:
                 if (auto error = m_model.setActive(m_row.entry, m_slot)) {
-                    m_error->setText(QString::fromStdString(*error));
-                    m_error->setVisible(true);
+                    setTextOrHide(m_error, error);
                     return;
                 }
                 break;

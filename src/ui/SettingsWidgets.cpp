@@ -47,6 +47,16 @@ void setTextColour(QLabel* label, const QColor& colour) {
     label->setPalette(palette);
 }
 
+void setTextOrHide(QLabel* label, const std::string& text) {
+    label->setText(QString::fromStdString(text));
+    label->setVisible(!text.empty());
+}
+
+void setTextOrHide(QLabel* label, const std::optional<std::string>& text) {
+    label->setText(text ? QString::fromStdString(*text) : QString());
+    label->setVisible(text.has_value());
+}
+
 QLabel* captionLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setWordWrap(true);

@@ -2,6 +2,8 @@
 
 #include <QColor>
 #include <QString>
+#include <optional>
+#include <string>
 
 class QLabel;
 class QVBoxLayout;
@@ -27,5 +29,9 @@ inline const QColor kWarningColour{0xe6, 0x61, 0x00};
 inline const QColor kSuccessColour{0x26, 0xa2, 0x69};
 // Sets a label's text colour.
 void setTextColour(QLabel* label, const QColor& colour);
+// Shows `text` in the label, or hides the label when the text is empty /
+// absent.
+void setTextOrHide(QLabel* label, const std::string& text);
+void setTextOrHide(QLabel* label, const std::optional<std::string>& text);
 
 }  // namespace velmarune

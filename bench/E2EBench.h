@@ -17,8 +17,8 @@
 namespace velmarune::bench {
 
 // Starts the application with generated models and waits until it hears the
-// microphone and `target` has the focus; empty when ready, else what failed.
-inline std::string startForDictation(testing::DesktopRig& rig, testing::PasteTarget& target) {
+// microphone; empty when ready, else what failed.
+inline std::string startApplicationForDictation(testing::DesktopRig& rig) {
     if (!rig.ok()) {
         return "the desktop rig did not start";
     }
@@ -30,6 +30,14 @@ inline std::string startForDictation(testing::DesktopRig& rig, testing::PasteTar
     // The virtual microphone's first audio comes about two seconds after a
     // capture opens it.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    return {};
+}
+
+// As above, and then until `target` has the focus.
+inline std::string startForDictation(testing::DesktopRig& rig, testing::PasteTarget& target) {
+    if (std::string failure = startApplicationForDictation(rig); !failure.empty()) {
+        return failure;
+    }
     if (!target.waitUntilActive(5.0)) {
         return "the paste target did not become active";
     }

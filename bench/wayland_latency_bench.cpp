@@ -67,23 +67,13 @@ std::pair<double, double> dictate(DesktopRig& rig) {
     return {median(overhead), median(own)};
 }
 
-bool ready(DesktopRig& rig) {
-    rig.installModels();
-    rig.startApplication();
-    if (!rig.waitForLog("capture engine started", 60.0)) {
-        return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    return true;
-}
-
 void BM_KeyUpToKeystrokeWaylandVsX11(benchmark::State& state) {
     for (auto _ : state) {
         std::pair<double, double> x11, wayland;
         {
             DesktopRig rig;
             PasteTarget target("BenchTarget");
-            if (!rig.ok() || !ready(rig) || !target.waitUntilActive(5.0)) {
+            if (!velmarune::bench::startForDictation(rig, target).empty()) {
                 state.SkipWithError("the X11 desktop did not start");
                 return;
             }
@@ -103,7 +93,8 @@ void BM_KeyUpToKeystrokeWaylandVsX11(benchmark::State& state) {
             rig.extraEnvironment = {{"WAYLAND_DISPLAY", sway.waylandSocket()},
                                     {"SWAYSOCK", sway.swaySocket()},
                                     {"VELMARUNE_INPUT_FOLDER", (sway.dir() / "input").string()}};
-            if (!rig.ok() || !sway.startTarget("foot", sway.dir() / "typed") || !ready(rig)) {
+            if (!rig.ok() || !sway.startTarget("foot", sway.dir() / "typed") ||
+                !velmarune::bench::startApplicationForDictation(rig).empty()) {
                 state.SkipWithError("the Wayland desktop did not start");
                 return;
             }

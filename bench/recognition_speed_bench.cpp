@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "Median.h"
 #include "ProcessCost.h"
 #include "SyntheticSpeech.h"
 #include "TestModel.h"
@@ -34,6 +35,7 @@
 namespace {
 
 using namespace velmarune;
+using velmarune::bench::median;
 using velmarune::bench::processCpuSeconds;
 using Clock = std::chrono::steady_clock;
 
@@ -84,14 +86,6 @@ struct Sample {
     double total = 0, cpu = 0, trim = 0, detect = 0, encode = 0, decode = 0;
     std::string text;
 };
-
-double median(std::vector<double> v) {
-    if (v.empty()) {
-        return 0;
-    }
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 std::string arg(int argc, char** argv, const char* name, const char* fallback) {
     for (int i = 1; i + 1 < argc; ++i) {

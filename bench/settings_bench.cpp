@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "Median.h"
 #include "QtBench.h"
 #include "app/AppState.h"
 #include "foundation/NotificationCenter.h"
@@ -26,16 +27,8 @@
 
 using namespace velmarune;
 using namespace velmarune::testing;
+using velmarune::bench::median;
 using Clock = std::chrono::steady_clock;
-
-namespace {
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
-}  // namespace
 
 int main() {
     XRig x;

@@ -15,25 +15,19 @@
 #include <vector>
 
 #include "E2EBench.h"
+#include "Median.h"
 #include "delivery/X11TestClients.h"
 #include "dictation/DesktopRig.h"
 #include "support/SwayRig.h"
 
 namespace {
 
+using velmarune::bench::median;
 using velmarune::testing::DesktopRig;
 using velmarune::testing::PasteTarget;
 using velmarune::testing::SwayRig;
 
 constexpr int kDictations = 10;
-
-double median(std::vector<double> values) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 double number(const std::string& text) {
     return text.empty() ? 0.0 : std::stod(text);

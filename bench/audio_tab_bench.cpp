@@ -17,6 +17,7 @@
 #include "audio/AudioCaptureEngine.h"
 #include "foundation/SerialQueue.h"
 #include "foundation/UserDefaults.h"
+#include "integration/ui/QtPump.h"
 #include "platform/pulse/PulseCaptureSession.h"
 #include "shell/SettingsTabs.h"
 #include "support/Process.h"
@@ -31,12 +32,7 @@ using velmarune::bench::processCpuSeconds;
 namespace {
 
 bool pump(const std::function<bool()>& done, double seconds) {
-    return waitUntil(
-        [&] {
-            QApplication::processEvents(QEventLoop::AllEvents, 20);
-            return done();
-        },
-        seconds, 0.002);
+    return pumpUntil(done, seconds, 0.002);
 }
 
 // Percent of one core this process used over `seconds` of running the event loop.

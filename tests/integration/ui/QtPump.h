@@ -9,15 +9,16 @@
 
 namespace velmarune::testing {
 
-// Pumps the Qt event loop (and the main queue on it) until `done` holds or
-// `seconds` pass; false on timeout.
-inline bool pumpUntil(const std::function<bool()>& done, double seconds) {
+// Pumps the Qt event loop (and the main queue on it) every `pollSeconds`
+// until `done` holds or `seconds` pass; false on timeout.
+inline bool pumpUntil(const std::function<bool()>& done, double seconds,
+                      double pollSeconds = 0.005) {
     return waitUntil(
         [&] {
             QApplication::processEvents(QEventLoop::AllEvents, 20);
             return done();
         },
-        seconds, 0.005);
+        seconds, pollSeconds);
 }
 
 inline void pumpFor(double seconds) {
